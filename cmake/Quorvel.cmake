@@ -16,9 +16,12 @@ endif()
 
 # A core target: warnings on, and narrow string literals stored as GBK, the
 # code page of every text the system keeps in memory, in files and in the log.
+# The compiler is told GB18030: it encodes every GBK character exactly as GBK
+# does, and it can also encode the few non-GBK characters in system headers
+# (<chrono> has a micro sign), which plain GBK rejects with an error.
 function(quorvel_core target)
   target_compile_options(${target} PRIVATE ${QUORVEL_WARNINGS}
-    -finput-charset=UTF-8 -fexec-charset=GBK)
+    -finput-charset=UTF-8 -fexec-charset=GB18030)
 endfunction()
 
 # A toolkit target (the Qt front end): warnings on, literals stay UTF-8.

@@ -1,0 +1,198 @@
+#include "scrivlet/CLog4c.h"
+
+#include "scrivlet/GbkText.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+namespace {
+
+const char* LevelName(int level)
+{
+    switch (level) {
+    case 0:
+        return "INFOR";
+    case 1:
+        return "DEBUG";
+    default:
+        return "ERROR";
+    }
+}
+
+std::string BuildLine(const CLog4c::LocalTime& t, const char* text)
+{
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "[%d-%02d-%02d %02d:%02d:%02d] ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    std::string line(stamp);
+    line += text;
+    line += "\r\n";
+    return line;
+}
+
+// Appends all of `data` to the file; false when it cannot be opened.
+bool AppendToFile(const std::string& name, const std::string& data)
+{
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+CLog4c::CLog4c() : CLog4c(Clock(&CLog4c::SystemLocalTime)) {}
+
+CLog4c::CLog4c(Clock clock) : clock_(std::move(clock)) {}
+
+CLog4c::CLog4c(const CLog4c& other)
+{
+    std::lock_guard<std::mutex> guard(other.lock_);
+    logPath = other.logPath;
+    pending = other.pending;
+    logCallback = other.logCallback.load();
+    clock_ = other.clock_;
+}
+
+CLog4c& CLog4c::operator=(const CLog4c& other)
+{
+    if (this == &other)
+        return *this;
+    std::scoped_lock guard(lock_, other.lock_);
+    logPath = other.logPath;
+    pending = other.pending;
+    logCallback = other.logCallback.load();
+    clock_ = other.clock_;
+    return *this;
+}
+
+CLog4c::~CLog4c()
+{
+    SaveToFile();
+}
+
+void CLog4c::InitInstance(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    logPath = path;
+}
+
+void CLog4c::RegLogEvent(LogEventCallback callback)
+{
+    logCallback = callback;
+    bool noPath;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        noPath = logPath.empty();
+    }
+    if (noPath)
+        LogEvent("log4c 类管理器未指定日志文件保存路径,将不会保存日志文件!");
+}
+
+void CLog4c::LogEvent(const char* text)
+{
+    try {
+        std::string line;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            line = BuildLine(clock_(), text ? text : "");
+            pending += line;
+            if (pending.size() > kSaveThreshold) {
+                SaveLocked();
+                pending.clear();
+            }
+        }
+        if (LogEventCallback callback = logCallback.load())
+            callback(line.c_str());
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    } catch (...) {
+        ReportError("unknown exception");
+    }
+}
+
+void CLog4c::LogEvent(int level, const char* format, ...)
+{
+    try {
+        char buffer[kFormatBuffer];
+        va_list args;
+        va_start(args, format);
+        int n = std::vsnprintf(buffer, sizeof buffer, format ? format : "", args);
+        va_end(args);
+        std::size_t length = 0;
+        if (n >= static_cast<int>(sizeof buffer))
+            length = GbkPrefixLength(std::string_view(buffer, sizeof buffer - 1), sizeof buffer - 1);
+        else if (n > 0)
+            length = static_cast<std::size_t>(n);
+        std::string message(LevelName(level));
+        message += ' ';
+        message.append(buffer, length);
+        LogEvent(message.c_str());
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    }
+}
+
+void CLog4c::SaveToFile()
+{
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        SaveLocked();
+    } catch (...) {
+        // Saving is silent: the log has nowhere to report its own failure.
+    }
+}
+
+void CLog4c::SaveLocked()
+{
+    if (logPath.empty() || pending.empty())
+        return;
+    LocalTime t = clock_();
+    char name[32];
+    std::snprintf(name, sizeof name, "/%d-%02d-%02d.txt", t.year, t.month, t.day);
+    if (AppendToFile(logPath + name, pending))
+        pending.clear();
+}
+
+void CLog4c::ReportError(const char* what) const noexcept
+{
+    LogEventCallback callback = logCallback.load();
+    if (!callback)
+        return;
+    std::string_view text(what ? what : "");
+    char shortened[kMaxErrorText + 1];
+    std::size_t length = GbkPrefixLength(text, kMaxErrorText);
+    text.copy(shortened, length);
+    shortened[length] = '\0';
+    try {
+        callback(shortened);
+    } catch (...) {
+        // A callback that throws while reporting an error has no one left to tell.
+    }
+}
+
+CLog4c::LocalTime CLog4c::SystemLocalTime()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
