@@ -1,0 +1,325 @@
+#include "CMsgCache.h"
+
+#include <scrivlet/CLog4c.h>
+
+#include <algorithm>
+#include <exception>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+using namespace MsgIndexLayout;
+
+namespace {
+
+constexpr std::uint32_t kScanBatch = 4096; // records read at once by a scan
+constexpr std::size_t kMaxErrorText = 259;
+constexpr int kInfo = 0;
+constexpr int kError = 2;
+constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
+
+} // namespace
+
+CMsgCache::CMsgCache(CLog4c& logger)
+    : log(logger)
+{
+}
+
+CMsgCache::~CMsgCache()
+{
+    CloseCache();
+}
+
+template <typename Body>
+int CMsgCache::Guarded(Body&& body)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        log.LogEvent(std::string(e.what()).substr(0, kMaxErrorText).c_str());
+        return 0;
+    }
+}
+
+int CMsgCache::OpenCache(const std::string& dir)
+{
+    return Guarded([&] {
+        log.LogEvent(kInfo, "正在准备打开消息索引文件!");
+        if (opened)
+            return 1;
+        directory = dir;
+        opened = OpenFiles();
+        ScanLocked();
+        return 1;
+    });
+}
+
+bool CMsgCache::OpenFiles()
+{
+    head = MSG_INDEX_HEAD{};
+    if (!indexFile.Open(directory + "/msg_index.dat"))
+        openError = indexFile.LastError();
+    else if (!dataFile.Open(directory + "/msg_data.dat"))
+        openError = dataFile.LastError();
+    else if (!PrepareIndex())
+        openError = indexFile.LastError().empty() ? directory + "/msg_index.dat" : indexFile.LastError();
+    else {
+        openError.clear();
+        return true;
+    }
+    LogFileError("打开消息缓存文件失败:%s", openError);
+    indexFile.Close();
+    dataFile.Close();
+    head = MSG_INDEX_HEAD{};
+    return false;
+}
+
+// Reads the head and makes the index exactly 8 + 132 x count bytes long, so
+// that record n always lies at 8 + 132 x n.
+bool CMsgCache::PrepareIndex()
+{
+    const std::uint64_t size = indexFile.Size();
+    if (size == 0)
+        return WriteHead();
+    if (size < kHeadSize)
+        return KeepShortIndexAside(size);
+    std::uint8_t raw[kHeadSize] = {};
+    if (indexFile.ReadAt(0, raw, kHeadSize) != kHeadSize)
+        return false;
+    head = MSG_INDEX_HEAD::Decode(raw);
+    if (size != RecordPosition(head.count))
+        RepairIndex(size);
+    return true;
+}
+
+// An index shorter than its head holds no record; the old bytes are kept
+// beside it and the index starts again empty.
+bool CMsgCache::KeepShortIndexAside(std::uint64_t size)
+{
+    std::vector<char> old(size);
+    const std::string badPath = directory + "/msg_index.dat.bad";
+    if (indexFile.ReadAt(0, old.data(), old.size()) != old.size())
+        return false;
+    std::ofstream bad(badPath, std::ios::binary | std::ios::trunc);
+    bad.write(old.data(), static_cast<std::streamsize>(old.size()));
+    bad.close();
+    if (!bad) {
+        LogFileError("保存损坏的消息索引文件失败:%s", badPath);
+        return false;
+    }
+    if (!indexFile.Truncate(0) || !WriteHead())
+        return false;
+    log.LogEvent(kError, "消息索引文件不完整(%u 字节),已另存为 %s,索引重建为空", static_cast<unsigned>(size),
+                 badPath.c_str());
+    return true;
+}
+
+// Complete records beyond the count whose bytes lie inside the data file are
+// adopted (a crash came between record and head); whatever follows, a torn
+// record included, is cut off.
+void CMsgCache::RepairIndex(std::uint64_t size)
+{
+    const std::uint64_t complete = (size - kHeadSize) / kRecordSize;
+    const auto inFile = static_cast<std::uint32_t>(std::min<std::uint64_t>(complete, kMaxOffset));
+    const std::uint32_t oldCount = head.count;
+    const std::uint32_t newCount = inFile <= oldCount ? inFile : AdoptableRecords(oldCount, inFile);
+    if (!indexFile.Truncate(RecordPosition(newCount)))
+        LogFileError("修复消息索引文件失败:%s", indexFile.LastError());
+    head.count = newCount;
+    WriteHead();
+    log.LogEvent(kError, "消息索引文件长度与记录数不符,已修复:记录数 %u -> %u", static_cast<unsigned>(oldCount),
+                 static_cast<unsigned>(newCount));
+}
+
+std::uint32_t CMsgCache::AdoptableRecords(std::uint32_t from, std::uint32_t upTo)
+{
+    const std::uint64_t dataSize = dataFile.Size();
+    std::uint8_t raw[kRecordSize];
+    std::uint32_t n = from;
+    for (; n < upTo; ++n) {
+        if (!ReadRecord(n, raw))
+            break;
+        const MSG_INDEX record = MSG_INDEX::Decode(raw);
+        if (std::uint64_t{record.offset} + record.length > dataSize)
+            break;
+    }
+    return n;
+}
+
+int CMsgCache::CountPending()
+{
+    return Guarded([&] { return ScanLocked(); });
+}
+
+int CMsgCache::ScanLocked()
+{
+    pending.Clear();
+    pendingCount = 0;
+    head.firstPending = 0;
+    if (!opened)
+        return 0;
+    std::vector<std::uint8_t> batch(std::size_t{kScanBatch} * kRecordSize);
+    bool first = true;
+    std::uint32_t start = 0;
+    while (start < head.count) {
+        const std::uint32_t records = std::min(kScanBatch, head.count - start);
+        const std::size_t want = std::size_t{records} * kRecordSize;
+        // What cannot be read counts as zeros: pending, with empty addresses.
+        std::fill(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(want), 0);
+        indexFile.ReadAt(RecordPosition(start), batch.data(), want);
+        for (std::uint32_t i = 0; i < records; ++i) {
+            const MSG_INDEX record = MSG_INDEX::Decode(batch.data() + std::size_t{i} * kRecordSize);
+            if (!record.IsPending())
+                continue;
+            if (first)
+                head.firstPending = start + i;
+            first = false;
+            ++pendingCount;
+            pending.Add(start + i, record.targetUser, record.targetServer);
+        }
+        start += records;
+    }
+    return pendingCount;
+}
+
+int CMsgCache::ScannedPending() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return pendingCount;
+}
+
+bool CMsgCache::IsOpened() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return opened;
+}
+
+int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& sourceUser,
+                      const std::string& sourceServer, const std::string& targetUser,
+                      const std::string& targetServer)
+{
+    return Guarded([&] {
+        if (!opened) {
+            LogFileError("缓存消息写入失败:%s", openError.empty() ? "消息缓存文件未打开" : openError);
+            return 0;
+        }
+        if (!FitsField(targetUser, kUserIdField) || !FitsField(targetServer, kServerNameField)) {
+            log.LogEvent(kError, "缓存消息目标地址过长,拒绝写入 target:%s@%s", targetUser.c_str(),
+                         targetServer.c_str());
+            return 0;
+        }
+        const std::uint64_t offset = dataFile.Size();
+        if (offset > kMaxOffset || length > kMaxOffset || head.count == std::numeric_limits<std::uint32_t>::max()) {
+            log.LogEvent(kError, "消息缓存文件已满,拒绝写入长度:%u", static_cast<unsigned>(std::min<std::size_t>(length, kMaxOffset)));
+            return 0;
+        }
+        if (!dataFile.WriteAt(offset, bytes, length)) {
+            LogFileError("缓存消息写入失败:%s", dataFile.LastError());
+            return 0;
+        }
+        MSG_INDEX record{CutToField(sourceUser, kUserIdField), CutToField(sourceServer, kServerNameField),
+                         targetUser, targetServer, 0, static_cast<std::uint32_t>(offset),
+                         static_cast<std::uint32_t>(length)};
+        std::uint8_t raw[kRecordSize];
+        record.Encode(raw);
+        const std::uint32_t n = head.count;
+        if (!indexFile.WriteAt(RecordPosition(n), raw, kRecordSize)) {
+            LogFileError("缓存消息写入失败:%s", indexFile.LastError());
+            return 0;
+        }
+        // The record is in place; a head that fails to reach the disk is
+        // mended by the repair at the next opening.
+        head.count = n + 1;
+        WriteHead();
+        pending.Add(n, targetUser, targetServer);
+        log.LogEvent(kInfo, "缓存消息写入长度:%d target:%s@%s", static_cast<int>(length), targetUser.c_str(),
+                     targetServer.c_str());
+        return 1;
+    });
+}
+
+int CMsgCache::GetUserMsg(std::string& bytes, std::uint32_t& record, const std::string& userId,
+                          const std::string& serverName)
+{
+    return Guarded([&] {
+        const auto n = opened ? pending.FirstForUser(userId, serverName) : std::nullopt;
+        return n ? ReadMessage(*n, bytes, record) : 0;
+    });
+}
+
+int CMsgCache::GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer)
+{
+    return Guarded([&] {
+        const auto n = opened ? pending.FirstForRoute(localServer) : std::nullopt;
+        return n ? ReadMessage(*n, bytes, record) : 0;
+    });
+}
+
+// Hands out the message of record n. Bytes beyond the end of the data file
+// are not invented: a cut message is handed out as far as it exists.
+int CMsgCache::ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record)
+{
+    std::uint8_t raw[kRecordSize];
+    ReadRecord(n, raw);
+    const MSG_INDEX index = MSG_INDEX::Decode(raw);
+    const std::uint64_t dataSize = dataFile.Size();
+    const std::uint64_t available = index.offset < dataSize ? dataSize - index.offset : 0;
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(index.length, available));
+    bytes.assign(length, '\0');
+    bytes.resize(dataFile.ReadAt(index.offset, bytes.data(), length));
+    if (bytes.size() != index.length)
+        log.LogEvent(kError, "缓存消息数据不完整,记录:%u 长度:%u 读到:%u", static_cast<unsigned>(n),
+                     static_cast<unsigned>(index.length), static_cast<unsigned>(bytes.size()));
+    record = n;
+    return 1;
+}
+
+int CMsgCache::SetMsgSent(std::uint32_t n)
+{
+    return Guarded([&] {
+        if (!opened || n >= head.count)
+            return 0;
+        std::uint8_t raw[kRecordSize];
+        ReadRecord(n, raw);
+        const std::uint8_t sent = 1;
+        if (!indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1)) {
+            LogFileError("标记缓存消息已发送失败:%s", indexFile.LastError());
+            return 0;
+        }
+        const MSG_INDEX record = MSG_INDEX::Decode(raw);
+        pending.Remove(n, record.targetUser, record.targetServer);
+        return 1;
+    });
+}
+
+void CMsgCache::CloseCache()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    indexFile.Close();
+    dataFile.Close();
+    pending.Clear();
+    opened = false;
+}
+
+// Reads record n; what cannot be read is zeros. False on a short read.
+bool CMsgCache::ReadRecord(std::uint32_t n, std::uint8_t* raw)
+{
+    std::fill(raw, raw + kRecordSize, 0);
+    return indexFile.ReadAt(RecordPosition(n), raw, kRecordSize) == kRecordSize;
+}
+
+bool CMsgCache::WriteHead()
+{
+    std::uint8_t raw[kHeadSize];
+    head.Encode(raw);
+    if (indexFile.WriteAt(0, raw, kHeadSize))
+        return true;
+    LogFileError("写入消息索引文件头失败:%s", indexFile.LastError());
+    return false;
+}
+
+void CMsgCache::LogFileError(const char* format, const std::string& error)
+{
+    log.LogEvent(kError, format, error.substr(0, kMaxErrorText).c_str());
+}

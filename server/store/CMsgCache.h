@@ -1,0 +1,100 @@
+#pragma once
+
+#include "CCacheFile.h"
+#include "CPendingIndex.h"
+#include "MsgIndexLayout.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class CLog4c;
+
+// The on-disk cache of messages not handled when they arrived: msg_index.dat
+// (an 8-byte head and one 132-byte record per message) and msg_data.dat (the
+// message bytes one after another) in the data folder. Records are only
+// appended, or marked sent; the files only grow.
+//
+// Pending records are also kept in memory (built by the scan at opening,
+// updated by AddMsg and SetMsgSent), so lookups cost no file read when
+// nothing is pending and do not grow with the number of records written.
+//
+// Every public operation holds one lock for its whole length, so the service
+// thread (AddMsg) and the delivery worker (lookups, SetMsgSent) may call them
+// at the same time. Results: 1 success, 0 failure; no exception leaves.
+class CMsgCache {
+public:
+    explicit CMsgCache(CLog4c& log);
+    ~CMsgCache();
+    CMsgCache(const CMsgCache&) = delete;
+    CMsgCache& operator=(const CMsgCache&) = delete;
+
+    // Opens (creating when missing) both files in directory, repairs an index
+    // whose length disagrees with its head, and scans for pending records.
+    // Returns 1 also when the files could not be opened: the cache then stays
+    // closed and the next call tries again. Once open, a call only logs.
+    // 0 only when an unexpected exception was caught. Any thread.
+    int OpenCache(const std::string& directory);
+
+    // Rescans the index: rebuilds the pending records in memory and sets the
+    // head's first-pending number (written with the next AddMsg). Returns the
+    // number of pending records. Any thread.
+    int CountPending();
+
+    // Pending records found by the last scan.
+    int ScannedPending() const;
+    bool IsOpened() const;
+
+    // Appends a message: its bytes exactly as received, and its record with
+    // the four addresses. Refused (0, with a log line) while closed, when a
+    // target value does not fit its field (it could never match its user or
+    // server), or when the data file would pass 4 GiB. Source values too
+    // long for their field are stored cut. Service thread.
+    int AddMsg(const char* bytes, std::size_t length,
+               const std::string& sourceUser, const std::string& sourceServer,
+               const std::string& targetUser, const std::string& targetServer);
+
+    // The oldest pending message for exactly this user id on exactly this
+    // server (case-sensitive, whole texts): fills bytes and record, returns 1;
+    // 0 when there is none. Delivery worker thread.
+    int GetUserMsg(std::string& bytes, std::uint32_t& record,
+                   const std::string& userId, const std::string& serverName);
+
+    // The oldest pending message whose target server is not localServer
+    // (an empty target server counts as another server). Delivery worker.
+    int GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer);
+
+    // Marks record sent; it is never handed out again. Also the way to retire
+    // a record whose message no longer parses. Delivery worker thread.
+    int SetMsgSent(std::uint32_t record);
+
+    // Closes both files and forgets the pending records. Any thread.
+    void CloseCache();
+
+private:
+    bool OpenFiles();
+    bool PrepareIndex();
+    bool KeepShortIndexAside(std::uint64_t size);
+    void RepairIndex(std::uint64_t size);
+    std::uint32_t AdoptableRecords(std::uint32_t from, std::uint32_t upTo);
+    int ScanLocked();
+    bool ReadRecord(std::uint32_t n, std::uint8_t* raw);
+    int ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record);
+    bool WriteHead();
+    void LogFileError(const char* format, const std::string& error);
+
+    template <typename Body>
+    int Guarded(Body&& body);
+
+    mutable std::mutex lock;
+    CLog4c& log;
+    CCacheFile indexFile;
+    CCacheFile dataFile;
+    MSG_INDEX_HEAD head;
+    int pendingCount = 0;
+    bool opened = false;
+    std::string directory;
+    std::string openError;
+    CPendingIndex pending;
+};
