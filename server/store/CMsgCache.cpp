@@ -1,6 +1,7 @@
 #include "CMsgCache.h"
 
 #include <scrivlet/CLog4c.h>
+#include <scrivlet/GbkText.h>
 
 #include <algorithm>
 #include <exception>
@@ -17,6 +18,13 @@ constexpr std::size_t kMaxErrorText = 259;
 constexpr int kInfo = 0;
 constexpr int kError = 2;
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
+
+// A source address only describes the message; cut to its field without
+// splitting a character, it still lets the message be delivered.
+std::string CutToField(const std::string& text, std::size_t width)
+{
+    return text.substr(0, GbkPrefixLength(text, width - 1));
+}
 
 } // namespace
 
@@ -68,7 +76,7 @@ bool CMsgCache::OpenFiles()
         openError.clear();
         return true;
     }
-    LogFileError("打开消息缓存文件失败:%s", openError);
+    LogFileError("打开消息缓存文件失败", openError);
     indexFile.Close();
     dataFile.Close();
     head = MSG_INDEX_HEAD{};
@@ -105,7 +113,7 @@ bool CMsgCache::KeepShortIndexAside(std::uint64_t size)
     bad.write(old.data(), static_cast<std::streamsize>(old.size()));
     bad.close();
     if (!bad) {
-        LogFileError("保存损坏的消息索引文件失败:%s", badPath);
+        LogFileError("保存损坏的消息索引文件失败", badPath);
         return false;
     }
     if (!indexFile.Truncate(0) || !WriteHead())
@@ -125,7 +133,7 @@ void CMsgCache::RepairIndex(std::uint64_t size)
     const std::uint32_t oldCount = head.count;
     const std::uint32_t newCount = inFile <= oldCount ? inFile : AdoptableRecords(oldCount, inFile);
     if (!indexFile.Truncate(RecordPosition(newCount)))
-        LogFileError("修复消息索引文件失败:%s", indexFile.LastError());
+        LogFileError("修复消息索引文件失败", indexFile.LastError());
     head.count = newCount;
     WriteHead();
     log.LogEvent(kError, "消息索引文件长度与记录数不符,已修复:记录数 %u -> %u", static_cast<unsigned>(oldCount),
@@ -201,7 +209,7 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
 {
     return Guarded([&] {
         if (!opened) {
-            LogFileError("缓存消息写入失败:%s", openError.empty() ? "消息缓存文件未打开" : openError);
+            LogFileError("缓存消息写入失败", openError.empty() ? "消息缓存文件未打开" : openError);
             return 0;
         }
         if (!FitsField(targetUser, kUserIdField) || !FitsField(targetServer, kServerNameField)) {
@@ -215,7 +223,7 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
             return 0;
         }
         if (!dataFile.WriteAt(offset, bytes, length)) {
-            LogFileError("缓存消息写入失败:%s", dataFile.LastError());
+            LogFileError("缓存消息写入失败", dataFile.LastError());
             return 0;
         }
         MSG_INDEX record{CutToField(sourceUser, kUserIdField), CutToField(sourceServer, kServerNameField),
@@ -225,7 +233,7 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
         record.Encode(raw);
         const std::uint32_t n = head.count;
         if (!indexFile.WriteAt(RecordPosition(n), raw, kRecordSize)) {
-            LogFileError("缓存消息写入失败:%s", indexFile.LastError());
+            LogFileError("缓存消息写入失败", indexFile.LastError());
             return 0;
         }
         // The record is in place; a head that fails to reach the disk is
@@ -284,7 +292,7 @@ int CMsgCache::SetMsgSent(std::uint32_t n)
         ReadRecord(n, raw);
         const std::uint8_t sent = 1;
         if (!indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1)) {
-            LogFileError("标记缓存消息已发送失败:%s", indexFile.LastError());
+            LogFileError("标记缓存消息已发送失败", indexFile.LastError());
             return 0;
         }
         const MSG_INDEX record = MSG_INDEX::Decode(raw);
@@ -315,11 +323,11 @@ bool CMsgCache::WriteHead()
     head.Encode(raw);
     if (indexFile.WriteAt(0, raw, kHeadSize))
         return true;
-    LogFileError("写入消息索引文件头失败:%s", indexFile.LastError());
+    LogFileError("写入消息索引文件头失败", indexFile.LastError());
     return false;
 }
 
-void CMsgCache::LogFileError(const char* format, const std::string& error)
+void CMsgCache::LogFileError(const char* what, const std::string& error)
 {
-    log.LogEvent(kError, format, error.substr(0, kMaxErrorText).c_str());
+    log.LogEvent(kError, "%s:%s", what, error.substr(0, kMaxErrorText).c_str());
 }

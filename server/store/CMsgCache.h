@@ -82,7 +82,7 @@ private:
     bool ReadRecord(std::uint32_t n, std::uint8_t* raw);
     int ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record);
     bool WriteHead();
-    void LogFileError(const char* format, const std::string& error);
+    void LogFileError(const char* what, const std::string& error);
 
     template <typename Body>
     int Guarded(Body&& body);

@@ -77,16 +77,3 @@ bool FitsField(const std::string& text, std::size_t width)
     return text.size() < width;
 }
 
-std::string CutToField(const std::string& text, std::size_t width)
-{
-    std::size_t end = 0;
-    while (end < text.size()) {
-        // A GBK lead byte (0x81..0xFE) starts a two-byte character.
-        const auto byte = static_cast<std::uint8_t>(text[end]);
-        const std::size_t step = (byte >= 0x81 && byte <= 0xFE) ? 2 : 1;
-        if (end + step > width - 1)
-            break;
-        end += step;
-    }
-    return text.substr(0, std::min(end, text.size()));
-}

@@ -58,6 +58,3 @@ struct MSG_INDEX {
 // True when the text fits a field of the given width with its terminator.
 bool FitsField(const std::string& text, std::size_t width);
 
-// The longest prefix of a GBK text that fits the field without splitting a
-// double-byte character.
-std::string CutToField(const std::string& text, std::size_t width);

@@ -1,0 +1,264 @@
+#include "CMsgCache.h"
+#include "CacheTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kHead = 8;
+constexpr std::size_t kRecord = 132;
+
+class MsgCacheTest : public ::testing::Test {
+protected:
+    int Add(CMsgCache& cache, const std::string& body, const std::string& targetUser,
+            const std::string& targetServer, const std::string& sourceUser = "alice",
+            const std::string& sourceServer = "home")
+    {
+        return cache.AddMsg(body.data(), body.size(), sourceUser, sourceServer, targetUser, targetServer);
+    }
+
+    // The next message for a user, as its text, or "" when none.
+    std::string NextFor(CMsgCache& cache, const std::string& user, const std::string& server,
+                        std::uint32_t* record = nullptr)
+    {
+        std::string bytes;
+        std::uint32_t n = 0;
+        if (!cache.GetUserMsg(bytes, n, user, server))
+            return "";
+        if (record)
+            *record = n;
+        return bytes;
+    }
+
+    std::string NextRoute(CMsgCache& cache, const std::string& local, std::uint32_t* record = nullptr)
+    {
+        std::string bytes;
+        std::uint32_t n = 0;
+        if (!cache.GetRouteMsg(bytes, n, local))
+            return "";
+        if (record)
+            *record = n;
+        return bytes;
+    }
+
+    CacheTestFolder folder;
+};
+
+TEST_F(MsgCacheTest, NewCacheGetsZeroHeadAndEmptyDataFile)
+{
+    CMsgCache cache(folder.Log());
+    EXPECT_EQ(cache.OpenCache(folder.Path()), 1);
+    EXPECT_TRUE(cache.IsOpened());
+    EXPECT_EQ(ReadBytes(folder.File("msg_index.dat")), std::vector<std::uint8_t>(kHead, 0));
+    EXPECT_TRUE(std::filesystem::exists(folder.File("msg_data.dat")));
+    EXPECT_EQ(std::filesystem::file_size(folder.File("msg_data.dat")), 0u);
+    EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 正在准备打开消息索引文件!").size(), 1u);
+
+    // A second opening only logs.
+    EXPECT_EQ(cache.OpenCache(folder.Path()), 1);
+    EXPECT_EQ(CacheTestFolder::LinesWith("正在准备打开消息索引文件!").size(), 2u);
+}
+
+TEST_F(MsgCacheTest, FilesHoldTheExactLayout)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    ASSERT_EQ(Add(cache, "<m>one</m>", "bob", "far", "alice", "home"), 1);
+    ASSERT_EQ(Add(cache, "<m>second</m>", "carol", "", "dave", ""), 1);
+    EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 缓存消息写入长度:10 target:bob@far\r\n").size(), 1u);
+    EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 缓存消息写入长度:13 target:carol@\r\n").size(), 1u);
+
+    const auto index = ReadBytes(folder.File("msg_index.dat"));
+    ASSERT_EQ(index.size(), kHead + 2 * kRecord);
+    EXPECT_EQ(U32At(index, 0), 2u);
+    EXPECT_EQ(U32At(index, 4), 0u);
+
+    std::vector<std::uint8_t> expected(kRecord, 0);
+    auto put = [&](std::size_t at, const std::string& text) { std::copy(text.begin(), text.end(), expected.begin() + at); };
+    put(0, "alice");
+    put(40, "home");
+    put(60, "bob");
+    put(100, "far");
+    expected[128] = 10;
+    EXPECT_EQ(std::vector<std::uint8_t>(index.begin() + kHead, index.begin() + kHead + kRecord), expected);
+
+    const std::size_t second = kHead + kRecord;
+    EXPECT_EQ(TextAt(index, second + 0), "dave");
+    EXPECT_EQ(TextAt(index, second + 40), "");
+    EXPECT_EQ(TextAt(index, second + 60), "carol");
+    EXPECT_EQ(TextAt(index, second + 100), "");
+    EXPECT_EQ(U32At(index, second + 124), 10u);
+    EXPECT_EQ(U32At(index, second + 128), 13u);
+
+    const auto data = ReadBytes(folder.File("msg_data.dat"));
+    EXPECT_EQ(std::string(data.begin(), data.end()), "<m>one</m><m>second</m>");
+
+    std::uint32_t n = 9;
+    NextFor(cache, "carol", "", &n);
+    ASSERT_EQ(cache.SetMsgSent(n), 1);
+    EXPECT_EQ(ReadBytes(folder.File("msg_index.dat"))[second + 120], 1);
+}
+
+TEST_F(MsgCacheTest, UserMessagesLeaveInArrivalOrderOnePerSentMark)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    Add(cache, "m1", "bob", "home");
+    Add(cache, "x", "carol", "home");
+    Add(cache, "m2", "bob", "home");
+    Add(cache, "m3", "bob", "home");
+
+    std::uint32_t n = 0;
+    EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m1");
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "m1") << "not marked sent, so offered again";
+    cache.SetMsgSent(n);
+    EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m2");
+    EXPECT_EQ(n, 2u);
+    cache.SetMsgSent(n);
+    EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m3");
+    cache.SetMsgSent(n);
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "");
+    EXPECT_EQ(NextFor(cache, "carol", "home"), "x");
+    EXPECT_EQ(cache.SetMsgSent(99), 0) << "no such record";
+}
+
+TEST_F(MsgCacheTest, MatchingIsExactAndRoutingSkipsTheLocalServer)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    Add(cache, "local", "bob", "home");
+    Add(cache, "no-server", "bob", "");
+    Add(cache, "other", "bob", "far");
+    Add(cache, "case", "Bob", "home");
+
+    EXPECT_EQ(NextFor(cache, "BOB", "home"), "");
+    EXPECT_EQ(NextFor(cache, "bob", "Home"), "");
+    EXPECT_EQ(NextFor(cache, "bo", "home"), "");
+    EXPECT_EQ(NextFor(cache, "Bob", "home"), "case");
+
+    std::uint32_t n = 0;
+    EXPECT_EQ(NextRoute(cache, "home", &n), "no-server");
+    cache.SetMsgSent(n);
+    EXPECT_EQ(NextRoute(cache, "home", &n), "other");
+    cache.SetMsgSent(n);
+    EXPECT_EQ(NextRoute(cache, "home"), "") << "messages for the local server are never routed";
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "local");
+    EXPECT_EQ(NextRoute(cache, "elsewhere"), "local") << "the local name is the caller's";
+}
+
+TEST_F(MsgCacheTest, ReopeningKeepsSentRecordsAndRecomputesFirstPending)
+{
+    {
+        CMsgCache cache(folder.Log());
+        cache.OpenCache(folder.Path());
+        Add(cache, "m0", "bob", "home");
+        Add(cache, "m1", "bob", "home");
+        Add(cache, "m2", "eve", "far");
+        std::uint32_t n = 0;
+        NextFor(cache, "bob", "home", &n);
+        cache.SetMsgSent(n);
+    }
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    EXPECT_EQ(cache.ScannedPending(), 2);
+    std::uint32_t n = 0;
+    EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m1");
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(NextRoute(cache, "home"), "m2");
+
+    // The first-pending number found at opening goes out with the next append
+    // and stays fixed while records are marked sent.
+    cache.SetMsgSent(1);
+    Add(cache, "m3", "bob", "home");
+    const auto index = ReadBytes(folder.File("msg_index.dat"));
+    EXPECT_EQ(U32At(index, 0), 4u);
+    EXPECT_EQ(U32At(index, 4), 1u);
+    EXPECT_EQ(cache.CountPending(), 2);
+}
+
+TEST_F(MsgCacheTest, TargetsTooLongAreRefusedAndSourcesAreCut)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    const std::string user39(39, 'u');
+    const std::string server19(19, 's');
+    EXPECT_EQ(Add(cache, "fits", user39, server19), 1);
+    EXPECT_EQ(Add(cache, "long-user", user39 + "u", "home"), 0);
+    EXPECT_EQ(Add(cache, "long-server", "bob", server19 + "s"), 0);
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息目标地址过长,拒绝写入 target:").size(), 2u);
+    EXPECT_EQ(ReadBytes(folder.File("msg_index.dat")).size(), kHead + kRecord);
+    EXPECT_EQ(ReadBytes(folder.File("msg_data.dat")).size(), 4u);
+    EXPECT_EQ(NextFor(cache, user39, server19), "fits");
+
+    // 20 two-byte characters cut to 19 of them, never half of one.
+    std::string chinese;
+    for (int i = 0; i < 20; ++i)
+        chinese += "\xC4\xE3";
+    EXPECT_EQ(Add(cache, "cut", "bob", "home", chinese, std::string(30, 'h')), 1);
+    const auto index = ReadBytes(folder.File("msg_index.dat"));
+    EXPECT_EQ(TextAt(index, kHead + kRecord), chinese.substr(0, 38));
+    EXPECT_EQ(TextAt(index, kHead + kRecord + 40), std::string(19, 'h'));
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "cut");
+}
+
+TEST_F(MsgCacheTest, UnopenableCacheStoresNothingAndOpensLater)
+{
+    const std::string missing = folder.File("data");
+    CMsgCache cache(folder.Log());
+    EXPECT_EQ(cache.OpenCache(missing), 1);
+    EXPECT_FALSE(cache.IsOpened());
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 打开消息缓存文件失败:").size(), 1u);
+    EXPECT_EQ(Add(cache, "lost", "bob", "home"), 0);
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息写入失败:").size(), 1u);
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "");
+    EXPECT_EQ(NextRoute(cache, "x"), "");
+    EXPECT_EQ(cache.SetMsgSent(0), 0);
+
+    std::filesystem::create_directory(missing);
+    EXPECT_EQ(cache.OpenCache(missing), 1);
+    EXPECT_TRUE(cache.IsOpened());
+}
+
+TEST_F(MsgCacheTest, SecondOpenerOfTheSameFilesIsRefused)
+{
+    CMsgCache first(folder.Log());
+    CMsgCache second(folder.Log());
+    first.OpenCache(folder.Path());
+    second.OpenCache(folder.Path());
+    EXPECT_TRUE(first.IsOpened());
+    EXPECT_FALSE(second.IsOpened());
+    first.CloseCache();
+    second.OpenCache(folder.Path());
+    EXPECT_TRUE(second.IsOpened());
+}
+
+TEST_F(MsgCacheTest, AppendsAndDeliveriesFromTwoThreadsStayConsistent)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    constexpr int kMessages = 2000;
+    std::thread writer([&] {
+        for (int i = 0; i < kMessages; ++i)
+            Add(cache, std::to_string(i), "bob", "home");
+    });
+    std::vector<std::string> delivered;
+    while (delivered.size() < static_cast<std::size_t>(kMessages)) {
+        std::string bytes;
+        std::uint32_t n = 0;
+        if (cache.GetUserMsg(bytes, n, "bob", "home") && cache.SetMsgSent(n))
+            delivered.push_back(bytes);
+        else
+            std::this_thread::yield();
+    }
+    writer.join();
+    for (int i = 0; i < kMessages; ++i)
+        ASSERT_EQ(delivered[static_cast<std::size_t>(i)], std::to_string(i));
+    EXPECT_EQ(cache.CountPending(), 0);
+}
+
+} // namespace
