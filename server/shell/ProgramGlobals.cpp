@@ -1,0 +1,4 @@
+#include "ProgramGlobals.h"
+
+CServerApp theApp;
+CLog4c theLog;

@@ -1,0 +1,95 @@
+#include "CServerApp.h"
+#include "TempFolder.h"
+#include "scrivlet/CLog4c.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CServerAppTest : public ::testing::Test {
+protected:
+    // Starts an application in the temporary folder, with a settings file
+    // holding `ini` when it is not empty.
+    bool StartWith(const std::string& ini)
+    {
+        if (!ini.empty()) {
+            fs::create_directory(dir_ / "config");
+            TempFolder::Write(dir_ / "config/server.ini", ini);
+        }
+        return app_.InitInstance(log_, dir_.Path().string());
+    }
+
+    TempFolder dir_;
+    CLog4c log_{[] { return CLog4c::LocalTime{2017, 3, 5, 9, 7, 3}; }};
+    CServerApp app_;
+};
+
+TEST_F(CServerAppTest, StartUpCreatesFoldersAndGivesTheLogItsFolder)
+{
+    ASSERT_TRUE(StartWith(""));
+    for (const char* folder : {"tmp", "data", "log", "config"})
+        EXPECT_TRUE(fs::is_directory(dir_ / folder)) << folder;
+    EXPECT_EQ(app_.ModuleDir(), dir_.Path().string());
+    EXPECT_EQ(app_.DataDir(), (dir_ / "data").string());
+    EXPECT_EQ(app_.TempDir(), (dir_ / "tmp").string());
+    EXPECT_EQ(app_.SettingsPath(), (dir_ / "config/server.ini").string());
+
+    log_.LogEvent("abc");
+    log_.SaveToFile();
+    EXPECT_EQ(TempFolder::Read(dir_ / "log/2017-03-05.txt"), "[2017-03-05 09:07:03] abc\r\n");
+}
+
+TEST_F(CServerAppTest, MissingSettingsReadClearAndAreCreatedAtExit)
+{
+    ASSERT_TRUE(StartWith(""));
+    EXPECT_FALSE(app_.SendAllFriend());
+    EXPECT_FALSE(fs::exists(dir_ / "config/server.ini"));
+    EXPECT_EQ(app_.ExitInstance(), 0);
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=0\r\n");
+}
+
+TEST_F(CServerAppTest, SendAllFriendIsSetOnlyByAPositiveNumber)
+{
+    const std::vector<std::pair<std::string, bool>> cases{
+        {" 1 ", true}, {"2", true}, {"+3x", true}, {"0", false},
+        {"-1", false}, {"abc", false}, {"", false}, {"0x10", false}};
+    for (const auto& [value, expected] : cases) {
+        fs::create_directory(dir_ / "config");
+        TempFolder::Write(dir_ / "config/server.ini", "[SERVER]\r\nSendAllFriend=" + value + "\r\n");
+        CServerApp app;
+        ASSERT_TRUE(app.InitInstance(log_, dir_.Path().string()));
+        EXPECT_EQ(app.SendAllFriend(), expected) << "value \"" << value << "\"";
+    }
+    EXPECT_TRUE(CServerApp::IsPositiveNumber("99999999999999999999"));
+    EXPECT_FALSE(CServerApp::IsPositiveNumber("-99999999999999999999"));
+}
+
+TEST_F(CServerAppTest, WriteSettingsWritesOneOrZeroAndKeepsTheRest)
+{
+    ASSERT_TRUE(StartWith("[server]\r\nsendallfriend=2\r\nColour=蓝\r\n"));
+    EXPECT_TRUE(app_.SendAllFriend());
+    EXPECT_EQ(app_.ReadSetting("SERVER", "Colour", "none"), "蓝");
+    EXPECT_EQ(app_.ReadSetting("SERVER", "Missing", "none"), "none");
+    app_.WriteSettings();
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[server]\r\nsendallfriend=1\r\nColour=蓝\r\n");
+    app_.SetSendAllFriend(false);
+    app_.WriteSettings();
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[server]\r\nsendallfriend=0\r\nColour=蓝\r\n");
+}
+
+TEST(CServerAppFolder, ProgramFolderIsTheFolderOfTheRunningProgram)
+{
+    const std::string folder = CServerApp::ProgramFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), '/');
+    EXPECT_TRUE(fs::exists(fs::path(folder) / "server_tests"));
+}
+
+} // namespace

@@ -1,0 +1,72 @@
+#include "QuorveldProcess.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Utf8(const char8_t* text)
+{
+    return reinterpret_cast<const char*>(text);
+}
+
+std::string TodaysLogName()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char name[32];
+    std::snprintf(name, sizeof name, "%d-%02d-%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    return name;
+}
+
+// Starts a copy of quorveld in `dir`, waits for its start-up line, ends it
+// with `signal` and returns its wait status.
+int RunUntilSignal(const TempFolder& dir, int signal, std::string& dayBefore)
+{
+    QuorveldProcess quorveld(dir.Path());
+    dayBefore = TodaysLogName();
+    EXPECT_TRUE(quorveld.Start());
+    EXPECT_TRUE(quorveld.WaitForOutput(Utf8(u8"INFOR 系统启动成功!\n"), 30s)) << quorveld.Output();
+    EXPECT_TRUE(quorveld.Signal(signal));
+    return quorveld.WaitForExit(30s);
+}
+
+// The day's log file, whichever day it was written on.
+std::string ReadLog(const TempFolder& dir, const std::string& dayBefore)
+{
+    std::string log = TempFolder::Read(dir / ("log/" + dayBefore));
+    return log.empty() ? TempFolder::Read(dir / ("log/" + TodaysLogName())) : log;
+}
+
+TEST(QuorveldProcess, StartsAndEndsOnSigtermWritingSettingsAndLog)
+{
+    TempFolder dir;
+    std::string day;
+    int status = RunUntilSignal(dir, SIGTERM, day);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (const char* folder : {"tmp", "data", "log", "config"})
+        EXPECT_TRUE(fs::is_directory(dir / folder)) << folder;
+    EXPECT_EQ(TempFolder::Read(dir / "config/server.ini"), "[SERVER]\r\nSendAllFriend=0\r\n");
+    EXPECT_NE(ReadLog(dir, day).find("] INFOR 系统启动成功!\r\n"), std::string::npos);
+}
+
+TEST(QuorveldProcess, SigintKeepsTheSettingsFileAndNormalisesTheFlag)
+{
+    TempFolder dir;
+    fs::create_directory(dir / "config");
+    TempFolder::Write(dir / "config/server.ini", "[Server]\r\nSendAllFriend = 2\r\nNote=保留\r\n");
+    std::string day;
+    int status = RunUntilSignal(dir, SIGINT, day);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(TempFolder::Read(dir / "config/server.ini"), "[Server]\r\nSendAllFriend=1\r\nNote=保留\r\n");
+}
+
+} // namespace
