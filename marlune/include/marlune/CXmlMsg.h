@@ -1,0 +1,59 @@
+#pragma once
+
+#include "marlune/BX_DATA.h"
+#include "marlune/CMessageBase.h"
+
+#include <tinyxml2.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The XML message codec: frame payloads (UTF-8 XML) to message objects and
+// back, and the document helpers the directory file's class builds on.
+// A codec object keeps only the reason of its last failure; create one per
+// use or per thread. Any thread may use its own object. No exception leaves
+// an operation.
+class CXmlMsg {
+public:
+    CXmlMsg() = default;
+    virtual ~CXmlMsg() = default;
+
+    // Parses one payload of `length` bytes. A known type gives a new object
+    // of its class, owned by the caller, and fills `head` (when not null)
+    // with the head. A well-formed message of an unknown type gives null but
+    // fills the head. Anything else (not well-formed, not UTF-8, root not
+    // `msg`, nesting or attribute counts beyond the limits) gives null and
+    // leaves the head untouched; LastError tells why.
+    std::unique_ptr<CMessageBase> ParseXmlNew(const void* data, std::size_t length,
+                                              CMessageBase* head);
+
+    // Builds the XML of `bx->msg` into `bx->buff`; returns its length, or 0
+    // when nothing was built (null record or message, a text that is not
+    // GBK/GB18030); the buffer is then empty.
+    std::size_t BuildXml(BX_DATA* bx);
+
+    // Adds the XML declaration and the root element `msg`, carrying the head
+    // of `msg` (attributes and routed list), to `doc`; returns the root.
+    // Null when memory ran out.
+    tinyxml2::XMLElement* createXmlHead(tinyxml2::XMLDocument& doc, const CMessageBase& msg);
+
+    // Serialises `doc` (its elements and texts, already UTF-8) the way
+    // BuildXml writes messages, into `out->buff`; returns the length, 0 on
+    // failure. Comments, declarations and other nodes are not written; the
+    // output starts with the library's own declaration.
+    std::size_t Doc2Buff(BX_DATA* out, const tinyxml2::XMLDocument& doc);
+
+    // GBK (GB18030) to UTF-8 and back. A text that does not convert gives
+    // "". Any thread: each thread has its own converters.
+    static std::string g2u(std::string_view gbk);
+    static std::string u2gb(std::string_view utf8);
+
+    // Why the last ParseXmlNew, BuildXml or Doc2Buff failed ("" after a
+    // success). Plain ASCII, meant for a log line.
+    const std::string& LastError() const { return lastError_; }
+
+private:
+    std::string lastError_;
+};

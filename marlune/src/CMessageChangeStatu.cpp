@@ -1,0 +1,16 @@
+#include "marlune/CMessageChangeStatu.h"
+
+#include "marlune/CFieldVisitor.h"
+
+CMessageChangeStatu::CMessageChangeStatu()
+{
+    type = kType;
+}
+
+void CMessageChangeStatu::VisitBody(CFieldVisitor& visitor)
+{
+    visitor.Text("userid", userId);
+    visitor.Text("server", server);
+    visitor.Text("statu", statu);
+    visitor.Text("note", note);
+}

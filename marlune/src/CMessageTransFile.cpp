@@ -1,0 +1,17 @@
+#include "marlune/CMessageTransFile.h"
+
+#include "marlune/CFieldVisitor.h"
+
+CMessageTransFile::CMessageTransFile()
+{
+    type = kType;
+}
+
+void CMessageTransFile::VisitBody(CFieldVisitor& visitor)
+{
+    visitor.Text("file", file);
+    visitor.Text("size", size);
+    visitor.Text("offset", offset);
+    visitor.Text("action", action);
+    visitor.Content(data);
+}

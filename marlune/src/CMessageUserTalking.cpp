@@ -1,0 +1,14 @@
+#include "marlune/CMessageUserTalking.h"
+
+#include "marlune/CFieldVisitor.h"
+
+CMessageUserTalking::CMessageUserTalking()
+{
+    type = kType;
+}
+
+void CMessageUserTalking::VisitBody(CFieldVisitor& visitor)
+{
+    visitor.Text("format", format);
+    visitor.Content(text);
+}

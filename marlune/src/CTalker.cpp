@@ -1,0 +1,40 @@
+#include "marlune/CTalker.h"
+
+#include <exception>
+
+bool CTalker::HasFriend(std::string_view id) const
+{
+    if (id.empty()) {
+        return false;
+    }
+    std::string_view rest = friends;
+    while (!rest.empty()) {
+        const std::size_t cut = rest.find('/');
+        if (rest.substr(0, cut) == id) {
+            return true;
+        }
+        if (cut == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(cut + 1);
+    }
+    return false;
+}
+
+bool CTalker::AddFriend(std::string_view id)
+{
+    // A friendship recorded again (an accepted request offered twice) must
+    // not grow the list.
+    if (id.empty() || HasFriend(id)) {
+        return false;
+    }
+    try {
+        if (!friends.empty()) {
+            friends += '/';
+        }
+        friends += id;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}

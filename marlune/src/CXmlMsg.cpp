@@ -1,0 +1,163 @@
+#include "marlune/CXmlMsg.h"
+
+#include "BodyReader.h"
+#include "BodyWriter.h"
+#include "DocWriter.h"
+#include "MessageFactory.h"
+#include "RecordFields.h"
+#include "TextConverter.h"
+#include "XmlPrescan.h"
+#include "XmlWriter.h"
+
+#include <exception>
+#include <string_view>
+
+namespace {
+
+// Room for the declaration and the head of a typical message.
+constexpr std::size_t kBuildReserve = 512;
+
+} // namespace
+
+std::unique_ptr<CMessageBase> CXmlMsg::ParseXmlNew(const void* data, std::size_t length,
+                                                   CMessageBase* head)
+{
+    lastError_.clear();
+    try {
+        if (data == nullptr || length == 0) {
+            lastError_ = "empty payload";
+            return nullptr;
+        }
+        const std::string_view xml(static_cast<const char*>(data), length);
+        if (!TextConverter::IsValidUtf8(xml)) {
+            lastError_ = "payload is not valid UTF-8";
+            return nullptr;
+        }
+        if (!XmlPrescan::Check(xml, lastError_)) {
+            return nullptr;
+        }
+        tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+        if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {
+            lastError_ = std::string("not well-formed XML: ") + doc.ErrorName();
+            return nullptr;
+        }
+        const tinyxml2::XMLElement* root = doc.RootElement();
+        if (root == nullptr || std::string_view(root->Name()) != kRootElement
+            || root->NextSiblingElement() != nullptr) {
+            lastError_ = "the document is not one msg element";
+            return nullptr;
+        }
+        const tinyxml2::XMLElement* body = root->FirstChildElement(kBodyElement);
+        BodyReader reader(body);
+        CMessageBase parsedHead;
+        reader.ReadHead(*root, parsedHead);
+        std::unique_ptr<CMessageBase> msg = CreateMessage(parsedHead.type);
+        if (msg != nullptr) {
+            msg->VisitBody(reader);
+        }
+        if (!reader.ok()) {
+            lastError_ = "a text is not convertible to GB18030";
+            return nullptr;
+        }
+        if (msg != nullptr) {
+            static_cast<CMessageBase&>(*msg) = parsedHead;
+        } else {
+            lastError_ = "unknown message type";
+        }
+        if (head != nullptr) {
+            *head = std::move(parsedHead);
+        }
+        return msg;
+    } catch (const std::exception& e) {
+        lastError_ = std::string("parse failed: ") + e.what();
+        return nullptr;
+    }
+}
+
+std::size_t CXmlMsg::BuildXml(BX_DATA* bx)
+{
+    lastError_.clear();
+    if (bx == nullptr || bx->msg == nullptr) {
+        lastError_ = "no message to build";
+        return 0;
+    }
+    try {
+        bx->buff.clear();
+        bx->buff.reserve(kBuildReserve);
+        XmlWriter writer(bx->buff);
+        BodyWriter body(writer);
+        writer.Declaration();
+        body.OpenMessage(*bx->msg);
+        writer.Open(kBodyElement);
+        bx->msg->VisitBody(body);
+        writer.Close();
+        writer.Close();
+        if (!body.ok()) {
+            bx->Free();
+            lastError_ = "a text is not valid GB18030";
+            return 0;
+        }
+        return bx->Length();
+    } catch (const std::exception& e) {
+        bx->Free();
+        lastError_ = std::string("build failed: ") + e.what();
+        return 0;
+    }
+}
+
+tinyxml2::XMLElement* CXmlMsg::createXmlHead(tinyxml2::XMLDocument& doc, const CMessageBase& msg)
+{
+    try {
+        doc.InsertFirstChild(doc.NewDeclaration());
+        tinyxml2::XMLElement* root = doc.NewElement(kRootElement);
+        for (const auto& field : kHeadFields) {
+            root->SetAttribute(field.attribute, g2u(msg.*field.member).c_str());
+        }
+        if (!msg.routedServers.empty()) {
+            tinyxml2::XMLElement* routed = root->InsertNewChildElement(kRoutedElement);
+            for (const CTalkerServer& server : msg.routedServers) {
+                routed->InsertNewChildElement(kServerElement)
+                    ->SetAttribute(kRoutedNameAttribute, g2u(server.name).c_str());
+            }
+        }
+        doc.InsertEndChild(root);
+        return root;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+std::size_t CXmlMsg::Doc2Buff(BX_DATA* out, const tinyxml2::XMLDocument& doc)
+{
+    lastError_.clear();
+    if (out == nullptr) {
+        lastError_ = "no output record";
+        return 0;
+    }
+    try {
+        out->buff.clear();
+        XmlWriter writer(out->buff);
+        DocWriter docWriter(writer);
+        writer.Declaration();
+        doc.Accept(&docWriter);
+        return out->Length();
+    } catch (const std::exception& e) {
+        out->Free();
+        lastError_ = std::string("serialising failed: ") + e.what();
+        return 0;
+    }
+}
+
+std::string CXmlMsg::g2u(std::string_view gbk)
+{
+    std::string out;
+    TextConverter::GbkToUtf8(gbk, out);
+    return out;
+}
+
+std::string CXmlMsg::u2gb(std::string_view utf8)
+{
+    std::string out;
+    TextConverter::Utf8ToGbk(utf8, out);
+    return out;
+}
