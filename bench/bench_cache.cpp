@@ -1,0 +1,162 @@
+// Message cache: lookups for one user on caches of growing history, and the
+// rate of appends of 200-byte messages.
+#include "CMsgCache.h"
+#include "MsgIndexLayout.h"
+
+#include <scrivlet/CLog4c.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace MsgIndexLayout;
+
+const std::string kBody(200, 'x');
+
+std::string MakeFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        std::abort();
+    return pattern;
+}
+
+// A cache folder with `records` messages of history spread over 1000 users,
+// all sent except: record 0 (an offline user, so a scan from the first
+// pending record would cover the whole file) and one record in the middle
+// for "one-pending". "idle" has history but nothing pending.
+std::string BuildHistory(std::uint32_t records)
+{
+    const std::string folder = MakeFolder();
+    std::vector<std::uint8_t> index(RecordPosition(records));
+    MSG_INDEX_HEAD{records, 0}.Encode(index.data());
+    for (std::uint32_t n = 0; n < records; ++n) {
+        MSG_INDEX record{"sender", "home", "user" + std::to_string(n % 1000), "home", 1,
+                         static_cast<std::uint32_t>(n * kBody.size()), static_cast<std::uint32_t>(kBody.size())};
+        if (n == 0)
+            record = MSG_INDEX{"sender", "home", "offline", "home", 0, 0, static_cast<std::uint32_t>(kBody.size())};
+        if (n == records / 2)
+            record.targetUser = "one-pending", record.sent = 0;
+        if (n % 1000 == 7)
+            record.targetUser = "idle";
+        record.Encode(index.data() + RecordPosition(n));
+    }
+    std::ofstream(folder + "/msg_index.dat", std::ios::binary)
+        .write(reinterpret_cast<const char*>(index.data()), static_cast<std::streamsize>(index.size()));
+    std::ofstream data(folder + "/msg_data.dat", std::ios::binary);
+    for (std::uint32_t n = 0; n < records; ++n)
+        data << kBody;
+    return folder;
+}
+
+struct OpenCache {
+    std::string folder;
+    CLog4c log;
+    std::unique_ptr<CMsgCache> cache;
+};
+
+std::map<std::uint32_t, std::unique_ptr<OpenCache>>& Caches()
+{
+    static std::map<std::uint32_t, std::unique_ptr<OpenCache>> caches;
+    return caches;
+}
+
+// One cache per size, built once and shared by the lookup benchmarks.
+OpenCache& CacheWith(std::uint32_t records)
+{
+    auto& slot = Caches()[records];
+    if (!slot) {
+        slot = std::make_unique<OpenCache>();
+        slot->folder = BuildHistory(records);
+        slot->cache = std::make_unique<CMsgCache>(slot->log);
+        slot->cache->OpenCache(slot->folder);
+    }
+    return *slot;
+}
+
+void LookUp(benchmark::State& state, const std::string& user, int expected)
+{
+    CMsgCache& cache = *CacheWith(static_cast<std::uint32_t>(state.range(0))).cache;
+    std::string bytes;
+    std::uint32_t record = 0;
+    for (auto _ : state) {
+        if (cache.GetUserMsg(bytes, record, user, "home") != expected)
+            state.SkipWithError("unexpected lookup result");
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+
+void BM_GetUserMsgNothingPending(benchmark::State& state)
+{
+    LookUp(state, "idle", 0);
+}
+
+void BM_GetUserMsgOnePending(benchmark::State& state)
+{
+    LookUp(state, "one-pending", 1);
+}
+
+// Opening scans the whole index once and builds the pending records.
+void BM_OpenCache(benchmark::State& state)
+{
+    OpenCache& shared = CacheWith(static_cast<std::uint32_t>(state.range(0)));
+    shared.cache->CloseCache(); // the files admit one opener at a time
+    CLog4c log;
+    for (auto _ : state) {
+        CMsgCache cache(log);
+        cache.OpenCache(shared.folder);
+        benchmark::DoNotOptimize(cache.ScannedPending());
+    }
+    shared.cache->OpenCache(shared.folder);
+}
+
+void BM_AddMsg200Bytes(benchmark::State& state)
+{
+    const std::string folder = MakeFolder();
+    CLog4c log;
+    {
+        CMsgCache cache(log);
+        cache.OpenCache(folder);
+        for (auto _ : state) {
+            if (!cache.AddMsg(kBody.data(), kBody.size(), "alice", "home", "bob", "home"))
+                state.SkipWithError("append refused");
+        }
+        state.SetItemsProcessed(state.iterations());
+        state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kBody.size()));
+    }
+    std::filesystem::remove_all(folder);
+}
+
+void RemoveCaches()
+{
+    for (auto& [records, opened] : Caches()) {
+        opened->cache.reset();
+        std::filesystem::remove_all(opened->folder);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_GetUserMsgNothingPending)->Arg(1000)->Arg(100000)->Arg(1000000);
+BENCHMARK(BM_GetUserMsgOnePending)->Arg(1000)->Arg(100000)->Arg(1000000);
+BENCHMARK(BM_OpenCache)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddMsg200Bytes);
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RemoveCaches();
+    return 0;
+}
