@@ -66,6 +66,8 @@ bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t
         const ssize_t n = ::pwrite(fd, in + done, len - done, static_cast<off_t>(position + done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = EIO;
         if (n <= 0)
             return Fail("write");
         done += static_cast<std::size_t>(n);
@@ -73,14 +75,13 @@ bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t
     return true;
 }
 
-std::uint64_t CCacheFile::Size()
+bool CCacheFile::Size(std::uint64_t& size)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        Fail("stat");
-        return 0;
-    }
-    return static_cast<std::uint64_t>(st.st_size);
+    if (::fstat(fd, &st) != 0)
+        return Fail("stat");
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
 }
 
 bool CCacheFile::Truncate(std::uint64_t length)

@@ -27,8 +27,8 @@ public:
     std::size_t ReadAt(std::uint64_t position, void* buffer, std::size_t len);
     // Writes all len bytes at position or returns false.
     bool WriteAt(std::uint64_t position, const void* buffer, std::size_t len);
-    // Current length in bytes; 0 with LastError() set on an error.
-    std::uint64_t Size();
+    // Current length in bytes; false with LastError() set on an error.
+    bool Size(std::uint64_t& size);
     bool Truncate(std::uint64_t length);
 
     const std::string& LastError() const { return lastError; }

@@ -87,7 +87,9 @@ bool CMsgCache::OpenFiles()
 // that record n always lies at 8 + 132 x n.
 bool CMsgCache::PrepareIndex()
 {
-    const std::uint64_t size = indexFile.Size();
+    std::uint64_t size = 0;
+    if (!indexFile.Size(size))
+        return false;
     if (size == 0)
         return WriteHead();
     if (size < kHeadSize)
@@ -142,7 +144,9 @@ void CMsgCache::RepairIndex(std::uint64_t size)
 
 std::uint32_t CMsgCache::AdoptableRecords(std::uint32_t from, std::uint32_t upTo)
 {
-    const std::uint64_t dataSize = dataFile.Size();
+    std::uint64_t dataSize = 0;
+    if (!dataFile.Size(dataSize))
+        return from;
     std::uint8_t raw[kRecordSize];
     std::uint32_t n = from;
     for (; n < upTo; ++n) {
@@ -217,7 +221,11 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
                          targetServer.c_str());
             return 0;
         }
-        const std::uint64_t offset = dataFile.Size();
+        std::uint64_t offset = 0;
+        if (!dataFile.Size(offset)) {
+            LogFileError("缓存消息写入失败", dataFile.LastError());
+            return 0;
+        }
         if (offset > kMaxOffset || length > kMaxOffset || head.count == std::numeric_limits<std::uint32_t>::max()) {
             log.LogEvent(kError, "消息缓存文件已满,拒绝写入长度:%u", static_cast<unsigned>(std::min<std::size_t>(length, kMaxOffset)));
             return 0;
@@ -271,7 +279,8 @@ int CMsgCache::ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& r
     std::uint8_t raw[kRecordSize];
     ReadRecord(n, raw);
     const MSG_INDEX index = MSG_INDEX::Decode(raw);
-    const std::uint64_t dataSize = dataFile.Size();
+    std::uint64_t dataSize = 0;
+    dataFile.Size(dataSize);
     const std::uint64_t available = index.offset < dataSize ? dataSize - index.offset : 0;
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(index.length, available));
     bytes.assign(length, '\0');

@@ -42,8 +42,10 @@ public:
     // number of pending records. Any thread.
     int CountPending();
 
-    // Pending records found by the last scan.
+    // Pending records found by the last scan (not changed by later appends
+    // or sent marks). Any thread.
     int ScannedPending() const;
+    // Whether both files are open. Any thread.
     bool IsOpened() const;
 
     // Appends a message: its bytes exactly as received, and its record with
