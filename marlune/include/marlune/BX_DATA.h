@@ -12,6 +12,9 @@ struct BX_DATA {
     CMessageBase* msg = nullptr;   // the message to build from; not owned
     std::string buff;              // the built bytes
 
+    BX_DATA() = default;
+    explicit BX_DATA(CMessageBase* message) : msg(message) {}
+
     const char* Data() const { return buff.data(); }
     std::size_t Length() const { return buff.size(); }
     // Releases the bytes at once, before the record goes away.
