@@ -1,0 +1,73 @@
+#pragma once
+
+#include "corvane/CMyRASServer.h"
+
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+// The listening endpoint: one listening socket, the accepted connections in
+// order of acceptance, and the close handling that reports each closed
+// connection to the program (OnWsDisconnected, then the disconnect callback).
+// Abstract: the program's class implements OnWsDisconnected.
+//
+// Threads: construct, listen, destroy and change `connections` on the loop
+// thread (see CEventLoop); accepting, close handling, OnWsDisconnected and
+// both callbacks run there.
+//
+// Reading `connections` from another thread: hold LockConnections() (a
+// shared lock) for as long as you use the list or any connection taken from
+// it, SendBuff included. The loop thread takes the same lock exclusively only
+// while it adds or removes (and destroys) connections, so a reader never sees
+// a destroyed connection. On the loop thread itself the list may be read
+// without the lock. Never wait for the loop thread (CEventLoop::Call) while
+// holding the lock.
+class CMyRASServer_Srv : public CMyRASServer {
+public:
+    CMyRASServer_Srv();
+    // FreeAllItems, closes the listening socket, logs "通信监听已经停止...".
+    // Loop thread.
+    ~CMyRASServer_Srv() override;
+
+    // Opens the listening socket on port (all local addresses). 1 on success,
+    // 0 on failure: port 2000 or lower, port in use, listen failure. A second
+    // call while listening closes the old listening socket first. Loop thread.
+    int BeginListen(unsigned port);
+
+    // A new connection owned by this endpoint (caller owns the object).
+    CMyRASSocket* CreateClientSocket() override;
+    // Marks socket active, appends it to `connections` (the list then owns
+    // it), calls the accept callback and destroys every closed connection.
+    int AddNewClientSocket(CMyRASSocket* socket) override;
+    // Logs the close, calls OnWsDisconnected and the disconnect callback,
+    // then closes the socket, clears active and userId; the object stays in
+    // the list until the next accept.
+    void OnSocketClosed(CMyRASSocket* socket) override;
+    // Called for every closed connection, userId still readable. Loop thread.
+    virtual void OnWsDisconnected(ON_WS_DISCONNECTED* para) = 0;
+
+    // Closes and destroys every connection (no callbacks, no lines).
+    void FreeAllItems();
+    // Stores both callbacks (either may be null). Loop thread.
+    void RegCallBackFunction(RAS_ACCEPT_CALLBACK onAccept, RAS_WS_DISCONNECT_CALLBACK onDisconnect);
+
+    // Shared lock for reading `connections` on another thread (see above).
+    std::shared_lock<std::shared_mutex> LockConnections() const;
+    // The listening port actually bound (BeginListen's port), 0 when not
+    // listening. Loop thread.
+    unsigned ListeningPort() const;
+
+protected:
+    // The accepted connections in order of acceptance; owned.
+    std::vector<std::unique_ptr<CMyRASSocket>> connections;
+
+private:
+    void SweepClosed();
+    bool Contains(const CMyRASSocket* socket) const;
+
+    mutable std::shared_mutex connectionsLock_;
+    std::unique_ptr<CMyRASSocket> listenSocket_;
+    RAS_ACCEPT_CALLBACK acceptCallback_ = nullptr;
+    RAS_WS_DISCONNECT_CALLBACK disconnectCallback_ = nullptr;
+};

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CMyRASServer;
+class CChannel;
+
+// One TCP connection (or the listening socket) of an endpoint. It receives
+// bytes, reassembles frames from any chunking and hands each payload to its
+// owner; it sends whole frames without ever blocking the loop thread.
+//
+// Threads: the object is created, operated and destroyed on its owner's loop
+// thread, where all its notifications run. Exceptions: SendFrame (and the
+// owner's SendBuff) may be called from any thread, and other threads may read
+// userId/userName/active of a connection they reached under the owner's
+// connections lock (CMyRASServer_Srv::LockConnections).
+//
+// Sending: a frame is written whole or not at all and frames of concurrent
+// senders never interleave (a per-connection lock). What the socket does not
+// take at once is queued and written by the loop, one write in flight, the
+// queue gathering every frame sent meanwhile into the next write. A queue
+// that would pass kMaxQueuedBytes refuses the frame and the connection is
+// closed as a slow consumer. A connection switched to blocking sends (the
+// outbound client) instead waits on the calling thread until the frame is
+// written, at most kBlockingSendLimit.
+class CMyRASSocket {
+public:
+    static constexpr std::size_t kMaxQueuedBytes = 16u * 1024 * 1024;
+    static constexpr std::chrono::seconds kBlockingSendLimit{10};
+
+    explicit CMyRASSocket(CMyRASServer* owner);
+    // Closes the socket; queued outbound bytes are dropped.
+    virtual ~CMyRASSocket();
+    CMyRASSocket(const CMyRASSocket&) = delete;
+    CMyRASSocket& operator=(const CMyRASSocket&) = delete;
+
+    // Account of the user logged in over this connection (set by the
+    // program), zero-terminated; cleared by the listening server on close.
+    char userId[50];
+    // That user's name, zero-terminated; never cleared by the library.
+    char userName[100];
+    // 1 while usable: set on accept/connect, 0 once the peer closed.
+    std::atomic<int> active;
+    // Received bytes not yet consumed as frames.
+    std::vector<std::uint8_t> recvBuffer;
+    // The endpoint that created the connection.
+    CMyRASServer* owner;
+
+    // Socket operations, loop thread. Each returns true on success.
+    // Opens a listening socket bound to port on all local addresses.
+    bool CreateListener(unsigned port);
+    // Puts the listening socket into listening state.
+    bool Listen(int backlog);
+    // Takes one pending incoming connection into `into`.
+    bool Accept(CMyRASSocket& into);
+    // Connects to host (dotted address or name) and port; returns when the
+    // connection is made, has failed, or `limit` has passed.
+    bool Connect(const std::string& host, unsigned port, std::chrono::milliseconds limit);
+    // Closes the socket (no notification). Safe to repeat.
+    void Close();
+    // True while a socket is open.
+    bool IsOpen() const;
+    // "a.b.c.d" of the peer, or empty.
+    std::string PeerAddress() const;
+    // The locally bound port (useful after binding port 0), or 0.
+    unsigned LocalPort() const;
+
+    enum class SendResult {
+        kDone,      // the whole frame was written or queued
+        kClosed,    // no open socket, or the connection is being closed
+        kQueueFull, // slow consumer: refused, the connection is being closed
+        kFailed,    // socket error or blocking time limit: being closed
+    };
+    // Sends header + payload as one frame. Any thread.
+    SendResult SendFrame(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length);
+    // Switches sends to blocking on the calling thread (see above).
+    void SetBlockingSends(bool on);
+
+    // Appends received bytes to recvBuffer and delivers every complete frame
+    // to the owner. Loop thread (called by OnReceive; tests and benchmarks
+    // feed bytes through it directly).
+    void ReceiveBytes(const std::uint8_t* data, std::size_t size);
+
+    // Notifications, loop thread. OnReceive reads what has arrived and scans;
+    // OnAccept (listening socket only) accepts into a connection made by the
+    // owner; OnClose reports the peer's close to the owner, then clears active.
+    virtual void OnReceive(int errorCode);
+    virtual void OnAccept(int errorCode);
+    virtual void OnClose(int errorCode);
+
+private:
+    friend class CChannel;
+    // Delivers the complete frames at data; returns the bytes consumed, or
+    // false when the connection was destroyed by a callback.
+    bool ScanFrames(const std::uint8_t* data, std::size_t size, std::size_t& consumed);
+    void DeliverFrame(const std::uint8_t* payload, std::uint32_t length, std::uint8_t version);
+
+    std::shared_ptr<CChannel> channel_;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+// Exported for compatibility; carries nothing and is used by nothing.
+class CXml {
+public:
+    CXml();
+    virtual ~CXml();
+};

@@ -1,0 +1,341 @@
+#include "CChannel.h"
+
+#include "corvane/CEventLoop.h"
+
+#include <asio/write.hpp>
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
+
+// Drops the first n bytes of a two-part gather list.
+void Advance(iovec* iov, std::size_t n)
+{
+    for (int i = 0; i < 2 && n > 0; ++i) {
+        std::size_t step = std::min(n, iov[i].iov_len);
+        iov[i].iov_base = static_cast<std::uint8_t*>(iov[i].iov_base) + step;
+        iov[i].iov_len -= step;
+        n -= step;
+    }
+}
+
+long WriteGather(int fd, iovec* iov)
+{
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 2;
+    long n;
+    do {
+        n = ::sendmsg(fd, &msg, kSendFlags);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+void Append(std::vector<std::uint8_t>& to, const iovec* iov)
+{
+    for (int i = 0; i < 2; ++i) {
+        auto* base = static_cast<const std::uint8_t*>(iov[i].iov_base);
+        to.insert(to.end(), base, base + iov[i].iov_len);
+    }
+}
+
+void ReleaseIfLarge(std::vector<std::uint8_t>& buffer)
+{
+    if (buffer.capacity() > kKeptBufferCapacity)
+        std::vector<std::uint8_t>().swap(buffer);
+}
+
+} // namespace
+
+CChannel::CChannel(CEventLoop& owningLoop, CMyRASSocket* owningSocket)
+    : loop(owningLoop), socket(owningSocket), stream(owningLoop.Context())
+{
+}
+
+void CChannel::MarkOpen(int fd, bool listener)
+{
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    listener_ = listener;
+    closeRequested_ = false;
+    closeNotified_ = false;
+    fd_ = fd;
+}
+
+bool CChannel::OpenListener(unsigned port)
+{
+    std::error_code ec;
+    acceptor.emplace(loop.Context());
+    acceptor->open(asio::ip::tcp::v4(), ec);
+    if (!ec)
+        acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor->bind({asio::ip::address_v4::any(), static_cast<unsigned short>(port)}, ec);
+    if (ec || port > 65535) {
+        acceptor.reset();
+        return false;
+    }
+    MarkOpen(acceptor->native_handle(), true);
+    return true;
+}
+
+bool CChannel::Listen(int backlog)
+{
+    if (!acceptor)
+        return false;
+    std::error_code ec;
+    acceptor->listen(backlog, ec);
+    if (!ec)
+        acceptor->non_blocking(true, ec);
+    if (ec)
+        return false;
+    ArmAccept();
+    return true;
+}
+
+bool CChannel::AcceptInto(CChannel& into)
+{
+    if (!acceptor)
+        return false;
+    std::error_code ec;
+    acceptor->accept(into.stream, ec);
+    if (ec)
+        return false;
+    into.stream.set_option(asio::ip::tcp::no_delay(true), ec);
+    into.MarkOpen(into.stream.native_handle(), false);
+    into.ArmRead();
+    return true;
+}
+
+bool CChannel::Connect(const std::string& host, unsigned port, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::error_code ec;
+    asio::ip::tcp::resolver resolver(loop.Context());
+    auto results = resolver.resolve(asio::ip::tcp::v4(), host, std::to_string(port), ec);
+    if (ec || results.empty() || port > 65535)
+        return false;
+    const asio::ip::tcp::endpoint target = *results.begin();
+    stream.open(asio::ip::tcp::v4(), ec);
+    if (!ec)
+        stream.native_non_blocking(true, ec);
+    if (ec)
+        return false;
+    const int fd = stream.native_handle();
+    int rc = ::connect(fd, target.data(), static_cast<socklen_t>(target.size()));
+    if (rc != 0 && errno == EINPROGRESS) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLOUT, 0};
+        int error = ETIMEDOUT;
+        socklen_t len = sizeof error;
+        if (::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0))) == 1)
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        rc = error == 0 ? 0 : -1;
+    }
+    if (rc != 0) {
+        stream.close(ec);
+        return false;
+    }
+    stream.set_option(asio::ip::tcp::no_delay(true), ec);
+    MarkOpen(fd, false);
+    ArmRead();
+    return true;
+}
+
+void CChannel::Close()
+{
+    {
+        std::lock_guard lock(mutex_);
+        open_ = false;
+        fd_ = -1;
+        writing_ = false;
+        pending_.clear();
+    }
+    std::error_code ec;
+    if (acceptor)
+        acceptor->close(ec);
+    if (stream.is_open())
+        stream.close(ec);
+}
+
+void CChannel::ArmRead()
+{
+    stream.async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+        if (ec || !self->socket || self->CloseRequested())
+            return;
+        self->socket->OnReceive(0);
+        if (self->socket && self->stream.is_open() && !self->closeNotified_ && !self->CloseRequested())
+            self->ArmRead();
+    });
+}
+
+void CChannel::ArmAccept()
+{
+    acceptor->async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+        if (ec || !self->socket || !self->acceptor || !self->acceptor->is_open())
+            return;
+        self->socket->OnAccept(0);
+        if (self->socket && self->acceptor && self->acceptor->is_open())
+            self->ArmAccept();
+    });
+}
+
+long CChannel::ReadSome(std::uint8_t* buffer, std::size_t size)
+{
+    if (!stream.is_open())
+        return 0;
+    for (;;) {
+        long n = ::recv(stream.native_handle(), buffer, size, MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : 0;
+    }
+}
+
+void CChannel::NotifyClosed()
+{
+    if (!socket || closeNotified_)
+        return;
+    closeNotified_ = true;
+    socket->OnClose(0);
+}
+
+bool CChannel::IsOpen() const
+{
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+bool CChannel::CloseRequested() const
+{
+    std::lock_guard lock(mutex_);
+    return closeRequested_;
+}
+
+void CChannel::SetBlocking(bool on)
+{
+    std::lock_guard lock(mutex_);
+    blocking_ = on;
+}
+
+void CChannel::RequestClose()
+{
+    std::lock_guard lock(mutex_);
+    RequestCloseLocked();
+}
+
+void CChannel::RequestCloseLocked()
+{
+    if (closeRequested_ || !open_)
+        return;
+    closeRequested_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
+    loop.Post([self = shared_from_this()] { self->NotifyClosed(); });
+}
+
+CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || closeRequested_ || listener_)
+        return CMyRASSocket::SendResult::kClosed;
+    return blocking_ ? SendBlockingLocked(header, payload, length) : SendQueuedLocked(header, payload, length);
+}
+
+CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
+                                                      std::uint32_t length)
+{
+    iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
+    std::size_t left = 24 + static_cast<std::size_t>(length);
+    const auto deadline = std::chrono::steady_clock::now() + CMyRASSocket::kBlockingSendLimit;
+    while (left > 0) {
+        long n = WriteGather(fd_, iov);
+        if (n > 0) {
+            Advance(iov, static_cast<std::size_t>(n));
+            left -= static_cast<std::size_t>(n);
+            continue;
+        }
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd_, POLLOUT, 0};
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || wait.count() <= 0 ||
+            ::poll(&p, 1, static_cast<int>(wait.count())) != 1) {
+            RequestCloseLocked();
+            return CMyRASSocket::SendResult::kFailed;
+        }
+    }
+    return CMyRASSocket::SendResult::kDone;
+}
+
+CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
+                                                    std::uint32_t length)
+{
+    iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
+    const std::size_t total = 24 + static_cast<std::size_t>(length);
+    if (!writing_ && pending_.empty()) {
+        long n = WriteGather(fd_, iov);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            RequestCloseLocked();
+            return CMyRASSocket::SendResult::kFailed;
+        }
+        if (n == static_cast<long>(total))
+            return CMyRASSocket::SendResult::kDone;
+        // Part of the frame is on the wire: the rest must follow whatever the
+        // size, or the stream would be corrupt.
+        Advance(iov, static_cast<std::size_t>(std::max(n, 0L)));
+    } else if (pending_.size() + inflight_.size() + total > CMyRASSocket::kMaxQueuedBytes) {
+        RequestCloseLocked();
+        return CMyRASSocket::SendResult::kQueueFull;
+    }
+    Append(pending_, iov);
+    if (!writing_)
+        StartWriteLocked();
+    return CMyRASSocket::SendResult::kDone;
+}
+
+void CChannel::StartWriteLocked()
+{
+    writing_ = true;
+    if (loop.IsInLoopThread()) {
+        WriteNextLocked();
+        return;
+    }
+    loop.Post([self = shared_from_this()] {
+        std::lock_guard lock(self->mutex_);
+        self->WriteNextLocked();
+    });
+}
+
+void CChannel::WriteNextLocked()
+{
+    inflight_.clear();
+    if (!open_ || pending_.empty()) {
+        writing_ = false;
+        pending_.clear();
+        return;
+    }
+    inflight_.swap(pending_);
+    asio::async_write(stream, asio::buffer(inflight_),
+                      [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
+}
+
+void CChannel::OnWritten(const std::error_code& error)
+{
+    std::lock_guard lock(mutex_);
+    inflight_.clear();
+    ReleaseIfLarge(inflight_);
+    if (error) {
+        writing_ = false;
+        pending_.clear();
+        if (error != asio::error::operation_aborted)
+            RequestCloseLocked();
+        return;
+    }
+    WriteNextLocked();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "corvane/CMyRASSocket.h"
+
+#include <asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CEventLoop;
+
+// The socket state behind one CMyRASSocket. Pending asynchronous handlers
+// hold it by shared pointer, so they outlive the CMyRASSocket safely: the
+// connection clears `socket` (on the loop thread) when it dies and every
+// handler checks it first.
+//
+// The send side (open/broken flags, queue, one write in flight) is guarded by
+// `mutex`, since any thread may send; everything else is loop-thread only.
+class CChannel : public std::enable_shared_from_this<CChannel> {
+public:
+    CChannel(CEventLoop& loop, CMyRASSocket* socket);
+
+    CEventLoop& loop;
+    CMyRASSocket* socket;  // null once the connection object is destroyed
+    asio::ip::tcp::socket stream;
+    std::optional<asio::ip::tcp::acceptor> acceptor;
+
+    // Loop thread.
+    bool OpenListener(unsigned port);
+    bool Listen(int backlog);
+    bool AcceptInto(CChannel& into);
+    bool Connect(const std::string& host, unsigned port, std::chrono::milliseconds limit);
+    void Close();
+    void ArmRead();
+    void ArmAccept();
+    // Reads up to size bytes without waiting: the count, 0 when the peer
+    // closed or the read failed, -1 when nothing is pending.
+    long ReadSome(std::uint8_t* buffer, std::size_t size);
+    // Delivers OnClose once (loop thread).
+    void NotifyClosed();
+
+    // Any thread.
+    bool IsOpen() const;
+    bool CloseRequested() const;
+    CMyRASSocket::SendResult Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length);
+    void SetBlocking(bool on);
+    // Shuts the socket down and posts the close notification to the loop.
+    void RequestClose();
+
+private:
+    void MarkOpen(int fd, bool listener);
+    void RequestCloseLocked();
+    CMyRASSocket::SendResult SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
+                                                std::uint32_t length);
+    CMyRASSocket::SendResult SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
+                                              std::uint32_t length);
+    void StartWriteLocked();
+    void WriteNextLocked();
+    void OnWritten(const std::error_code& error);
+
+    mutable std::mutex mutex_;
+    bool open_ = false;
+    bool closeRequested_ = false;
+    bool closeNotified_ = false;
+    bool blocking_ = false;
+    bool listener_ = false;
+    bool writing_ = false;
+    int fd_ = -1;
+    std::vector<std::uint8_t> pending_;
+    std::vector<std::uint8_t> inflight_;
+};

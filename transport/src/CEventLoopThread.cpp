@@ -1,0 +1,15 @@
+#include "corvane/CEventLoopThread.h"
+
+CEventLoopThread::CEventLoopThread()
+{
+    thread_ = std::thread([this] { loop_.Run(); });
+    // Returns once the loop has run a handler, i.e. is running.
+    loop_.Call([] {});
+}
+
+CEventLoopThread::~CEventLoopThread()
+{
+    loop_.Stop();
+    if (thread_.joinable())
+        thread_.join();
+}

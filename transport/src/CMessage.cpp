@@ -1,0 +1,4 @@
+#include "corvane/CMessage.h"
+
+CMessage::CMessage() = default;
+CMessage::~CMessage() = default;

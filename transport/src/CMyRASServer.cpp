@@ -1,0 +1,222 @@
+#include "corvane/CMyRASServer.h"
+
+#include "CProfileReader.h"
+#include "CSendQueue.h"
+#include "ThreadPriority.h"
+#include "corvane/CEventLoop.h"
+#include "corvane/CFrame.h"
+#include "corvane/CMyRASSocket.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+constexpr std::size_t kFormatBuffer = 1024;
+constexpr auto kSendPassPause = std::chrono::milliseconds(50);
+
+const char* LevelName(int level)
+{
+    switch (level) {
+    case 0:
+        return "INFOR";
+    case 1:
+        return "DEBUG";
+    default:
+        return "ERROR";
+    }
+}
+
+} // namespace
+
+CMyRASServer::CMyRASServer() : loop_(CEventLoop::Current())
+{
+    if (!loop_) {
+        privateLoop_ = std::make_unique<CEventLoop>();
+        loop_ = privateLoop_.get();
+    }
+}
+
+CMyRASServer::~CMyRASServer()
+{
+    StopService();
+}
+
+CMyRASSocket* CMyRASServer::CreateClientSocket()
+{
+    return nullptr;
+}
+
+int CMyRASServer::AddNewClientSocket(CMyRASSocket*)
+{
+    return 0;
+}
+
+void CMyRASServer::RegCallBackOnSckString(RAS_STRING_CALLBACK callback)
+{
+    stringCallback_ = callback;
+}
+
+void CMyRASServer::SetLogEvent(RAS_LOG_CALLBACK callback)
+{
+    logCallback_.store(callback);
+}
+
+void CMyRASServer::OnLogEvent(const char* text) const
+{
+    RAS_LOG_CALLBACK callback = logCallback_.load();
+    if (callback && text)
+        callback(text);
+}
+
+void CMyRASServer::LogEvent(int level, const char* format, ...) const
+{
+    if (!logCallback_.load())
+        return;
+    char text[kFormatBuffer];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    char line[kFormatBuffer + 8];
+    std::snprintf(line, sizeof line, "%s %s", LevelName(level), text);
+    OnLogEvent(line);
+}
+
+void CMyRASServer::LogLine(const char* format, ...) const
+{
+    if (!logCallback_.load())
+        return;
+    char text[kFormatBuffer];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    OnLogEvent(text);
+}
+
+void CMyRASServer::LogException(const std::exception& error) const
+{
+    char text[260];
+    std::snprintf(text, sizeof text, "%s", error.what());
+    OnLogEvent(text);
+}
+
+int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length)
+{
+    try {
+        if (!useSendQueue)
+            return TestChunk(socket, data, length);
+        CSendQueue::Instance().Push(socket, data, length);
+        return 1;
+    } catch (const std::exception& error) {
+        LogException(error);
+        return 0;
+    }
+}
+
+int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length)
+{
+    static const char* const kDisconnected = "CMyRASSocket 网络连接已断开，停止发送数据...";
+    if (!socket || !socket->active || (!data && length > 0)) {
+        LogEvent(0, "%s", kDisconnected);
+        return 0;
+    }
+    try {
+        std::uint8_t header[CFrame::kHeaderSize];
+        CFrame::BuildHeader(header, length);
+        switch (socket->SendFrame(header, static_cast<const std::uint8_t*>(data), length)) {
+        case CMyRASSocket::SendResult::kDone:
+            return 1;
+        case CMyRASSocket::SendResult::kClosed:
+            LogEvent(0, "%s", kDisconnected);
+            return 0;
+        case CMyRASSocket::SendResult::kQueueFull:
+            LogEvent(2, "[%s]连接的待发送数据超过%u字节，作为慢速连接关闭", socket->userId,
+                     static_cast<unsigned>(CMyRASSocket::kMaxQueuedBytes));
+            return 0;
+        case CMyRASSocket::SendResult::kFailed:
+            LogEvent(2, "[%s]发送数据失败，关闭该连接", socket->userId);
+            return 0;
+        }
+    } catch (const std::exception& error) {
+        LogException(error);
+    }
+    return 0;
+}
+
+void CMyRASServer::StartSendThread()
+{
+    if (!useSendQueue)
+        return;
+    if (CSendQueue::Instance().StartThread(this, [this] { ThrHandleMessageQueue(); }))
+        sendThreadOwner_ = true;
+}
+
+void CMyRASServer::StopService()
+{
+    if (!sendThreadOwner_)
+        return;
+    CSendQueue::Instance().StopThread(this);
+    sendThreadOwner_ = false;
+}
+
+void CMyRASServer::ThrHandleMessageQueue()
+{
+    SetIdlePriority();
+    CSendQueue& queue = CSendQueue::Instance();
+    try {
+        while (!queue.StopRequested()) {
+            queue.SendPass([this](CMyRASSocket* socket, const std::uint8_t* data, std::uint32_t length) {
+                return TestChunk(socket, data, length);
+            });
+            queue.WaitForStop(kSendPassPause);
+        }
+    } catch (const std::exception& error) {
+        LogException(error);
+    }
+}
+
+void CMyRASServer::ReceivedString(const std::uint8_t* data, std::uint32_t length, int last, CMyRASSocket* socket)
+{
+    try {
+        if (last && stage_.empty()) {
+            Deliver(data, length, socket);
+            return;
+        }
+        if (data)
+            stage_.insert(stage_.end(), data, data + length);
+        if (!last)
+            return;
+        std::vector<std::uint8_t> content;
+        content.swap(stage_);
+        Deliver(content.data(), static_cast<std::uint32_t>(content.size()), socket);
+    } catch (const std::exception& error) {
+        LogException(error);
+    }
+}
+
+void CMyRASServer::Deliver(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
+{
+    if (!stringCallback_)
+        return;
+    RAS_CALLBACK_PARA para{data, length, this, socket};
+    stringCallback_(&para);
+}
+
+std::string CMyRASServer::ReadStrFromProFile(const std::string& file, const std::string& section,
+                                             const std::string& key, const std::string& defaultValue) const
+{
+    try {
+        return CProfileReader::Read(file, section, key, defaultValue);
+    } catch (const std::exception& error) {
+        LogException(error);
+        return defaultValue;
+    }
+}
+
+void CMyRASServer::PumpPrivateLoop()
+{
+    if (privateLoop_)
+        privateLoop_->Poll();
+}

@@ -1,0 +1,157 @@
+#include "corvane/CMyRASServer_Srv.h"
+
+#include "corvane/CMyRASSocket.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned kLowestPort = 2001;
+constexpr int kBacklog = 5;
+
+} // namespace
+
+CMyRASServer_Srv::CMyRASServer_Srv() = default;
+
+CMyRASServer_Srv::~CMyRASServer_Srv()
+{
+    FreeAllItems();
+    if (listenSocket_) {
+        listenSocket_->Close();
+        listenSocket_.reset();
+    }
+    OnLogEvent("通信监听已经停止...");
+}
+
+int CMyRASServer_Srv::BeginListen(unsigned listenPort)
+{
+    port = static_cast<int>(listenPort);
+    if (listenPort < kLowestPort) {
+        LogEvent(0, "服务器侦听端口号 %d 太小...", port);
+        return 0;
+    }
+    if (!HasStringCallback())
+        OnLogEvent("CMyRASServer_Srv类未注册消息事件回调函数,将无法处理接收到的信息,请调用方法 SetOnSckString() "
+                   "注册消息处理函数. ");
+    try {
+        listenSocket_.reset();
+        auto listener = std::make_unique<CMyRASSocket>(this);
+        if (!listener->CreateListener(listenPort)) {
+            OnLogEvent("生成监听套接字错误!");
+            return 0;
+        }
+        if (!listener->Listen(kBacklog)) {
+            OnLogEvent("设置监听端口失败!");
+            return 0;
+        }
+        listenSocket_ = std::move(listener);
+        LogLine("成功开始监听(端口号:%d)!", port);
+        return 1;
+    } catch (const std::exception& error) {
+        LogLine("%.259s", error.what());
+        return 0;
+    }
+}
+
+CMyRASSocket* CMyRASServer_Srv::CreateClientSocket()
+{
+    try {
+        return new CMyRASSocket(this);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+int CMyRASServer_Srv::AddNewClientSocket(CMyRASSocket* socket)
+{
+    try {
+        socket->active = 1;
+        {
+            std::unique_lock lock(connectionsLock_);
+            connections.emplace_back(socket);
+        }
+        try {
+            if (acceptCallback_)
+                acceptCallback_(socket);
+            SweepClosed();
+        } catch (...) {
+            // The caller destroys the object on failure: it must leave the list.
+            std::unique_lock lock(connectionsLock_);
+            auto it = std::find_if(connections.begin(), connections.end(),
+                                   [&](const auto& held) { return held.get() == socket; });
+            if (it != connections.end()) {
+                it->release();
+                connections.erase(it);
+            }
+            throw;
+        }
+        return 1;
+    } catch (const std::exception& error) {
+        LogLine("%.259s", error.what());
+        return 0;
+    }
+}
+
+void CMyRASServer_Srv::SweepClosed()
+{
+    for (std::size_t i = connections.size(); i-- > 0;) {
+        if (connections[i]->active)
+            continue;
+        {
+            std::unique_lock lock(connectionsLock_);
+            connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        OnLogEvent("删除了一个已经断开的连接对象!");
+    }
+}
+
+void CMyRASServer_Srv::OnSocketClosed(CMyRASSocket* socket)
+{
+    try {
+        LogEvent(0, "[%s][%s]断开了连接", socket->userId, socket->userName);
+        ON_WS_DISCONNECTED para{socket};
+        OnWsDisconnected(&para);
+        if (disconnectCallback_)
+            disconnectCallback_(&para);
+        if (Contains(socket)) {
+            socket->Close();
+            socket->active = 0;
+            std::memset(socket->userId, 0, sizeof socket->userId);
+        }
+    } catch (const std::exception& error) {
+        LogLine("%.259s", error.what());
+    }
+}
+
+bool CMyRASServer_Srv::Contains(const CMyRASSocket* socket) const
+{
+    return std::any_of(connections.begin(), connections.end(),
+                       [&](const auto& held) { return held.get() == socket; });
+}
+
+void CMyRASServer_Srv::FreeAllItems()
+{
+    std::unique_lock lock(connectionsLock_);
+    for (auto& connection : connections) {
+        connection->Close();
+        connection.reset();
+    }
+    connections.clear();
+}
+
+void CMyRASServer_Srv::RegCallBackFunction(RAS_ACCEPT_CALLBACK onAccept, RAS_WS_DISCONNECT_CALLBACK onDisconnect)
+{
+    acceptCallback_ = onAccept;
+    disconnectCallback_ = onDisconnect;
+}
+
+std::shared_lock<std::shared_mutex> CMyRASServer_Srv::LockConnections() const
+{
+    return std::shared_lock(connectionsLock_);
+}
+
+unsigned CMyRASServer_Srv::ListeningPort() const
+{
+    return listenSocket_ ? listenSocket_->LocalPort() : 0;
+}

@@ -1,0 +1,232 @@
+#include "corvane/CMyRASSocket.h"
+
+#include "CChannel.h"
+#include "CSendQueue.h"
+#include "corvane/CEventLoop.h"
+#include "corvane/CFrame.h"
+#include "corvane/CMyRASServer.h"
+
+#include <cstring>
+#include <exception>
+
+namespace {
+
+// Reads per notification are capped so one busy peer cannot hold the loop.
+constexpr int kMaxReadsPerNotification = 16;
+constexpr std::size_t kScratchSize = 64 * 1024;
+constexpr std::size_t kMaxBuffered = CFrame::kMaxPayload + CFrame::kHeaderSize;
+
+// One read buffer per loop thread, shared by all its connections. A nested
+// use (a callback pumping a private loop on the same thread) gets its own.
+class ScratchLease {
+public:
+    ScratchLease()
+    {
+        if (inUse_) {
+            own_.resize(kScratchSize);
+            data_ = own_.data();
+            return;
+        }
+        inUse_ = true;
+        leased_ = true;
+        shared_.resize(kScratchSize);
+        data_ = shared_.data();
+    }
+    ~ScratchLease()
+    {
+        if (leased_)
+            inUse_ = false;
+    }
+    ScratchLease(const ScratchLease&) = delete;
+    ScratchLease& operator=(const ScratchLease&) = delete;
+    std::uint8_t* data() const { return data_; }
+
+private:
+    static thread_local std::vector<std::uint8_t> shared_;
+    static thread_local bool inUse_;
+    std::vector<std::uint8_t> own_;
+    std::uint8_t* data_ = nullptr;
+    bool leased_ = false;
+};
+
+thread_local std::vector<std::uint8_t> ScratchLease::shared_;
+thread_local bool ScratchLease::inUse_ = false;
+
+// Connections made without an owner live on the thread's loop, or on a
+// process-wide loop that is never run.
+CEventLoop& LoopFor(CMyRASServer* owner)
+{
+    if (owner)
+        return owner->Loop();
+    if (CEventLoop* current = CEventLoop::Current())
+        return *current;
+    static CEventLoop detached;
+    return detached;
+}
+
+} // namespace
+
+CMyRASSocket::CMyRASSocket(CMyRASServer* owningEndpoint)
+    : userId{}, userName{}, active(0), owner(owningEndpoint),
+      channel_(std::make_shared<CChannel>(LoopFor(owningEndpoint), this))
+{
+}
+
+CMyRASSocket::~CMyRASSocket()
+{
+    CSendQueue::Instance().Forget(this);
+    channel_->socket = nullptr;
+    channel_->Close();
+}
+
+bool CMyRASSocket::CreateListener(unsigned port)
+{
+    return channel_->OpenListener(port);
+}
+
+bool CMyRASSocket::Listen(int backlog)
+{
+    return channel_->Listen(backlog);
+}
+
+bool CMyRASSocket::Accept(CMyRASSocket& into)
+{
+    return channel_->AcceptInto(*into.channel_);
+}
+
+bool CMyRASSocket::Connect(const std::string& host, unsigned port, std::chrono::milliseconds limit)
+{
+    return channel_->Connect(host, port, limit);
+}
+
+void CMyRASSocket::Close()
+{
+    channel_->Close();
+}
+
+bool CMyRASSocket::IsOpen() const
+{
+    return channel_->IsOpen();
+}
+
+std::string CMyRASSocket::PeerAddress() const
+{
+    std::error_code ec;
+    auto peer = channel_->stream.remote_endpoint(ec);
+    return ec ? std::string() : peer.address().to_string();
+}
+
+unsigned CMyRASSocket::LocalPort() const
+{
+    std::error_code ec;
+    auto local = channel_->acceptor ? channel_->acceptor->local_endpoint(ec) : channel_->stream.local_endpoint(ec);
+    return ec ? 0 : local.port();
+}
+
+CMyRASSocket::SendResult CMyRASSocket::SendFrame(const std::uint8_t* header, const std::uint8_t* payload,
+                                                 std::uint32_t length)
+{
+    return channel_->Send(header, payload, length);
+}
+
+void CMyRASSocket::SetBlockingSends(bool on)
+{
+    channel_->SetBlocking(on);
+}
+
+void CMyRASSocket::OnReceive(int)
+{
+    auto channel = channel_;
+    try {
+        ScratchLease scratch;
+        for (int i = 0; i < kMaxReadsPerNotification; ++i) {
+            long n = channel->ReadSome(scratch.data(), kScratchSize);
+            if (n < 0)
+                return;
+            if (n == 0) {
+                channel->NotifyClosed();
+                return;
+            }
+            ReceiveBytes(scratch.data(), static_cast<std::size_t>(n));
+            if (!channel->socket || !channel->IsOpen() || channel->CloseRequested())
+                return;
+            if (static_cast<std::size_t>(n) < kScratchSize)
+                return;
+        }
+    } catch (const std::exception&) {
+        // A failed receive leaves the connection as it is; nothing is logged.
+    }
+}
+
+void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
+{
+    auto channel = channel_;
+    std::size_t consumed = 0;
+    if (recvBuffer.empty()) {
+        // Fast path: frames complete within this read are delivered straight
+        // from it; only a trailing partial frame is kept.
+        if (!ScanFrames(data, size, consumed))
+            return;
+        recvBuffer.assign(data + consumed, data + size);
+    } else {
+        recvBuffer.insert(recvBuffer.end(), data, data + size);
+        if (!ScanFrames(recvBuffer.data(), recvBuffer.size(), consumed))
+            return;
+        recvBuffer.erase(recvBuffer.begin(), recvBuffer.begin() + static_cast<std::ptrdiff_t>(consumed));
+    }
+    if (recvBuffer.empty())
+        std::vector<std::uint8_t>().swap(recvBuffer);
+    if (recvBuffer.size() > kMaxBuffered) {
+        if (owner)
+            owner->LogEvent(2, "[%s]连接已缓存%u字节仍无完整数据包，关闭该连接", userId,
+                            static_cast<unsigned>(recvBuffer.size()));
+        std::vector<std::uint8_t>().swap(recvBuffer);
+        channel->RequestClose();
+    }
+}
+
+bool CMyRASSocket::ScanFrames(const std::uint8_t* data, std::size_t size, std::size_t& consumed)
+{
+    auto channel = channel_;
+    consumed = 0;
+    CFrame::View frame;
+    while (CFrame::Parse(data + consumed, size - consumed, frame) == CFrame::Status::kComplete) {
+        consumed += CFrame::kHeaderSize + frame.length;
+        DeliverFrame(frame.payload, frame.length, frame.version);
+        if (!channel->socket)
+            return false;
+    }
+    return true;
+}
+
+void CMyRASSocket::DeliverFrame(const std::uint8_t* payload, std::uint32_t length, std::uint8_t version)
+{
+    if (!owner)
+        return;
+    owner->LogEvent(0, "收到数据包，长度为:%d 版本为:%d 标志:%s", static_cast<int>(length), version, CFrame::kFlag);
+    owner->ReceivedString(payload, length, 1, this);
+}
+
+void CMyRASSocket::OnAccept(int)
+{
+    if (!owner)
+        return;
+    try {
+        std::unique_ptr<CMyRASSocket> fresh(owner->CreateClientSocket());
+        if (!fresh || !Accept(*fresh))
+            return;
+        if (owner->AddNewClientSocket(fresh.get()))
+            fresh.release();
+    } catch (const std::exception& error) {
+        owner->LogEvent(0, "%.259s", error.what());
+    }
+}
+
+void CMyRASSocket::OnClose(int)
+{
+    auto channel = channel_;
+    if (owner)
+        owner->OnSocketClosed(this);
+    if (channel->socket)
+        active = 0;
+}

@@ -1,0 +1,4 @@
+#include "corvane/CXml.h"
+
+CXml::CXml() = default;
+CXml::~CXml() = default;
