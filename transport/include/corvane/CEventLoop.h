@@ -120,15 +120,14 @@ auto CEventLoop::Call(F fn, std::stop_token stop)
     auto state = std::make_shared<CallState<R>>();
     // Finishes the call whether the job runs or is destroyed unrun.
     struct Completer {
+        explicit Completer(std::shared_ptr<CallState<R>> s) : state(std::move(s)) {}
+        Completer(const Completer&) = delete;
+        Completer& operator=(const Completer&) = delete;
+        ~Completer() { state->Finish(std::move(value)); }
         std::shared_ptr<CallState<R>> state;
         std::optional<R> value;
-        ~Completer()
-        {
-            if (state)
-                state->Finish(std::move(value));
-        }
     };
-    auto completer = std::make_shared<Completer>(Completer{state, std::nullopt});
+    auto completer = std::make_shared<Completer>(state);
     Post([completer, fn = std::move(fn), invoke]() mutable { completer->value = invoke(fn); });
     completer.reset();
 

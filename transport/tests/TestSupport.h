@@ -1,0 +1,84 @@
+#pragma once
+
+#include "corvane/CEventLoopThread.h"
+#include "corvane/CFrame.h"
+#include "corvane/CMyRASServer_Srv.h"
+#include "corvane/CMyRASSocket.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// Callbacks are plain function pointers, so what they see is kept in
+// process-wide collectors (each test runs in its own process).
+class Recorder {
+public:
+    static void Log(const char* text);
+    static void Receive(RAS_CALLBACK_PARA* para);
+
+    static std::vector<std::string> Lines();
+    static std::vector<std::string> Payloads();
+    static bool HasLine(const std::string& text);
+    static int CountLines(const std::string& text);
+    static void Clear();
+};
+
+// Polls pred until it holds or the time is up.
+bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+std::string Frame(const std::string& payload, std::uint8_t version = 0);
+
+// A listening server for tests: records OnWsDisconnected calls.
+class TestServer : public CMyRASServer_Srv {
+public:
+    void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
+    std::size_t Count() const { return connections.size(); }
+    CMyRASSocket* At(std::size_t i) const { return connections.at(i).get(); }
+    std::vector<std::string> disconnectedIds;
+    std::vector<std::string> order;
+};
+
+// A TestServer listening on a free port of a loop thread of its own.
+class ServerFixture {
+public:
+    explicit ServerFixture(bool withCallbacks = true);
+    ~ServerFixture();
+    // Runs fn on the server's loop thread and returns its result.
+    template <class F>
+    auto OnLoop(F fn)
+    {
+        auto result = thread.Loop().Call(std::move(fn));
+        if constexpr (!std::is_same_v<decltype(result), bool>)
+            return *result;
+    }
+    CEventLoopThread thread;
+    std::unique_ptr<TestServer> server;
+    unsigned port = 0;
+};
+
+// A plain blocking TCP socket to 127.0.0.1, for feeding raw bytes.
+class RawClient {
+public:
+    explicit RawClient(unsigned port);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+    bool connected() const { return fd_ >= 0; }
+    bool Send(const std::string& bytes);
+    // Reads exactly n bytes (within a time limit); empty on failure.
+    std::string Read(std::size_t n);
+    // True when the peer closed (EOF) within the time limit.
+    bool WaitClosed();
+    void Close();
+
+private:
+    int fd_ = -1;
+};
+
+// A port that was free a moment ago (bound and released), above 2000.
+unsigned FreePort();
