@@ -1,0 +1,123 @@
+// Parse plus build of the two message shapes the server handles most: a
+// chat message of about 200 bytes, and a user-list reply with 50 users.
+// The parse-only, build-only and conversion-only cases show where the time
+// goes.
+#include "marlune/Marlune.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+namespace {
+
+std::string Utf8(std::u8string_view text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+// 200 bytes, ASCII text.
+const std::string kChatAscii = Utf8(
+    u8"<msg type=\"user-talking\" time=\"2026-12-07 21:30:00\" source=\"alice@hub\" "
+    u8"target=\"bob@hub\" memo=\"\"><body format=\"\">Hello Bob, are we still on for "
+    u8"lunch at noon? I booked the usual table.</body></msg>");
+
+// About 200 bytes with Chinese text, so the conversions go through iconv.
+const std::string kChatChinese = Utf8(
+    u8"<msg type=\"user-talking\" time=\"2026-12-07 21:30:00\" source=\"张三@总部\" "
+    u8"target=\"李四@总部\" memo=\"\"><body format=\"\">中午一起吃饭吗？老地方，我订好了位子。</body></msg>");
+
+std::string UserListReply()
+{
+    CMessageUserList list;
+    list.time = "2026-12-07 21:30:00";
+    list.source = "alice@hub";
+    list.target = "alice@hub";
+    list.userId = "alice";
+    list.count = "50";
+    for (int i = 0; i < 50; ++i) {
+        CTalker talker;
+        talker.userId = "user" + std::to_string(i);
+        talker.name = CXmlMsg::u2gb(Utf8(u8"用户")) + std::to_string(i);
+        talker.sex = "f";
+        talker.tel = "1380000" + std::to_string(1000 + i);
+        talker.statu = "online";
+        talker.friends = "alice@hub/bob@hub";
+        talker.serverName = "hub";
+        talker.serverDesc = "main";
+        list.AddTalker(talker);
+    }
+    BX_DATA bx(&list);
+    CXmlMsg().BuildXml(&bx);
+    return bx.buff;
+}
+
+void ParseBuild(benchmark::State& state, const std::string& payload)
+{
+    CXmlMsg xml;
+    for (auto _ : state) {
+        CMessageBase head(nullptr);
+        auto msg = xml.ParseXmlNew(payload.data(), payload.size(), &head);
+        BX_DATA bx(msg.get());
+        benchmark::DoNotOptimize(xml.BuildXml(&bx));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * payload.size()));
+}
+
+void ParseOnly(benchmark::State& state, const std::string& payload)
+{
+    CXmlMsg xml;
+    for (auto _ : state) {
+        CMessageBase head(nullptr);
+        benchmark::DoNotOptimize(xml.ParseXmlNew(payload.data(), payload.size(), &head));
+    }
+}
+
+void BuildOnly(benchmark::State& state, const std::string& payload)
+{
+    CXmlMsg xml;
+    auto msg = xml.ParseXmlNew(payload.data(), payload.size(), nullptr);
+    for (auto _ : state) {
+        BX_DATA bx(msg.get());
+        benchmark::DoNotOptimize(xml.BuildXml(&bx));
+    }
+}
+
+void BM_ChatAscii_ParseBuild(benchmark::State& s) { ParseBuild(s, kChatAscii); }
+void BM_ChatChinese_ParseBuild(benchmark::State& s) { ParseBuild(s, kChatChinese); }
+void BM_ChatChinese_Parse(benchmark::State& s) { ParseOnly(s, kChatChinese); }
+void BM_ChatChinese_Build(benchmark::State& s) { BuildOnly(s, kChatChinese); }
+void BM_UserList50_ParseBuild(benchmark::State& s) { ParseBuild(s, UserListReply()); }
+void BM_UserList50_Parse(benchmark::State& s) { ParseOnly(s, UserListReply()); }
+void BM_UserList50_Build(benchmark::State& s) { BuildOnly(s, UserListReply()); }
+
+// The XML parser alone on the chat payload, for comparison.
+void BM_ChatChinese_TinyXmlOnly(benchmark::State& state)
+{
+    for (auto _ : state) {
+        tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+        benchmark::DoNotOptimize(doc.Parse(kChatChinese.data(), kChatChinese.size()));
+    }
+}
+
+// One short Chinese text through iconv, each way.
+void BM_ConvertShortChinese(benchmark::State& state)
+{
+    const std::string utf8 = Utf8(u8"中午一起吃饭吗？");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CXmlMsg::g2u(CXmlMsg::u2gb(utf8)));
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_ChatAscii_ParseBuild);
+BENCHMARK(BM_ChatChinese_ParseBuild);
+BENCHMARK(BM_ChatChinese_Parse);
+BENCHMARK(BM_ChatChinese_Build);
+BENCHMARK(BM_ChatChinese_TinyXmlOnly);
+BENCHMARK(BM_ConvertShortChinese);
+BENCHMARK(BM_UserList50_ParseBuild);
+BENCHMARK(BM_UserList50_Parse);
+BENCHMARK(BM_UserList50_Build);
+
+BENCHMARK_MAIN();
