@@ -1,12 +1,62 @@
 // Parse plus build of the two message shapes the server handles most: a
 // chat message of about 200 bytes, and a user-list reply with 50 users.
 // The parse-only, build-only and conversion-only cases show where the time
-// goes.
+// goes. The memory cases report the peak of heap bytes one parse holds per
+// byte of payload, for an honest dense payload and for hostile shapes.
 #include "marlune/Marlune.h"
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
+
+namespace {
+
+// Heap bytes in use and their peak, counted by the operators below, which
+// the library and TinyXML-2 reach as well.
+std::atomic<std::size_t> g_live{0};
+std::atomic<std::size_t> g_peak{0};
+
+void CountAllocation(void* p)
+{
+    const std::size_t now = g_live += malloc_usable_size(p);
+    std::size_t peak = g_peak.load();
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+    }
+}
+
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    CountAllocation(p);
+    return p;
+}
+
+// GCC takes these replacements for a mismatch between new and free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept
+{
+    if (p != nullptr) {
+        g_live -= malloc_usable_size(p);
+        std::free(p);
+    }
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -108,8 +158,65 @@ void BM_ConvertShortChinese(benchmark::State& state)
     }
 }
 
+std::string Repeat(const std::string& piece, std::size_t bytes)
+{
+    std::string out;
+    while (out.size() < bytes) {
+        out += piece;
+    }
+    return out;
+}
+
+// Peak heap bytes held during one parse, per payload byte.
+void PeakPerByte(benchmark::State& state, const std::string& payload)
+{
+    double ratio = 0;
+    bool parsed = false;
+    for (auto _ : state) {
+        const std::size_t base = g_live.load();
+        g_peak = base;
+        CXmlMsg xml;
+        auto msg = xml.ParseXmlNew(payload.data(), payload.size(), nullptr);
+        parsed = msg != nullptr;
+        ratio = std::max(ratio, static_cast<double>(g_peak.load() - base) / payload.size());
+    }
+    state.counters["peak_per_byte"] = ratio;
+    state.counters["parsed"] = parsed ? 1 : 0;
+}
+
+constexpr std::size_t kBig = 4u << 20;
+
+void BM_Memory_HonestUserList(benchmark::State& s)
+{
+    PeakPerByte(s, "<msg type=\"user-list\"><body>" +
+                       Repeat("<talker userid=\"u\" name=\"\" sex=\"\" tel=\"\" password=\"\" statu=\"\" "
+                              "friends=\"\" server=\"\" serverdesc=\"\" memo=\"\"/>\n", kBig) +
+                       "</body></msg>");
+}
+
+void BM_Memory_HostileDenseAttributes(benchmark::State& s)
+{
+    PeakPerByte(s, "<msg type=\"heart\"><body>" + Repeat("<x a='' b='' c='' d=''/>        ", kBig) +
+                       "</body></msg>");
+}
+
+void BM_Memory_HostileEmptyTalkers(benchmark::State& s)
+{
+    PeakPerByte(s, "<msg type=\"user-list\"><body>" + Repeat("<talker/>                       ", kBig) +
+                       "</body></msg>");
+}
+
+void BM_Memory_HugeValue(benchmark::State& s)
+{
+    PeakPerByte(s, "<msg type=\"heart\" time=\"" + std::string(kBig, 'x') + "\"/>");
+}
+
 } // namespace
 
+BENCHMARK(BM_Memory_HonestUserList)->Iterations(3);
+BENCHMARK(BM_Memory_HostileDenseAttributes)->Iterations(3);
+BENCHMARK(BM_Memory_HostileEmptyTalkers)->Iterations(3);
+BENCHMARK(BM_Memory_HugeValue)->Iterations(3);
 BENCHMARK(BM_ChatAscii_ParseBuild);
 BENCHMARK(BM_ChatChinese_ParseBuild);
 BENCHMARK(BM_ChatChinese_Parse);
