@@ -33,6 +33,15 @@ bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds lim
 
 std::string Frame(const std::string& payload, std::uint8_t version = 0);
 
+// Runs fn on the loop's thread and returns its result (nothing for void).
+template <class F>
+auto RunOn(CEventLoop& loop, F fn)
+{
+    auto result = loop.Call(std::move(fn));
+    if constexpr (!std::is_same_v<decltype(result), bool>)
+        return *result;
+}
+
 // A listening server for tests: records OnWsDisconnected calls.
 class TestServer : public CMyRASServer_Srv {
 public:
@@ -52,9 +61,7 @@ public:
     template <class F>
     auto OnLoop(F fn)
     {
-        auto result = thread.Loop().Call(std::move(fn));
-        if constexpr (!std::is_same_v<decltype(result), bool>)
-            return *result;
+        return RunOn(thread.Loop(), std::move(fn));
     }
     CEventLoopThread thread;
     std::unique_ptr<TestServer> server;
