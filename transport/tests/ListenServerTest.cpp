@@ -139,10 +139,7 @@ TEST(ListenServer, OtherThreadsReadAndSendUnderTheConnectionsLock)
         senders.emplace_back([&] {
             for (int round = 0; round < 200; ++round) {
                 auto lock = fixture.server->LockConnections();
-                struct Peek : TestServer {
-                    using TestServer::connections;
-                };
-                auto& list = static_cast<Peek*>(fixture.server.get())->connections;
+                auto& list = fixture.server->List();
                 for (auto& connection : list)
                     sent += fixture.server->SendBuff(connection.get(), "x", 1);
             }

@@ -43,10 +43,7 @@ TEST(SlowConsumer, ConcurrentSendersNeverInterleaveFrames)
     auto sender = [&](const std::string& payload) {
         for (int i = 0; i < kRounds; ++i) {
             auto lock = fixture.server->LockConnections();
-            struct Peek : TestServer {
-                using TestServer::connections;
-            };
-            auto& list = static_cast<Peek*>(fixture.server.get())->connections;
+            auto& list = fixture.server->List();
             fixture.server->SendBuff(list.at(0).get(), payload.data(), static_cast<std::uint32_t>(payload.size()));
         }
     };

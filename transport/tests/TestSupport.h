@@ -48,6 +48,8 @@ public:
     void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
     std::size_t Count() const { return connections.size(); }
     CMyRASSocket* At(std::size_t i) const { return connections.at(i).get(); }
+    // The list itself, as a program's class reads it from other threads.
+    const std::vector<std::unique_ptr<CMyRASSocket>>& List() const { return connections; }
     std::vector<std::string> disconnectedIds;
     std::vector<std::string> order;
 };
