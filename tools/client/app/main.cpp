@@ -1,0 +1,7 @@
+#include "CClientApp.h"
+
+int main(int argc, char** argv)
+{
+    CClientApp app;
+    return app.Run(argc, argv);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class CMessageBase;
+class CTalker;
+
+// Turns received messages into output lines, one line each, UTF-8:
+// readable text for people, or one JSON object for scripts. Messages hold
+// GBK texts; every text is converted. Any thread.
+//
+// Text lines read "TYPE from SOURCE to TARGET: DETAILS" (the from/to parts
+// only when not empty); control characters in texts are shown as \n, \r,
+// \t or \xNN. A JSON line carries the head (type, time, source, target,
+// memo, routed), "body" (every body attribute), "content" (the text
+// content; for "trans-file" only "chunk", the number of bytes it carries),
+// "talkers" and "server" when the type has them.
+class CMessagePrinter {
+public:
+    // A message of a known type.
+    static std::string Text(CMessageBase& msg);
+    static std::string Json(CMessageBase& msg);
+    // A well-formed message of a type this client does not know (its head).
+    static std::string UnknownText(const CMessageBase& head);
+    static std::string UnknownJson(const CMessageBase& head);
+    // A payload that is not a message at all.
+    static std::string UnreadableText(std::size_t length, std::string_view reason);
+    static std::string UnreadableJson(std::size_t length, std::string_view reason);
+
+    // `utf8` with control characters escaped, so it stays on one line.
+    static std::string OneLine(std::string_view utf8);
+    // GBK text to UTF-8 on one line.
+    static std::string Show(std::string_view gbk);
+
+private:
+    static std::string Prefix(const CMessageBase& head);
+    static std::string Details(CMessageBase& msg);
+    static std::string TalkerText(const CTalker& talker);
+    static std::string HeadJson(const CMessageBase& head, std::string_view members);
+};

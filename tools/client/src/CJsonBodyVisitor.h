@@ -1,0 +1,36 @@
+#pragma once
+
+#include "quorvel_client/CJsonObject.h"
+
+#include <marlune/CFieldVisitor.h>
+
+#include <string>
+#include <vector>
+
+// Collects the body of a message as JSON members, texts converted from GBK
+// to UTF-8: the body attributes as one object, the text content, and the
+// records (talkers, server) as JSON values. Used by CMessagePrinter.
+class CJsonBodyVisitor : public CFieldVisitor {
+public:
+    // With keepContent false the text content is left out (file chunks).
+    explicit CJsonBodyVisitor(bool keepContent) : keepContent_(keepContent) {}
+
+    void Text(const char* attribute, std::string& value) override;
+    void Content(std::string& value) override;
+    void Talker(CTalker& talker) override;
+    void Talkers(std::vector<CTalker>& talkers) override;
+    void Server(CTalkerServer& server) override;
+
+    // Adds "body", and "content", "talkers", "server" when present.
+    void AddTo(CJsonObject& json) const;
+
+    static std::string TalkerJson(const CTalker& talker);
+
+private:
+    bool keepContent_;
+    CJsonObject body_;
+    bool hasContent_ = false;
+    std::string content_;
+    std::vector<std::string> talkers_;
+    std::string server_;
+};

@@ -1,0 +1,225 @@
+#include "quorvel_client/CMessagePrinter.h"
+
+#include "CJsonBodyVisitor.h"
+#include "quorvel_client/CBase64.h"
+#include "quorvel_client/CJsonObject.h"
+
+#include <marlune/Marlune.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+std::string Address(const std::string& user, const std::string& server)
+{
+    return server.empty() ? user : user + "@" + server;
+}
+
+// Result text, with the error appended when there is one.
+std::string Outcome(const std::string& result, const std::string& error)
+{
+    std::string text = CMessagePrinter::Show(result.empty() ? std::string("(no result)") : result);
+    if (!error.empty())
+        text += " - " + CMessagePrinter::Show(error);
+    return text;
+}
+
+std::string LoginDetails(const CMessageUserLogin& m)
+{
+    std::string text = CMessagePrinter::Show(m.userId);
+    if (m.force == "true")
+        text += " (forced)";
+    return text + " " + Outcome(m.result, m.error);
+}
+
+std::string RegDetails(const CMessageUserReg& m)
+{
+    const char* what = m.modify == "true" ? " modify " : " register ";
+    return CMessagePrinter::Show(m.userId) + what + Outcome(m.result, m.error);
+}
+
+std::string FriendDetails(const CMessageUserFriend& m)
+{
+    const std::string asker = CMessagePrinter::Show(Address(m.asker.userId, m.asker.serverName));
+    const std::string asked = CMessagePrinter::Show(Address(m.asked.userId, m.asked.serverName));
+    std::string text;
+    if (m.result == "success")
+        text = asker + " and " + asked + " are friends";
+    else if (m.result.empty())
+        text = asker + " asks " + asked + " to be friends";
+    else
+        text = asker + " -> " + asked + " result " + CMessagePrinter::Show(m.result);
+    if (!m.text.empty())
+        text += ": " + CMessagePrinter::Show(m.text);
+    return text;
+}
+
+std::string FileDetails(const CMessageTransFile& m)
+{
+    std::string text = CMessagePrinter::Show(m.file) + " at " + CMessagePrinter::Show(m.offset) + " of " +
+                       CMessagePrinter::Show(m.size) + " bytes";
+    std::string bytes;
+    if (CBase64::Decode(m.data, bytes))
+        text += ", chunk " + std::to_string(bytes.size());
+    else
+        text += ", chunk not base64";
+    if (!m.action.empty())
+        text += " (" + CMessagePrinter::Show(m.action) + ")";
+    return text;
+}
+
+} // namespace
+
+std::string CMessagePrinter::OneLine(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (char c : utf8) {
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
+std::string CMessagePrinter::Show(std::string_view gbk)
+{
+    return OneLine(CXmlMsg::g2u(gbk));
+}
+
+std::string CMessagePrinter::TalkerText(const CTalker& talker)
+{
+    std::string text = Show(Address(talker.userId, talker.serverName));
+    if (!talker.name.empty())
+        text += " \"" + Show(talker.name) + "\"";
+    if (!talker.statu.empty())
+        text += " " + Show(talker.statu);
+    return text;
+}
+
+std::string CMessagePrinter::Prefix(const CMessageBase& head)
+{
+    std::string text = Show(head.type);
+    if (!head.source.empty())
+        text += " from " + Show(head.source);
+    if (!head.target.empty())
+        text += " to " + Show(head.target);
+    return text + ": ";
+}
+
+std::string CMessagePrinter::Details(CMessageBase& msg)
+{
+    if (auto* m = dynamic_cast<CMessageUserTalking*>(&msg))
+        return Show(m->text);
+    if (auto* m = dynamic_cast<CMessageUserLogin*>(&msg))
+        return LoginDetails(*m);
+    if (auto* m = dynamic_cast<CMessageUserReg*>(&msg))
+        return RegDetails(*m);
+    if (auto* m = dynamic_cast<CMessageChangeStatu*>(&msg))
+        return Show(Address(m->userId, m->server)) + " is now " + Show(m->statu);
+    if (auto* m = dynamic_cast<CMessageUserFriend*>(&msg))
+        return FriendDetails(*m);
+    if (auto* m = dynamic_cast<CMessageTransFile*>(&msg))
+        return FileDetails(*m);
+    if (auto* m = dynamic_cast<CMessageHeart*>(&msg))
+        return "sender " + Show(m->sender);
+    if (auto* m = dynamic_cast<CMessageUserInfor*>(&msg)) {
+        std::string text = Show(m->user);
+        if (!m->name.empty())
+            text += " \"" + Show(m->name) + "\"";
+        text += " sex " + Show(m->sex) + ", tel " + Show(m->tel) + ", server " + Show(m->server) + ", status " +
+                Show(m->statu) + "; " + std::to_string(m->talkers.size()) + " friends";
+        for (std::size_t i = 0; i < m->talkers.size(); ++i)
+            text += (i == 0 ? ": " : ", ") + TalkerText(m->talkers[i]);
+        return text;
+    }
+    if (auto* m = dynamic_cast<CMessageUserList*>(&msg)) {
+        std::string text = std::to_string(m->talkers.size()) + " users";
+        if (m->online == "true")
+            text += " online";
+        else if (!m->filter.empty())
+            text += " matching \"" + Show(m->filter) + "\"";
+        for (std::size_t i = 0; i < m->talkers.size(); ++i)
+            text += (i == 0 ? ": " : ", ") + TalkerText(m->talkers[i]);
+        return text;
+    }
+    if (auto* m = dynamic_cast<CMessageServerPub*>(&msg))
+        return "server " + Show(m->server.name) + " at " + Show(m->server.ip) + ":" + Show(m->server.port) +
+               " with " + std::to_string(m->server.talkers.size()) + " users";
+    return {};
+}
+
+std::string CMessagePrinter::Text(CMessageBase& msg)
+{
+    return Prefix(msg) + Details(msg);
+}
+
+std::string CMessagePrinter::UnknownText(const CMessageBase& head)
+{
+    return Prefix(head) + "message of an unknown type";
+}
+
+std::string CMessagePrinter::UnreadableText(std::size_t length, std::string_view reason)
+{
+    return "unreadable message of " + std::to_string(length) + " bytes: " + OneLine(reason);
+}
+
+std::string CMessagePrinter::HeadJson(const CMessageBase& head, std::string_view members)
+{
+    std::vector<std::string> routed;
+    for (const CTalkerServer& server : head.routedServers)
+        routed.push_back(CJsonObject::Quote(CXmlMsg::g2u(server.name)));
+    CJsonObject json;
+    json.Add("type", CXmlMsg::g2u(head.type))
+        .Add("time", CXmlMsg::g2u(head.time))
+        .Add("source", CXmlMsg::g2u(head.source))
+        .Add("target", CXmlMsg::g2u(head.target))
+        .Add("memo", CXmlMsg::g2u(head.memo))
+        .AddRaw("routed", CJsonObject::Array(routed));
+    std::string text = json.Str();
+    if (members.size() > 2) {
+        text.pop_back();
+        text += ",";
+        text += members.substr(1);
+    }
+    return text;
+}
+
+std::string CMessagePrinter::Json(CMessageBase& msg)
+{
+    auto* file = dynamic_cast<CMessageTransFile*>(&msg);
+    CJsonBodyVisitor visitor(file == nullptr);
+    msg.VisitBody(visitor);
+    CJsonObject members;
+    visitor.AddTo(members);
+    std::string bytes;
+    if (file != nullptr && CBase64::Decode(file->data, bytes))
+        members.AddNumber("chunk", static_cast<long long>(bytes.size()));
+    return HeadJson(msg, members.Str());
+}
+
+std::string CMessagePrinter::UnknownJson(const CMessageBase& head)
+{
+    return HeadJson(head, CJsonObject().AddBool("known", false).Str());
+}
+
+std::string CMessagePrinter::UnreadableJson(std::size_t length, std::string_view reason)
+{
+    return CJsonObject()
+        .Add("type", "")
+        .AddBool("unreadable", true)
+        .AddNumber("length", static_cast<long long>(length))
+        .Add("reason", reason)
+        .Str();
+}
