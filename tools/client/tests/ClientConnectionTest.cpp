@@ -1,0 +1,81 @@
+#include "HubResponder.h"
+#include "TestListener.h"
+
+#include "quorvel_client/CClientConnection.h"
+#include "quorvel_client/CClientOutput.h"
+#include "quorvel_client/CClientSession.h"
+
+#include <marlune/Marlune.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <sstream>
+
+namespace {
+
+std::unique_ptr<CMessageBase> Parse(const std::string& payload)
+{
+    return CXmlMsg().ParseXmlNew(payload.data(), payload.size(), nullptr);
+}
+
+} // namespace
+
+TEST(ClientConnection, SessionTalksToAServerOverTheWire)
+{
+    ListenerFixture server(HubResponder());
+    ASSERT_NE(server.Port(), 0u);
+
+    std::ostringstream lines;
+    std::ostringstream errors;
+    CClientOutput output(lines, errors);
+    std::unique_ptr<CClientConnection> connection;
+    CClientSession session([&](CMessageBase& msg) { return connection->Send(msg); }, output, false,
+                           std::filesystem::temp_directory_path());
+    std::atomic<bool> closed{false};
+    connection = std::make_unique<CClientConnection>(
+        [&](const std::uint8_t* data, std::size_t length) { session.Receive(data, length); }, [&] { closed = true; });
+    ASSERT_TRUE(connection->Connect("127.0.0.1", static_cast<int>(server.Port())));
+    auto run = [&](const char* line) { connection->Loop().Call([&] { session.Execute(line); }); };
+    auto printed = [&] { return connection->Loop().Call([&] { return lines.str(); }).value_or(""); };
+
+    run("login alice secret");
+    ASSERT_TRUE(Eventually([&] { return printed().find("user-login") != std::string::npos; }));
+    run("say bob hello there");
+    ASSERT_TRUE(Eventually([&] { return server.Listener().Payloads().size() == 2; }));
+    ASSERT_TRUE(Eventually([&] { return printed().find("hello back") != std::string::npos; }));
+
+    const auto payloads = server.Listener().Payloads();
+    auto login = Parse(payloads[0]);
+    ASSERT_NE(dynamic_cast<CMessageUserLogin*>(login.get()), nullptr);
+    EXPECT_EQ(static_cast<CMessageUserLogin&>(*login).userId, "alice");
+    auto talk = Parse(payloads[1]);
+    ASSERT_NE(dynamic_cast<CMessageUserTalking*>(talk.get()), nullptr);
+    EXPECT_EQ(talk->source, "alice@hub");
+    EXPECT_EQ(talk->target, "bob@hub");
+    EXPECT_TRUE(talk->routedServers.empty());
+    EXPECT_EQ(static_cast<CMessageUserTalking&>(*talk).text, "hello there");
+    EXPECT_EQ(printed(), "user-login from alice: alice success\n"
+                         "user-talking from bob@hub to alice@hub: hello back\n");
+
+    EXPECT_FALSE(closed);
+    server.CloseClients();
+    EXPECT_TRUE(Eventually([&] { return closed.load(); }));
+    EXPECT_FALSE(connection->Connected());
+    connection.reset();
+    EXPECT_EQ(errors.str(), "");
+}
+
+TEST(ClientConnection, ConnectFailsCleanlyWithoutAServer)
+{
+    unsigned port = 0;
+    {
+        ListenerFixture gone(nullptr);
+        port = gone.Port();
+    }
+    CClientConnection connection(nullptr, nullptr);
+    EXPECT_FALSE(connection.Connect("127.0.0.1", static_cast<int>(port)));
+    EXPECT_FALSE(connection.Connected());
+    EXPECT_FALSE(connection.SendPayload("<msg/>"));
+}

@@ -1,0 +1,133 @@
+#include "HubResponder.h"
+#include "TestListener.h"
+
+#include <marlune/Marlune.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs quorvel-client in a folder of its own with a script, bounded in time.
+class ClientProgramTest : public ::testing::Test {
+protected:
+    ClientProgramTest()
+        : folder(fs::temp_directory_path() / ("quorvel-client-run-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+    {
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    ~ClientProgramTest() override { fs::remove_all(folder); }
+
+    static std::string Read(const fs::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // Exit status of the program run with `options` on `script`.
+    int Run(const std::string& script, const std::string& options, unsigned port)
+    {
+        std::ofstream(folder / "script.txt") << script;
+        const std::string command = "cd '" + folder.string() + "' && timeout 30 '" QUORVEL_CLIENT_PROGRAM "' " +
+                                    options + " --script script.txt 127.0.0.1 " + std::to_string(port) +
+                                    " >out.txt 2>err.txt";
+        const int status = std::system(command.c_str());
+        out = Read(folder / "out.txt");
+        err = Read(folder / "err.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path folder;
+    std::string out;
+    std::string err;
+};
+
+} // namespace
+
+TEST_F(ClientProgramTest, ScriptRunsAndPrintsOneLinePerMessage)
+{
+    ListenerFixture server(HubResponder());
+    const int status = Run("# a session\n"
+                           "login alice secret\n"
+                           "expect user-login\n"
+                           "say bob hello\n"
+                           "expect user-talking\n"
+                           "frobnicate\n"
+                           "quit\n"
+                           "say bob never sent\n",
+                           "", server.Port());
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out, "user-login from alice: alice success\n"
+                   "user-talking from bob@hub to alice@hub: hello back\n");
+    EXPECT_EQ(err, "error: unknown command \"frobnicate\" (try help)\n");
+    EXPECT_EQ(server.Listener().Payloads().size(), 2u);
+}
+
+TEST_F(ClientProgramTest, JsonLinesAndAFileSent)
+{
+    ListenerFixture server(HubResponder());
+    std::ofstream(folder / "note.txt") << "file body";
+    const int status = Run("login alice secret\nexpect user-login\nfile bob note.txt\n", "--json --linger 0",
+                           server.Port());
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out.rfind(R"({"type":"user-login","time":")", 0), 0u) << out;
+    EXPECT_NE(out.find(R"("body":{"userid":"alice","password":"secret","statu":"online")"), std::string::npos);
+    EXPECT_EQ(err, "sent note.txt (9 bytes, 1 chunks) to bob@hub\n");
+    ASSERT_TRUE(Eventually([&] { return server.Listener().Payloads().size() == 2; }));
+    auto chunk = CXmlMsg().ParseXmlNew(server.Listener().Payloads()[1].data(), server.Listener().Payloads()[1].size(),
+                                      nullptr);
+    auto* file = dynamic_cast<CMessageTransFile*>(chunk.get());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->file, "note.txt");
+    EXPECT_EQ(file->size, "9");
+    EXPECT_EQ(file->offset, "0");
+    EXPECT_EQ(file->action, "end");
+    EXPECT_EQ(file->data, "ZmlsZSBib2R5");
+}
+
+TEST_F(ClientProgramTest, ExitStatusTellsHowTheSessionEnded)
+{
+    ListenerFixture server(HubResponder());
+    EXPECT_EQ(Run("login alice secret\nexpect user-infor 0.2\nsay bob not sent\n", "", server.Port()), 3);
+    EXPECT_EQ(err, "error: no user-infor message arrived in time\n");
+
+    EXPECT_EQ(Run("login alice wrong\nexpect user-login\n", "--linger 0", server.Port()), 0);
+    EXPECT_EQ(err, "error: login refused for alice\n");
+
+    EXPECT_EQ(Run("", "--bogus", server.Port()), 2);
+    EXPECT_EQ(Run("", "", 0), 2);
+
+    unsigned closedPort = 0;
+    {
+        ListenerFixture gone(nullptr);
+        closedPort = gone.Port();
+    }
+    EXPECT_EQ(Run("heart\n", "", closedPort), 1);
+    EXPECT_EQ(err, "error: cannot connect to 127.0.0.1:" + std::to_string(closedPort) + "\n");
+}
+
+TEST_F(ClientProgramTest, LostConnectionEndsTheSession)
+{
+    ListenerFixture server(HubResponder());
+    std::thread closer([&] {
+        Eventually([&] { return !server.Listener().Payloads().empty(); });
+        server.CloseClients();
+    });
+    const int status = Run("login alice secret\nwait 20\nsay bob too late\n", "", server.Port());
+    closer.join();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("error: the server closed the connection\n"), std::string::npos) << err;
+    EXPECT_EQ(server.Listener().Payloads().size(), 1u);
+}

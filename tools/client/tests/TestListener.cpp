@@ -1,0 +1,86 @@
+#include "TestListener.h"
+
+#include <corvane/CMyRASSocket.h>
+#include <marlune/Marlune.h>
+
+#include <asio.hpp>
+
+#include <thread>
+
+namespace {
+
+unsigned FreePort()
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor probe(context, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    return probe.local_endpoint().port();
+}
+
+} // namespace
+
+std::vector<std::string> TestListener::Payloads() const
+{
+    std::lock_guard lock(mutex_);
+    return payloads_;
+}
+
+void TestListener::CloseAll()
+{
+    for (auto& connection : connections)
+        connection->Close();
+}
+
+void TestListener::OnString(RAS_CALLBACK_PARA* para)
+{
+    auto* self = dynamic_cast<TestListener*>(para->server);
+    if (self == nullptr)
+        return;
+    {
+        std::lock_guard lock(self->mutex_);
+        self->payloads_.emplace_back(reinterpret_cast<const char*>(para->data), para->length);
+    }
+    CXmlMsg codec;
+    auto msg = codec.ParseXmlNew(para->data, para->length, nullptr);
+    if (msg == nullptr || !self->responder)
+        return;
+    for (auto& reply : self->responder(*msg)) {
+        BX_DATA bx(reply.get());
+        if (codec.BuildXml(&bx) > 0)
+            self->SendBuff(para->socket, bx.Data(), static_cast<std::uint32_t>(bx.Length()));
+    }
+}
+
+ListenerFixture::ListenerFixture(TestListener::Responder responder)
+{
+    thread_.Loop().Call([this, &responder] {
+        listener_ = std::make_unique<TestListener>();
+        listener_->responder = std::move(responder);
+        listener_->RegCallBackOnSckString(&TestListener::OnString);
+        for (int attempt = 0; attempt < 20 && port_ == 0; ++attempt) {
+            const unsigned candidate = FreePort();
+            if (candidate > 2000 && listener_->BeginListen(candidate))
+                port_ = candidate;
+        }
+    });
+}
+
+ListenerFixture::~ListenerFixture()
+{
+    thread_.Loop().Call([this] { listener_.reset(); });
+}
+
+void ListenerFixture::CloseClients()
+{
+    thread_.Loop().Call([this] { listener_->CloseAll(); });
+}
+
+bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
