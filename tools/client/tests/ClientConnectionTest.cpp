@@ -4,6 +4,7 @@
 #include "quorvel_client/CClientConnection.h"
 #include "quorvel_client/CClientOutput.h"
 #include "quorvel_client/CClientSession.h"
+#include "quorvel_client/CSyncClient.h"
 
 #include <marlune/Marlune.h>
 
@@ -78,4 +79,29 @@ TEST(ClientConnection, ConnectFailsCleanlyWithoutAServer)
     EXPECT_FALSE(connection.Connect("127.0.0.1", static_cast<int>(port)));
     EXPECT_FALSE(connection.Connected());
     EXPECT_FALSE(connection.SendPayload("<msg/>"));
+}
+
+TEST(SyncClient, LogsInSaysAndWaitsForTheAnswer)
+{
+    ListenerFixture server(HubResponder());
+    CSyncClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", static_cast<int>(server.Port())));
+    EXPECT_FALSE(client.Login("alice", "wrong"));
+    EXPECT_FALSE(client.Identity().LoggedIn());
+    ASSERT_TRUE(client.Login("alice", "secret"));
+    EXPECT_EQ(client.Identity().Address(), "alice@hub");
+
+    ASSERT_TRUE(client.Say("bob", "hi"));
+    ASSERT_TRUE(client.Say("bob@hub", "again"));
+    auto first = client.WaitFor(CMessageUserTalking::kType);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->source, "bob@hub");
+    EXPECT_EQ(static_cast<CMessageUserTalking&>(*first).text, "hello back");
+    EXPECT_NE(client.WaitFor(CMessageUserTalking::kType), nullptr);
+    EXPECT_EQ(client.WaitFor("", std::chrono::milliseconds(100)), nullptr);
+    EXPECT_EQ(client.Unreadable(), 0u);
+
+    server.CloseClients();
+    EXPECT_TRUE(Eventually([&] { return client.Closed(); }));
+    EXPECT_EQ(client.WaitFor(""), nullptr);
 }
