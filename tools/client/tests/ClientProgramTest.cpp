@@ -36,12 +36,14 @@ protected:
         return text.str();
     }
 
-    // Exit status of the program run with `options` on `script`.
-    int Run(const std::string& script, const std::string& options, unsigned port)
+    // Exit status of the program run with `options` on `script`, given as
+    // --script or, with viaStdin, on standard input.
+    int Run(const std::string& script, const std::string& options, unsigned port, bool viaStdin = false)
     {
         std::ofstream(folder / "script.txt") << script;
+        const std::string input = viaStdin ? " <script.txt" : " --script script.txt";
         const std::string command = "cd '" + folder.string() + "' && timeout 30 '" QUORVEL_CLIENT_PROGRAM "' " +
-                                    options + " --script script.txt 127.0.0.1 " + std::to_string(port) +
+                                    options + input + " 127.0.0.1 " + std::to_string(port) +
                                     " >out.txt 2>err.txt";
         const int status = std::system(command.c_str());
         out = Read(folder / "out.txt");
@@ -79,8 +81,8 @@ TEST_F(ClientProgramTest, JsonLinesAndAFileSent)
 {
     ListenerFixture server(HubResponder());
     std::ofstream(folder / "note.txt") << "file body";
-    const int status = Run("login alice secret\nexpect user-login\nfile bob note.txt\n", "--json --linger 0",
-                           server.Port());
+    const int status = Run("login alice secret\nexpect user-login\nfile bob note.txt", "--json --linger 0",
+                           server.Port(), true);
     EXPECT_EQ(status, 0) << err;
     EXPECT_EQ(out.rfind(R"({"type":"user-login","time":")", 0), 0u) << out;
     EXPECT_NE(out.find(R"("body":{"userid":"alice","password":"secret","statu":"online")"), std::string::npos);
@@ -95,6 +97,22 @@ TEST_F(ClientProgramTest, JsonLinesAndAFileSent)
     EXPECT_EQ(file->offset, "0");
     EXPECT_EQ(file->action, "end");
     EXPECT_EQ(file->data, "ZmlsZSBib2R5");
+}
+
+TEST_F(ClientProgramTest, AFileSentAndReceivedBackIsByteIdentical)
+{
+    ListenerFixture server(HubResponder());
+    std::string bytes(1024 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7919 % 251);
+    std::ofstream(folder / "big.bin", std::ios::binary) << bytes;
+    std::string script = "login alice secret\nexpect user-login\nfile bob big.bin\n";
+    for (int i = 0; i < 6; ++i)
+        script += "expect trans-file\n";
+    EXPECT_EQ(Run(script + "quit\n", "", server.Port()), 0) << err;
+    EXPECT_NE(out.find("\nsaved file big.bin.1 (1048583 bytes) from bob@hub\n"), std::string::npos) << out;
+    EXPECT_EQ(Read(folder / "big.bin.1"), bytes);
+    EXPECT_FALSE(fs::exists(folder / "big.bin.part"));
 }
 
 TEST_F(ClientProgramTest, ExitStatusTellsHowTheSessionEnded)

@@ -18,6 +18,12 @@ TestListener::Responder HubResponder()
             back->text = "hello back";
             back->routedServers.emplace_back().name = "hub";
             replies.push_back(std::move(back));
+        } else if (auto* file = dynamic_cast<CMessageTransFile*>(&received)) {
+            auto back = std::make_unique<CMessageTransFile>(*file);
+            back->source = "bob@hub";
+            back->target = file->source;
+            back->routedServers.emplace_back().name = "hub";
+            replies.push_back(std::move(back));
         }
         return replies;
     };
