@@ -59,12 +59,22 @@ const char* CClientSession::HelpText()
            "  accept ADDRESS                        accept that user's friend request\n"
            "  heart                                 send a heartbeat\n"
            "  wait SECONDS                          pause, printing what arrives\n"
-           "  expect TYPE [SECONDS]                 wait for a message of TYPE (default 5 s)\n"
+           "  expect TYPE [SECONDS]                 wait for the next message of TYPE (default 5 s)\n"
            "  quit                                  end the session\n"
            "ADDRESS is user@server; a bare user means a user of your own server.";
 }
 
 CClientSession::Step CClientSession::Execute(std::string_view line)
+{
+    try {
+        return Run(line);
+    } catch (const std::exception& error) {
+        out_.Error(std::string("command failed: ") + error.what());
+        return Step::kContinue;
+    }
+}
+
+CClientSession::Step CClientSession::Run(std::string_view line)
 {
     CCommandLine cmd;
     std::string error;
@@ -295,6 +305,15 @@ std::size_t CClientSession::ReceivedCount(const std::string& type) const
 }
 
 void CClientSession::Receive(const std::uint8_t* data, std::size_t length)
+{
+    try {
+        Handle(data, length);
+    } catch (const std::exception& error) {
+        out_.Error(std::string("a received message could not be handled: ") + error.what());
+    }
+}
+
+void CClientSession::Handle(const std::uint8_t* data, std::size_t length)
 {
     // The codec leaves the head untouched unless the payload is a
     // well-formed message, and no parsed text can hold a zero byte.

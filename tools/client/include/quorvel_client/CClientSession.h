@@ -84,6 +84,8 @@ private:
     // several words are taken as typed.
     static std::string FreeText(const CCommandLine& cmd, std::size_t i);
 
+    Step Run(std::string_view line);
+    void Handle(const std::uint8_t* data, std::size_t length);
     void OnMessage(CMessageBase& msg);
     void OnLoginReply(const CMessageBase& msg);
     void OnRegReply(const CMessageBase& msg);
