@@ -278,7 +278,7 @@ CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, 
 {
     iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
     const std::size_t total = 24 + static_cast<std::size_t>(length);
-    if (!writing_ && pending_.empty()) {
+    if (!writing_ && pending_.empty() && !loop.IsInLoopThread()) {
         long n = WriteGather(fd_, iov);
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             RequestCloseLocked();
@@ -301,11 +301,9 @@ CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, 
 
 void CChannel::StartWriteLocked()
 {
+    // The write starts after the current handler, so every frame the loop
+    // sends meanwhile on this connection joins the same write.
     writing_ = true;
-    if (loop.IsInLoopThread()) {
-        WriteNextLocked();
-        return;
-    }
     loop.Post([self = shared_from_this()] {
         std::lock_guard lock(self->mutex_);
         self->WriteNextLocked();

@@ -22,9 +22,11 @@ class CChannel;
 // connections lock (CMyRASServer_Srv::LockConnections).
 //
 // Sending: a frame is written whole or not at all and frames of concurrent
-// senders never interleave (a per-connection lock). What the socket does not
-// take at once is queued and written by the loop, one write in flight, the
-// queue gathering every frame sent meanwhile into the next write. A queue
+// senders never interleave (a per-connection lock). Another thread writes
+// what the socket takes at once; the rest, and every frame sent on the loop
+// thread, is queued and written by the loop after the current handler, one
+// write in flight, the queue gathering every frame sent meanwhile into the
+// next write. A queue
 // that would pass kMaxQueuedBytes refuses the frame and the connection is
 // closed as a slow consumer. A connection switched to blocking sends (the
 // outbound client) instead waits on the calling thread until the frame is

@@ -1,0 +1,216 @@
+// Transport throughput: frame scanning in memory, and 1,000,000 frames of
+// 100 bytes over loopback through the library next to a plain socket loop
+// moving the same bytes (compare the frames_per_s counters of the two).
+#include "corvane/CEventLoopThread.h"
+#include "corvane/CFrame.h"
+#include "corvane/CMyRASServer_Client.h"
+#include "corvane/CMyRASServer_Srv.h"
+#include "corvane/CMyRASSocket.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kReadSize = 64 * 1024;
+constexpr int kLoopbackFrames = 1000000;
+constexpr std::uint32_t kLoopbackPayload = 100;
+
+std::atomic<long> g_frames{0};
+
+void CountFrame(RAS_CALLBACK_PARA*)
+{
+    g_frames.fetch_add(1, std::memory_order_relaxed);
+}
+
+void DropLine(const char*) {}
+
+// An endpoint that only counts what it receives.
+class Sink : public CMyRASServer {
+public:
+    void OnSocketClosed(CMyRASSocket*) override {}
+};
+
+class CountingServer : public CMyRASServer_Srv {
+public:
+    void OnWsDisconnected(ON_WS_DISCONNECTED*) override {}
+    std::size_t Count() const { return connections.size(); }
+    CMyRASSocket* Last() const { return connections.back().get(); }
+};
+
+std::vector<std::uint8_t> Stream(std::uint32_t payload, std::size_t minBytes)
+{
+    std::vector<std::uint8_t> frame(CFrame::kHeaderSize + payload, 'p');
+    CFrame::BuildHeader(frame.data(), payload);
+    std::vector<std::uint8_t> stream;
+    while (stream.size() < minBytes)
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    return stream;
+}
+
+// Frames of state.range(0) payload bytes fed in 64 KiB reads; with
+// state.range(1) set, a log callback is registered so the per-frame receive
+// line is formatted as in the program.
+void BM_FrameScan(benchmark::State& state)
+{
+    const auto payload = static_cast<std::uint32_t>(state.range(0));
+    const auto stream = Stream(payload, 8 * 1024 * 1024);
+    Sink sink;
+    sink.RegCallBackOnSckString(&CountFrame);
+    if (state.range(1))
+        sink.SetLogEvent(&DropLine);
+    CMyRASSocket socket(&sink);
+    g_frames = 0;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < stream.size(); at += kReadSize)
+            socket.ReceiveBytes(stream.data() + at, std::min(kReadSize, stream.size() - at));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+    state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(g_frames.load()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FrameScan)->Args({64, 0})->Args({4096, 0})->Args({64, 1})->Args({4096, 1});
+
+unsigned ListenOn(CountingServer& server)
+{
+    for (unsigned port = 20000 + static_cast<unsigned>(getpid() % 20000); port < 65000; port += 7) {
+        if (server.BeginListen(port))
+            return port;
+    }
+    return 0;
+}
+
+// One client sends 1,000,000 frames of 100 bytes to the listening server;
+// the time runs until the server's callback has seen the last one.
+void BM_LoopbackLibrary(benchmark::State& state)
+{
+    CEventLoopThread loop;
+    std::unique_ptr<CountingServer> server;
+    const unsigned port = *loop.Loop().Call([&] {
+        server = std::make_unique<CountingServer>();
+        server->RegCallBackOnSckString(&CountFrame);
+        return ListenOn(*server);
+    });
+    const std::vector<std::uint8_t> payload(kLoopbackPayload, 'm');
+    for (auto _ : state) {
+        g_frames = 0;
+        CMyRASServer_Client client;
+        if (!port || !client.ConnectToServer("127.0.0.1", static_cast<int>(port))) {
+            state.SkipWithError("no loopback connection");
+            break;
+        }
+        for (int i = 0; i < kLoopbackFrames; ++i)
+            client.SendBuff(payload.data(), kLoopbackPayload);
+        while (g_frames.load() < kLoopbackFrames)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kLoopbackFrames, benchmark::Counter::kIsRate);
+    loop.Loop().Call([&] { server.reset(); });
+}
+BENCHMARK(BM_LoopbackLibrary)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The listening server sends 1,000,000 frames of 100 bytes on one
+// connection from its loop thread, in handlers of 10,000 frames; a plain
+// reader drains them. Frames sent in one handler go out in gathered writes.
+void BM_LoopbackServerSends(benchmark::State& state)
+{
+    constexpr int kBatch = 10000;
+    CEventLoopThread loop;
+    std::unique_ptr<CountingServer> server;
+    const unsigned port = *loop.Loop().Call([&] {
+        server = std::make_unique<CountingServer>();
+        return ListenOn(*server);
+    });
+    const std::vector<std::uint8_t> payload(kLoopbackPayload, 'm');
+    const std::size_t total = (CFrame::kHeaderSize + kLoopbackPayload) * kLoopbackFrames;
+    for (auto _ : state) {
+        int reader = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(reader, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        CMyRASSocket* connection = nullptr;
+        while (!connection) {
+            connection = *loop.Loop().Call([&] {
+                auto lock = server->LockConnections();
+                return server->Count() ? server->Last() : nullptr;
+            });
+        }
+        for (int sent = 0; sent < kLoopbackFrames; sent += kBatch) {
+            loop.Loop().Post([&, connection] {
+                for (int i = 0; i < kBatch; ++i)
+                    server->SendBuff(connection, payload.data(), kLoopbackPayload);
+            });
+        }
+        std::vector<char> buffer(kReadSize);
+        std::size_t got = 0;
+        while (got < total) {
+            long n = ::recv(reader, buffer.data(), buffer.size(), 0);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        ::close(reader);
+        loop.Loop().Call([&] { server->FreeAllItems(); });
+    }
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kLoopbackFrames, benchmark::Counter::kIsRate);
+    loop.Loop().Call([&] { server.reset(); });
+}
+BENCHMARK(BM_LoopbackServerSends)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same bytes with plain sockets: one send per frame, a reader thread
+// that receives 64 KiB at a time and discards.
+void BM_LoopbackPlain(benchmark::State& state)
+{
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof address;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &len);
+    ::listen(listener, 5);
+    const auto frame = Stream(kLoopbackPayload, 1);
+    const std::size_t total = frame.size() * kLoopbackFrames;
+    for (auto _ : state) {
+        int writer = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::connect(writer, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        int reader = ::accept(listener, nullptr, nullptr);
+        std::thread drain([&] {
+            std::vector<char> buffer(kReadSize);
+            std::size_t got = 0;
+            while (got < total) {
+                long n = ::recv(reader, buffer.data(), buffer.size(), 0);
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+        });
+        for (int i = 0; i < kLoopbackFrames; ++i)
+            ::send(writer, frame.data(), frame.size(), MSG_NOSIGNAL);
+        drain.join();
+        ::close(writer);
+        ::close(reader);
+    }
+    ::close(listener);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kLoopbackFrames, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LoopbackPlain)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
