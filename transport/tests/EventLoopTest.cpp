@@ -37,12 +37,18 @@ TEST(EventLoop, CallGivesUpWhenTheCallerIsStopped)
     release.set_value();
 }
 
-TEST(EventLoop, CallGivesUpWhenTheLoopDiesUnrun)
+TEST(EventLoop, CallGivesUpWhenTheLoopStopsAndDiesWithTheCallUnrun)
 {
-    auto loop = std::make_unique<CEventLoop>();
-    auto waiter = std::async(std::launch::async, [&] { return loop->Call([] { return true; }); });
+    auto thread = std::make_unique<CEventLoopThread>();
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    thread->Loop().Post([released] { released.wait(); });
+    CEventLoop* loop = &thread->Loop();
+    auto waiter = std::async(std::launch::async, [loop] { return loop->Call([] { return true; }); });
     EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-    loop.reset();
+    loop->Stop();
+    release.set_value();
+    thread.reset();
     EXPECT_FALSE(waiter.get());
 }
 
