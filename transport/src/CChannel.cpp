@@ -70,6 +70,8 @@ void CChannel::MarkOpen(int fd, bool listener)
 
 bool CChannel::OpenListener(unsigned port)
 {
+    if (port > 65535)
+        return false;
     std::error_code ec;
     acceptor.emplace(loop.Context());
     acceptor->open(asio::ip::tcp::v4(), ec);
@@ -77,7 +79,7 @@ bool CChannel::OpenListener(unsigned port)
         acceptor->set_option(asio::socket_base::reuse_address(true), ec);
     if (!ec)
         acceptor->bind({asio::ip::address_v4::any(), static_cast<unsigned short>(port)}, ec);
-    if (ec || port > 65535) {
+    if (ec) {
         acceptor.reset();
         return false;
     }

@@ -8,13 +8,15 @@ namespace {
 
 thread_local CEventLoop* t_current = nullptr;
 
-// Marks the calling thread as the loop's runner for the duration of a scope.
+// Marks the calling thread as the loop's runner for the duration of a scope;
+// with `current` set the loop is also the thread's current loop.
 class RunnerScope {
 public:
-    RunnerScope(CEventLoop* loop, std::atomic<std::thread::id>& runner)
+    RunnerScope(CEventLoop* loop, bool current, std::atomic<std::thread::id>& runner)
         : previous_(t_current), runner_(runner), previousRunner_(runner.load())
     {
-        t_current = loop;
+        if (current)
+            t_current = loop;
         runner_.store(std::this_thread::get_id());
     }
     ~RunnerScope()
@@ -49,15 +51,16 @@ CEventLoop* CEventLoop::Current()
 
 void CEventLoop::Run()
 {
-    RunnerScope scope(this, runner_);
+    RunnerScope scope(this, true, runner_);
     auto guard = asio::make_work_guard(*context_);
-    context_->restart();
     context_->run();
 }
 
 void CEventLoop::Poll()
 {
-    RunnerScope scope(this, runner_);
+    // A pumped loop stays private: endpoints created inside its handlers
+    // get loops of their own.
+    RunnerScope scope(this, false, runner_);
     context_->restart();
     context_->poll();
 }

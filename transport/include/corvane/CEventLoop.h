@@ -43,12 +43,14 @@ public:
     static CEventLoop* Current();
 
     // Runs the loop on the calling thread until Stop(); the loop is the
-    // thread's current loop meanwhile. Call on one thread only.
+    // thread's current loop meanwhile. Call on one thread only, once.
     void Run();
     // Runs the handlers that are ready now, without waiting, on the calling
-    // thread (used to pump a private loop). Not while Run() is active elsewhere.
+    // thread (used to pump a private loop; it does not become the thread's
+    // current loop). Not while Run() is active elsewhere.
     void Poll();
-    // Makes Run() return soon; handlers not yet run stay queued. Any thread.
+    // Makes Run() return soon, or at once if it has not started yet; handlers
+    // not yet run stay queued and are destroyed with the loop. Any thread.
     void Stop();
     // True when the calling thread is the one inside Run() or Poll().
     bool IsInLoopThread() const;
