@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
 
 // Drops the first n bytes of a two-part gather list.
 void Advance(iovec* iov, std::size_t n)
@@ -54,7 +55,7 @@ void ReleaseIfLarge(std::vector<std::uint8_t>& buffer)
 } // namespace
 
 CChannel::CChannel(CEventLoop& owningLoop, CMyRASSocket* owningSocket)
-    : loop(owningLoop), socket(owningSocket), stream(owningLoop.Context())
+    : loop(owningLoop), socket(owningSocket), stream(owningLoop.Context()), acceptRetry_(owningLoop.Context())
 {
 }
 
@@ -107,6 +108,7 @@ bool CChannel::AcceptInto(CChannel& into)
         return false;
     std::error_code ec;
     acceptor->accept(into.stream, ec);
+    acceptStalled_ = ec && ec != asio::error::would_block && ec != asio::error::try_again;
     if (ec)
         return false;
     into.stream.set_option(asio::ip::tcp::no_delay(true), ec);
@@ -160,6 +162,7 @@ void CChannel::Close()
         pending_.clear();
     }
     std::error_code ec;
+    acceptRetry_.cancel();
     if (acceptor)
         acceptor->close(ec);
     if (stream.is_open())
@@ -183,8 +186,19 @@ void CChannel::ArmAccept()
         if (ec || !self->socket || !self->acceptor || !self->acceptor->is_open())
             return;
         self->socket->OnAccept(0);
-        if (self->socket && self->acceptor && self->acceptor->is_open())
+        if (!self->socket || !self->acceptor || !self->acceptor->is_open())
+            return;
+        if (!self->acceptStalled_) {
             self->ArmAccept();
+            return;
+        }
+        // Out of descriptors or memory: the pending connection stays ready,
+        // so waiting at once would spin. Try again a little later.
+        self->acceptRetry_.expires_after(kAcceptRetryDelay);
+        self->acceptRetry_.async_wait([self](const std::error_code& error) {
+            if (!error && self->socket && self->acceptor && self->acceptor->is_open())
+                self->ArmAccept();
+        });
     });
 }
 

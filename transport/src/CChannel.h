@@ -3,6 +3,7 @@
 #include "corvane/CMyRASSocket.h"
 
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -62,6 +63,10 @@ private:
     void StartWriteLocked();
     void WriteNextLocked();
     void OnWritten(const std::error_code& error);
+
+    // Loop thread: the last accept failed for want of resources.
+    bool acceptStalled_ = false;
+    asio::steady_timer acceptRetry_;
 
     mutable std::mutex mutex_;
     bool open_ = false;

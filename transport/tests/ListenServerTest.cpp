@@ -4,6 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <thread>
 
 namespace {
@@ -152,6 +158,42 @@ TEST(ListenServer, OtherThreadsReadAndSendUnderTheConnectionsLock)
     for (auto& sender : senders)
         sender.join();
     EXPECT_GT(sent.load(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The number the next new descriptor would get.
+rlim_t LowestFreeDescriptor()
+{
+    int probe = ::dup(0);
+    ::close(probe);
+    return static_cast<rlim_t>(probe);
+}
+
+TEST(ListenServer, AcceptWithoutDescriptorsRetriesLater)
+{
+    ServerFixture fixture;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(fixture.port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = LowestFreeDescriptor();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const std::size_t whileStarved = fixture.OnLoop([&] { return fixture.server->Count(); });
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(whileStarved, 0u);
+    EXPECT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ::close(fd);
 }
 
 } // namespace
