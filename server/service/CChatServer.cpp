@@ -1,0 +1,380 @@
+#include "CChatServer.h"
+
+#include "CLoginHandler.h"
+#include "CQueryHandler.h"
+#include "CRegistrationHandler.h"
+#include "CServerFederation.h"
+#include "CStatusHandler.h"
+
+#include "corvane/CMyRASSocket.h"
+#include "marlune/Marlune.h"
+#include "scrivlet/CLog4c.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+// The message as its class, or null when the object is of another class
+// (a head built by hand with a known type name).
+template <class T>
+T* As(CMessageBase* message)
+{
+    return dynamic_cast<T*>(message);
+}
+
+// Builds message into bx; logs why when nothing was built.
+std::uint32_t Build(CLog4c& log, CMessageBase& message, BX_DATA& bx)
+{
+    CXmlMsg codec;
+    bx.msg = &message;
+    const std::size_t length = codec.BuildXml(&bx);
+    if (length == 0)
+        log.LogEvent(0, "消息生成失败:%s %s", message.type.c_str(), codec.LastError().c_str());
+    return static_cast<std::uint32_t>(length);
+}
+
+} // namespace
+
+CChatServer::CChatServer(CLog4c& log, std::function<bool()> sendAllFriend)
+    : log_(log),
+      sendAllFriend_(std::move(sendAllFriend)),
+      login_(std::make_unique<CLoginHandler>(*this)),
+      registration_(std::make_unique<CRegistrationHandler>(*this)),
+      status_(std::make_unique<CStatusHandler>(*this)),
+      query_(std::make_unique<CQueryHandler>(*this)),
+      federation_(std::make_unique<CServerFederation>(*this))
+{
+    RegCallBackOnSckString(&CChatServer::OnSckString);
+}
+
+CChatServer::~CChatServer()
+{
+    ClearServerLists();
+}
+
+void CChatServer::OnSckString(RAS_CALLBACK_PARA* para)
+{
+    if (para == nullptr)
+        return;
+    if (auto* service = dynamic_cast<CChatServer*>(para->server))
+        service->OnFrame(para->data, para->length, para->socket);
+}
+
+void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
+{
+    try {
+        CMessageBase head(nullptr);
+        CXmlMsg codec;
+        std::unique_ptr<CMessageBase> message = codec.ParseXmlNew(data, length, &head);
+        if (message) {
+            if (!HandleMsg(message.get(), socket))
+                StoreUnhandled(*message, data, length);
+            return;
+        }
+        if (!head.target.empty())
+            ForwardUnparsed(head, data, length);
+        else if (!codec.LastError().empty())
+            log_.LogEvent(0, "无法解析的消息已丢弃:%s", codec.LastError().c_str());
+    } catch (const std::exception& error) {
+        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+    }
+}
+
+void CChatServer::StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length)
+{
+    const char* bytes = reinterpret_cast<const char*>(data);
+    if (!store_) {
+        log_.LogEvent(0, "没有消息存储,非即时消息未保存:%s source:%s target:%s", message.type.c_str(),
+                      message.source.c_str(), message.target.c_str());
+        return;
+    }
+    if (!store_(message, bytes, length)) {
+        log_.LogEvent(0, "非即时消息保存失败,已丢弃:%s source:%s target:%s", message.type.c_str(),
+                      message.source.c_str(), message.target.c_str());
+        return;
+    }
+    log_.LogEvent(0, "非即时消息已放入消息队列处理...%s source:%s target:%s", message.type.c_str(),
+                  message.source.c_str(), message.target.c_str());
+}
+
+void CChatServer::ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length)
+{
+    const std::string userId = head.DetachTargetUserId();
+    const std::string serverName = head.DetachTargetServerName();
+    if (userId.empty() || !(serverName.empty() || serverName == localServer.name))
+        return;
+    log_.LogEvent(0, "未知版本消息,已转发:%s source:%s target:%s", head.type.c_str(), head.source.c_str(),
+                  head.target.c_str());
+    SendToUser(userId, data, length);
+}
+
+bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return true;
+    log_.LogEvent(0, "消息:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
+                  message->target.c_str());
+    const std::string& type = message->type;
+    if (type == CMessageHeart::kType) {
+        const auto* heart = As<CMessageHeart>(message);
+        log_.LogEvent(0, "接收到一个心跳包,来自:%s", heart ? heart->sender.c_str() : "");
+        return true;
+    }
+    if (IsRoutedHere(*message))
+        return true;
+    message->AddRoutedServer(localServer);
+
+    if (type == CMessageServerPub::kType) {
+        OnServerPub(As<CMessageServerPub>(message));
+        return true;
+    }
+    if (type == CMessageUserLogin::kType) {
+        OnUserLogin(As<CMessageUserLogin>(message), socket);
+        return true;
+    }
+    if (type == CMessageUserReg::kType) {
+        OnUserReg(As<CMessageUserReg>(message), socket);
+        return true;
+    }
+    if (type == CMessageUserInfor::kType) {
+        OnUserInfor(As<CMessageUserInfor>(message), socket);
+        return true;
+    }
+    if (type == CMessageUserList::kType) {
+        OnUserList(As<CMessageUserList>(message), nullptr);
+        return true;
+    }
+    log_.LogEvent(0, "非即时处理消息:%s 已经加入消息队列处理....", type.c_str());
+    if (type == CMessageChangeStatu::kType) {
+        OnChangeStatu(As<CMessageChangeStatu>(message));
+        return true;
+    }
+    if (type == CMessageTransFile::kType)
+        return DeliverTransFile(message);
+    return false;
+}
+
+bool CChatServer::HandleMsgCache(CMessageBase* message)
+{
+    if (message == nullptr)
+        return true;
+    log_.LogEvent(0, "HandleMsgCache type:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
+                  message->target.c_str());
+    if (message->route)
+        return RouteMessage(message);
+    const std::string& type = message->type;
+    if (type == CMessageUserTalking::kType)
+        return DeliverTalking(message);
+    if (type == CMessageChangeStatu::kType) {
+        OnChangeStatu(As<CMessageChangeStatu>(message));
+        return true;
+    }
+    if (type == CMessageUserFriend::kType)
+        return OnUserFriend(As<CMessageUserFriend>(message));
+    if (type == CMessageTransFile::kType)
+        return DeliverTransFile(message);
+    return false;
+}
+
+std::string CChatServer::BoundUserId(const CMyRASSocket& socket)
+{
+    return std::string(socket.userId, strnlen(socket.userId, sizeof socket.userId));
+}
+
+int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uint32_t length)
+{
+    // An empty id names nobody: it must not reach every connection that has
+    // not logged in.
+    if (userId.empty())
+        return 0;
+    int result = 0;
+    for (const auto& connection : connections) {
+        if (BoundUserId(*connection) == userId)
+            result |= SendBuff(connection.get(), bytes, length);
+    }
+    return result;
+}
+
+int CChatServer::SendMessageOn(CMyRASSocket* socket, CMessageBase& message)
+{
+    BX_DATA bx;
+    const std::uint32_t length = Build(log_, message, bx);
+    if (length == 0 || socket == nullptr)
+        return 0;
+    return SendBuff(socket, bx.Data(), length);
+}
+
+int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& message)
+{
+    BX_DATA bx;
+    const std::uint32_t length = Build(log_, message, bx);
+    if (length == 0)
+        return 0;
+    return SendToUser(userId, bx.Data(), length);
+}
+
+bool CChatServer::MarkForRouting(CMessageBase& message)
+{
+    const std::string serverName = message.DetachTargetServerName();
+    if (serverName.empty() || serverName == localServer.name)
+        return false;
+    log_.LogEvent(0, "target:%s local:%s 该消息被加入路由消息队列.", serverName.c_str(), localServer.name.c_str());
+    message.route = 1;
+    return true;
+}
+
+bool CChatServer::DeliverTransFile(CMessageBase* message)
+{
+    if (message == nullptr || MarkForRouting(*message) || message->route)
+        return false;
+    return SendMessageToUser(message->DetachTargetUserId(), *message) != 0;
+}
+
+bool CChatServer::DeliverTalking(CMessageBase* message)
+{
+    if (message == nullptr || MarkForRouting(*message))
+        return false;
+    if (message->DetachTargetServerName() != localServer.name)
+        return false;
+    return SendMessageToUser(message->DetachTargetUserId(), *message) != 0;
+}
+
+CTalker* CChatServer::FindTalker(std::string_view address)
+{
+    CMessageBase head;
+    head.target = std::string(address);
+    const std::string serverName = head.DetachTargetServerName();
+    const std::string userId = head.DetachTargetUserId();
+    if (serverName.empty() || serverName == localServer.name) {
+        if (CTalker* talker = localServer.GetTalkerByUserID(userId))
+            return talker;
+    }
+    for (const auto& neighbor : neighbors) {
+        if (!serverName.empty() && serverName != neighbor->name)
+            continue;
+        if (CTalker* talker = neighbor->GetTalkerByUserID(userId))
+            return talker;
+    }
+    return nullptr;
+}
+
+bool CChatServer::IsRoutedHere(const CMessageBase& message) const
+{
+    return message.GetRouteServerByName(localServer.name) != nullptr;
+}
+
+void CChatServer::SetConfigHook(std::function<void()> hook)
+{
+    configHook = std::move(hook);
+}
+
+void CChatServer::RunConfigHook()
+{
+    if (!configHook)
+        return;
+    try {
+        configHook();
+    } catch (const std::exception& error) {
+        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+    }
+}
+
+void CChatServer::ClearServerLists()
+{
+    neighbors.clear();
+    routeServers.clear();
+}
+
+void CChatServer::SetMsgStore(MsgStore store)
+{
+    store_ = std::move(store);
+}
+
+CServiceSnapshot CChatServer::TakeSnapshot() const
+{
+    CServiceSnapshot snapshot;
+    snapshot.localName = localServer.name;
+    for (const auto& connection : connections) {
+        const std::string userId = BoundUserId(*connection);
+        if (userId.empty())
+            continue;
+        if (const CTalker* talker = localServer.GetTalkerByUserID(userId))
+            snapshot.loggedIn.push_back({userId, talker->serverName});
+    }
+    for (const auto& route : routeServers) {
+        CTalkerServer copy;
+        copy.name = route->name;
+        copy.ip = route->ip;
+        copy.port = route->port;
+        copy.description = route->description;
+        snapshot.routeServers.push_back(std::move(copy));
+    }
+    return snapshot;
+}
+
+void CChatServer::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    login_->OnUserLogin(message, socket);
+}
+
+void CChatServer::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    login_->OnForceLogin(message, socket);
+}
+
+void CChatServer::OnWsDisconnected(ON_WS_DISCONNECTED* para)
+{
+    login_->OnWsDisconnected(para);
+}
+
+void CChatServer::OnUserReg(CMessageUserReg* message, CMyRASSocket* socket)
+{
+    registration_->OnUserReg(message, socket);
+}
+
+void CChatServer::OnChangeStatu(CMessageChangeStatu* message)
+{
+    status_->OnChangeStatu(message);
+}
+
+void CChatServer::NotifyFriends(const CTalker* talker, CMessageBase* message)
+{
+    status_->NotifyFriends(talker, message);
+}
+
+bool CChatServer::OnUserFriend(CMessageUserFriend* message)
+{
+    return status_->OnUserFriend(message);
+}
+
+void CChatServer::OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket)
+{
+    query_->OnUserInfor(message, socket);
+}
+
+void CChatServer::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
+{
+    query_->OnUserList(message, socket);
+}
+
+void CChatServer::ListOnlineUsers(CMessageUserList* message)
+{
+    query_->ListOnlineUsers(message);
+}
+
+void CChatServer::OnServerPub(CMessageServerPub* message)
+{
+    federation_->OnServerPub(message);
+}
+
+void CChatServer::AnnounceToRouteServers()
+{
+    federation_->AnnounceToRouteServers();
+}
+
+bool CChatServer::RouteMessage(CMessageBase* message)
+{
+    return federation_->RouteMessage(message);
+}

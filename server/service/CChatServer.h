@@ -1,0 +1,155 @@
+#pragma once
+
+#include "CServiceSnapshot.h"
+
+#include "corvane/CMyRASServer_Srv.h"
+#include "marlune/CTalkerServer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CLog4c;
+class CMessageBase;
+class CMessageChangeStatu;
+class CMessageServerPub;
+class CMessageUserFriend;
+class CMessageUserInfor;
+class CMessageUserList;
+class CMessageUserLogin;
+class CMessageUserReg;
+class CMyRASSocket;
+class CTalker;
+class CLoginHandler;
+class CQueryHandler;
+class CRegistrationHandler;
+class CServerFederation;
+class CStatusHandler;
+
+// The message service: the listening endpoint that receives every frame,
+// parses it and decides, by message type, between handling it at once,
+// storing it for the delivery worker, and forwarding it. It holds this
+// server's record with its user registry and the lists of neighbour and
+// route servers. The handlers of each group of message types live in
+// collaborator classes that work on this object; the operations keep their
+// names here, where the dispatch and the other groups call them.
+//
+// Threads: the service belongs to the loop that is current on the thread that
+// constructs it (CEventLoop). It is constructed, used and destroyed on that
+// loop thread; every method runs there unless its comment says otherwise.
+// Other threads reach it with CEventLoop::Call (the delivery worker hands
+// stored messages to HandleMsgCache that way and reads the service through
+// TakeSnapshot).
+class CChatServer : public CMyRASServer_Srv {
+public:
+    // Files a message that was not handled at arrival: the parsed message
+    // (for its addresses) and the bytes exactly as received. True when the
+    // message was stored. Called on the loop thread.
+    using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
+
+    // `log` and the SendAllFriend setting outlive the service; the setting is
+    // read at each use. Registers OnSckString as the receive callback.
+    CChatServer(CLog4c& log, std::function<bool()> sendAllFriend);
+    ~CChatServer() override;
+
+    // This server: name, address, port text, description and its users.
+    CTalkerServer localServer;
+    // Servers learnt from the directory file or from their announcements.
+    std::vector<std::unique_ptr<CTalkerServer>> neighbors;
+    // Servers this one announces itself to and forwards messages through.
+    std::vector<std::unique_ptr<CTalkerServer>> routeServers;
+
+    // The receive callback: reaches the service through the endpoint that
+    // received the frame, so it never outlives the service.
+    static void OnSckString(RAS_CALLBACK_PARA* para);
+    // Parses one received payload and handles, stores or forwards it.
+    void OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
+
+    // Dispatch at arrival. True: finished with; false: to be stored.
+    bool HandleMsg(CMessageBase* message, CMyRASSocket* socket);
+    // Dispatch of a stored message offered again. True: delivered or
+    // finished (the stored copy is marked sent); false: it stays pending.
+    bool HandleMsgCache(CMessageBase* message);
+
+    // Sends bytes as a frame to every connection bound to userId; the OR of
+    // the send results, 0 when no connection is bound to it.
+    int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length);
+    // Builds message and sends it on socket; 0 when nothing was built or sent.
+    int SendMessageOn(CMyRASSocket* socket, CMessageBase& message);
+    // Builds message and sends it to userId's connections (SendToUser).
+    int SendMessageToUser(std::string_view userId, CMessageBase& message);
+
+    bool DeliverTransFile(CMessageBase* message);
+    bool DeliverTalking(CMessageBase* message);
+
+    // The user at address ("id", "id@server"): this server's users first when
+    // the server part is this server's name or empty, then each neighbour's
+    // whose name matches (any neighbour for an empty server part). Null when
+    // nobody has it.
+    CTalker* FindTalker(std::string_view address);
+    // True when the message's routed list names this server.
+    bool IsRoutedHere(const CMessageBase& message) const;
+
+    // Installs the function run after handlers changed users or servers (the
+    // directory save). Null removes it.
+    void SetConfigHook(std::function<void()> hook);
+    // Runs the installed hook, if any; an exception from it is logged.
+    void RunConfigHook();
+    // Deletes every neighbour and route server record.
+    void ClearServerLists();
+
+    // Sets where messages not handled at arrival are stored. Without a store
+    // such a message is logged as not stored and dropped.
+    void SetMsgStore(MsgStore store);
+
+    // Copies what the delivery worker needs for one cycle.
+    CServiceSnapshot TakeSnapshot() const;
+
+    // Handlers at arrival and at delivery time.
+    void OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket);
+    void OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket);
+    void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
+    void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
+    void OnChangeStatu(CMessageChangeStatu* message);
+    void NotifyFriends(const CTalker* talker, CMessageBase* message);
+    bool OnUserFriend(CMessageUserFriend* message);
+    void OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket);
+    void OnUserList(CMessageUserList* message, CMyRASSocket* socket);
+    void ListOnlineUsers(CMessageUserList* message);
+
+    // Federation: announcements of other servers, this server's own
+    // announcement, and forwarding to route servers. RouteMessage may also
+    // run on the delivery worker's thread.
+    void OnServerPub(CMessageServerPub* message);
+    void AnnounceToRouteServers();
+    bool RouteMessage(CMessageBase* message);
+
+    // Services for the handler classes.
+    CLog4c& Log() const { return log_; }
+    bool SendAllFriend() const { return sendAllFriend_ && sendAllFriend_(); }
+    const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
+    // The user id a connection is bound to ("" when none).
+    static std::string BoundUserId(const CMyRASSocket& socket);
+
+    // For a message whose target server is neither empty nor this server's
+    // name: logs that it goes to routing, sets its route flag, returns true.
+    bool MarkForRouting(CMessageBase& message);
+
+private:
+    void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
+    void StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length);
+
+    CLog4c& log_;
+    std::function<bool()> sendAllFriend_;
+    std::function<void()> configHook;
+    MsgStore store_;
+    std::unique_ptr<CLoginHandler> login_;
+    std::unique_ptr<CRegistrationHandler> registration_;
+    std::unique_ptr<CStatusHandler> status_;
+    std::unique_ptr<CQueryHandler> query_;
+    std::unique_ptr<CServerFederation> federation_;
+};

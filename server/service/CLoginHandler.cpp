@@ -1,0 +1,144 @@
+#include "CLoginHandler.h"
+
+#include "CChatServer.h"
+#include "ServiceTexts.h"
+
+#include "corvane/CMyRASSocket.h"
+#include "marlune/CMessageChangeStatu.h"
+#include "marlune/CMessageUserLogin.h"
+#include "scrivlet/CLog4c.h"
+
+#include <cstring>
+
+namespace {
+
+// Characters a login refuses in a user id; "$" is allowed here.
+constexpr const char* kLoginRefusedChars = "~!@#%^&*";
+constexpr const char* kTooLongError = "用户账号或姓名太长!";
+constexpr const char* kOffline = "false";
+
+} // namespace
+
+bool CLoginHandler::FitsConnection(const std::string& userId, const std::string& userName)
+{
+    return userId.size() < sizeof CMyRASSocket::userId && userName.size() < sizeof CMyRASSocket::userName;
+}
+
+void CLoginHandler::Refuse(CMessageUserLogin& message, CMyRASSocket* socket, const char* error)
+{
+    message.result = service_text::kFailed;
+    message.error = error;
+    service_.SendMessageOn(socket, message);
+}
+
+void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName)
+{
+    std::memset(socket.userId, 0, sizeof socket.userId);
+    std::memcpy(socket.userId, userId.data(), userId.size());
+    if (userName != nullptr) {
+        std::memset(socket.userName, 0, sizeof socket.userName);
+        std::memcpy(socket.userName, userName->data(), userName->size());
+    }
+}
+
+void CLoginHandler::AnnounceStatus(CTalker& talker, const std::string& statu)
+{
+    CMessageChangeStatu change;
+    change.type = CMessageChangeStatu::kType;
+    change.userId = talker.userId;
+    change.server = talker.serverName;
+    change.statu = statu;
+    service_.NotifyFriends(&talker, &change);
+}
+
+void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    if (message->userId.find_first_of(kLoginRefusedChars) != std::string::npos) {
+        Refuse(*message, socket, service_text::kBadCharsError);
+        return;
+    }
+    if (message->force == service_text::kTrue) {
+        OnForceLogin(message, socket);
+        return;
+    }
+
+    CLog4c& log = service_.Log();
+    CTalker* found = nullptr;
+    for (const auto& talker : service_.localServer.talkers) {
+        if (talker->userId == message->userId && talker->password == message->password) {
+            found = talker.get();
+            break;
+        }
+    }
+    if (found != nullptr && !FitsConnection(found->userId, found->name)) {
+        log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
+        Refuse(*message, socket, kTooLongError);
+        return;
+    }
+    message->result = service_text::kFailed;
+    if (found != nullptr) {
+        found->statu = message->statu;
+        message->result = service_text::kSuccess;
+        log.LogEvent(0, "用户 %s 以密码 %s 登录成功!", message->userId.c_str(), service_text::kMaskedPassword);
+    } else {
+        log.LogEvent(0, "用户 %s 以密码 %s 登录失败，用户名或者密码错误!", message->userId.c_str(),
+                     service_text::kMaskedPassword);
+    }
+    service_.SendMessageOn(socket, *message);
+    if (found == nullptr)
+        return;
+    if (socket != nullptr)
+        Bind(*socket, found->userId, &found->name);
+    AnnounceStatus(*found, found->statu);
+}
+
+void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    if (!FitsConnection(message->userId, {})) {
+        log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
+        Refuse(*message, socket, kTooLongError);
+        return;
+    }
+    log.LogEvent(0, "用户 %s[%s] 强制登录成功!", message->userId.c_str(), message->name.c_str());
+    if (CTalker* talker = service_.localServer.GetTalkerByUserID(message->userId)) {
+        talker->statu = message->statu;
+        talker->name = message->name;
+        talker->password = message->password;
+        talker->sex = message->sex;
+        talker->tel = message->tel;
+    } else {
+        CTalker created;
+        created.userId = message->userId;
+        created.name = message->name.empty() ? message->userId : message->name;
+        created.sex = message->sex;
+        created.tel = message->tel;
+        created.password = message->password;
+        created.serverName = service_.localServer.name;
+        service_.localServer.AddTalker(created);
+    }
+    service_.RunConfigHook();
+    message->result = service_text::kSuccess;
+    service_.SendMessageOn(socket, *message);
+    if (socket != nullptr)
+        Bind(*socket, message->userId, nullptr);
+}
+
+void CLoginHandler::OnWsDisconnected(ON_WS_DISCONNECTED* para)
+{
+    if (para == nullptr || para->socket == nullptr)
+        return;
+    const std::string userId = CChatServer::BoundUserId(*para->socket);
+    std::memset(para->socket->userId, 0, sizeof para->socket->userId);
+    if (userId.empty())
+        return;
+    CTalker* talker = service_.localServer.GetTalkerByUserID(userId);
+    if (talker == nullptr)
+        return;
+    talker->statu = kOffline;
+    AnnounceStatus(*talker, kOffline);
+}

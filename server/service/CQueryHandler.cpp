@@ -1,0 +1,122 @@
+#include "CQueryHandler.h"
+
+#include "CChatServer.h"
+#include "ServiceTexts.h"
+
+#include "marlune/CCmdExp.h"
+#include "marlune/CMessageUserInfor.h"
+#include "marlune/CMessageUserList.h"
+#include "scrivlet/CLog4c.h"
+
+#include <string>
+
+namespace {
+
+// A user record as other users may see it: everything but the password.
+CTalker PublicCopy(const CTalker& talker)
+{
+    CTalker copy = talker;
+    copy.password.clear();
+    return copy;
+}
+
+bool NameMatches(const CTalker& talker, const std::string& filter)
+{
+    return filter.empty() || talker.name.find(filter) != std::string::npos;
+}
+
+} // namespace
+
+bool CQueryHandler::RepliesToOwner(const CTalker& talker, const CMyRASSocket* socket)
+{
+    // Only users of this server log in here, so only their records can have
+    // an owner among the connections.
+    if (service_.localServer.GetTalkerByUserID(talker.userId) != &talker)
+        return false;
+    return socket == nullptr || CChatServer::BoundUserId(*socket) == talker.userId;
+}
+
+void CQueryHandler::AddFriendRecords(CMessageUserInfor& message, const CTalker& talker)
+{
+    if (service_.SendAllFriend()) {
+        for (const auto& user : service_.localServer.talkers) {
+            if (user->userId != message.user)
+                message.talkers.push_back(PublicCopy(*user));
+        }
+        for (const auto& neighbor : service_.neighbors) {
+            for (const auto& user : neighbor->talkers)
+                message.talkers.push_back(PublicCopy(*user));
+        }
+        return;
+    }
+    CCmdExp items(talker.friends, "/");
+    for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
+        if (const CTalker* friendRecord = service_.FindTalker(item))
+            message.talkers.push_back(PublicCopy(*friendRecord));
+    }
+}
+
+void CQueryHandler::OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    service_.Log().LogEvent(0, "用户 %s 查询用户信息!", message->user.c_str());
+    if (const CTalker* talker = service_.FindTalker(message->user)) {
+        message->user = talker->userId;
+        message->name = talker->name;
+        message->password = RepliesToOwner(*talker, socket) ? talker->password : std::string();
+        message->sex = talker->sex;
+        message->statu = talker->statu;
+        message->tel = talker->tel;
+        message->server = service_.localServer.name;
+        message->memo = talker->memo;
+        AddFriendRecords(*message, *talker);
+    }
+    if (socket != nullptr)
+        service_.SendMessageOn(socket, *message);
+    else
+        service_.SendMessageToUser(message->user, *message);
+}
+
+void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    log.LogEvent(0, "查询用户列表信息,按 %s 过滤!", message->filter.c_str());
+    if (message->online == service_text::kTrue) {
+        ListOnlineUsers(message);
+    } else {
+        for (const auto& user : service_.localServer.talkers) {
+            if (user->userId == message->userId || !NameMatches(*user, message->filter) ||
+                user->userId.find('$') != std::string::npos)
+                continue;
+            message->talkers.push_back(PublicCopy(*user));
+        }
+        for (const auto& neighbor : service_.neighbors) {
+            for (const auto& user : neighbor->talkers) {
+                if (NameMatches(*user, message->filter))
+                    message->talkers.push_back(PublicCopy(*user));
+            }
+        }
+    }
+    message->count = std::to_string(message->talkers.size());
+    log.LogEvent(0, "用户信息列表,共检索到 %s 条记录", message->count.c_str());
+    if (socket != nullptr)
+        service_.SendMessageOn(socket, *message);
+    else
+        service_.SendMessageToUser(message->userId, *message);
+}
+
+void CQueryHandler::ListOnlineUsers(CMessageUserList* message)
+{
+    if (message == nullptr)
+        return;
+    for (const auto& connection : service_.Connections()) {
+        const std::string userId = CChatServer::BoundUserId(*connection);
+        if (userId.empty())
+            continue;
+        if (const CTalker* talker = service_.FindTalker(userId))
+            message->talkers.push_back(PublicCopy(*talker));
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+class CChatServer;
+class CMessageUserReg;
+class CMyRASSocket;
+
+// Registration of new users and changes of existing profiles: checks the
+// requested user id, writes the record, answers on the requesting connection
+// and saves the directory.
+// Threads: the service's loop thread only.
+class CRegistrationHandler {
+public:
+    explicit CRegistrationHandler(CChatServer& service) : service_(service) {}
+
+    // Always answers on socket ("success" or "failed" with the reason) and
+    // always runs the service's config hook.
+    void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
+
+    // userId with its ASCII letters upper-cased; other bytes unchanged.
+    static std::string AsciiUpper(const std::string& userId);
+    // True when the upper-cased id is one of the reserved words.
+    static bool IsReserved(const std::string& userId);
+
+private:
+    CChatServer& service_;
+};

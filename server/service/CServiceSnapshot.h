@@ -1,0 +1,22 @@
+#pragma once
+
+#include "marlune/CTalkerServer.h"
+
+#include <string>
+#include <vector>
+
+// What the delivery worker needs of the service for one cycle, copied on the
+// service loop (CChatServer::TakeSnapshot) so the worker never reads the
+// service's lists or connections while the loop changes them.
+struct CServiceSnapshot {
+    // A logged-in connection's user: one entry per bound connection, in the
+    // order of the connections (a user bound twice appears twice).
+    struct LoggedInUser {
+        std::string userId;
+        std::string serverName;   // the user's home server
+    };
+
+    std::string localName;                      // this server's name
+    std::vector<LoggedInUser> loggedIn;
+    std::vector<CTalkerServer> routeServers;    // name, ip, port, description; no users
+};

@@ -1,0 +1,108 @@
+#include "CStatusHandler.h"
+
+#include "CChatServer.h"
+#include "ServiceTexts.h"
+
+#include "corvane/CMyRASSocket.h"
+#include "marlune/BX_DATA.h"
+#include "marlune/CCmdExp.h"
+#include "marlune/CMessageChangeStatu.h"
+#include "marlune/CMessageUserFriend.h"
+#include "marlune/CMessageUserInfor.h"
+#include "marlune/CXmlMsg.h"
+#include "scrivlet/CLog4c.h"
+
+#include <string>
+
+namespace {
+
+std::string Address(const CTalker& party)
+{
+    return party.userId + "@" + party.serverName;
+}
+
+} // namespace
+
+void CStatusHandler::OnChangeStatu(CMessageChangeStatu* message)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    log.LogEvent("用户在线状态消息，暂时不路由到其它服务器...");
+    CTalker* talker = nullptr;
+    if (message->server == service_.localServer.name) {
+        talker = service_.localServer.SetTalkerStatu(message->userId, message->statu);
+    } else {
+        for (const auto& neighbor : service_.neighbors) {
+            if (neighbor->name == message->server) {
+                talker = neighbor->SetTalkerStatu(message->userId, message->statu);
+                break;
+            }
+        }
+    }
+    log.LogEvent(0, "用户 %s 修改状态 %s@%s 成功!", message->userId.c_str(), message->server.c_str(),
+                 message->statu.c_str());
+    if (talker != nullptr)
+        NotifyFriends(talker, message);
+}
+
+void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
+{
+    if (talker == nullptr || message == nullptr)
+        return;
+    BX_DATA bx(message);
+    CXmlMsg codec;
+    const auto length = static_cast<std::uint32_t>(codec.BuildXml(&bx));
+    if (length == 0)
+        return;
+
+    if (service_.SendAllFriend()) {
+        // A user bound to k connections is met k times and each time sent to
+        // on all k, as the setting has always behaved.
+        for (const auto& connection : service_.Connections()) {
+            const std::string userId = CChatServer::BoundUserId(*connection);
+            if (!userId.empty() && userId != talker->userId)
+                service_.SendToUser(userId, bx.Data(), length);
+        }
+        return;
+    }
+    if (talker->friends.empty())
+        return;
+    CCmdExp items(talker->friends, "/");
+    for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
+        const CTalker* friendRecord = service_.FindTalker(item);
+        if (friendRecord != nullptr && friendRecord->serverName == service_.localServer.name &&
+            friendRecord->userId != talker->userId)
+            service_.SendToUser(friendRecord->userId, bx.Data(), length);
+    }
+}
+
+void CStatusHandler::PushProfile(const CTalker& party)
+{
+    if (party.serverName != service_.localServer.name)
+        return;
+    CMessageUserInfor infor;
+    infor.type = CMessageUserInfor::kType;
+    infor.user = party.userId;
+    service_.OnUserInfor(&infor, nullptr);
+}
+
+bool CStatusHandler::OnUserFriend(CMessageUserFriend* message)
+{
+    if (message == nullptr)
+        return false;
+    if (service_.MarkForRouting(*message))
+        return false;
+    if (message->result == service_text::kSuccess) {
+        const std::string asker = Address(message->asker);
+        const std::string asked = Address(message->asked);
+        if (CTalker* talker = service_.FindTalker(asker))
+            talker->AddFriend(asked);
+        if (CTalker* talker = service_.FindTalker(asked))
+            talker->AddFriend(asker);
+        service_.RunConfigHook();
+        PushProfile(message->asker);
+        PushProfile(message->asked);
+    }
+    return service_.SendMessageToUser(message->DetachTargetUserId(), *message) != 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+class CChatServer;
+class CMessageBase;
+class CMessageChangeStatu;
+class CMessageUserFriend;
+class CTalker;
+
+// Status changes and friendship: records a user's new status, tells the
+// user's friends logged in here (or every logged-in user when SendAllFriend
+// is on), and records an accepted friendship when its message is delivered.
+// Threads: the service's loop thread only.
+class CStatusHandler {
+public:
+    explicit CStatusHandler(CChatServer& service) : service_(service) {}
+
+    // Stores the status in the named server's record and notifies friends.
+    // Never saved, never routed.
+    void OnChangeStatu(CMessageChangeStatu* message);
+    // Sends message to talker's friends logged in here, or, with
+    // SendAllFriend on, to every other logged-in user.
+    void NotifyFriends(const CTalker* talker, CMessageBase* message);
+    // Records an accepted friendship on both sides, pushes each local party
+    // its refreshed profile, then delivers the message to its target. False
+    // when it must stay stored (target not connected, or another server).
+    bool OnUserFriend(CMessageUserFriend* message);
+
+private:
+    void PushProfile(const CTalker& party);
+
+    CChatServer& service_;
+};

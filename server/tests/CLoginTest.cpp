@@ -1,0 +1,164 @@
+#include "ServiceTestSupport.h"
+
+#include "marlune/Marlune.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kBadChars = "用户账号不能包含 ' ~ ! # $ % ^ & *'等特殊字符!";
+
+std::vector<std::string> LoggedIn(ServiceFixture& fixture)
+{
+    return fixture.OnLoop([](CChatServer& service) {
+        std::vector<std::string> ids;
+        for (const auto& user : service.TakeSnapshot().loggedIn)
+            ids.push_back(user.userId);
+        return ids;
+    });
+}
+
+class Login : public ::testing::Test {
+protected:
+    Login()
+    {
+        fixture.AddUser("alice", "a-pw", "Alice", "bob@hub");
+        fixture.AddUser("bob", "b-pw", "Bob", "alice@hub");
+        fixture.AddUser("a$b", "d-pw");
+    }
+    ServiceFixture fixture;
+};
+
+} // namespace
+
+TEST_F(Login, DollarPassesTheCharacterCheckAndAtFailsWithTheListedText)
+{
+    TestClient client(fixture.Port());
+    EXPECT_EQ(client.Login("a$b", "d-pw"), "success");
+
+    CMessageUserLogin login;
+    login.type = CMessageUserLogin::kType;
+    login.userId = "a@b";
+    login.password = "d-pw";
+    ASSERT_TRUE(client.Send(login));
+    auto reply = client.ReceiveAs<CMessageUserLogin>();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->result, "failed");
+    EXPECT_EQ(reply->error, kBadChars);
+    EXPECT_EQ(LoggedIn(fixture), std::vector<std::string>{"a$b"});
+}
+
+TEST_F(Login, SuccessStoresTheStatusBindsAndTellsFriends)
+{
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    TestClient alice(fixture.Port());
+    ASSERT_EQ(alice.Login("alice", "a-pw", false, "busy"), "success");
+
+    auto change = bob.ReceiveAs<CMessageChangeStatu>();
+    ASSERT_TRUE(change);
+    EXPECT_EQ(change->userId, "alice");
+    EXPECT_EQ(change->server, "hub");
+    EXPECT_EQ(change->statu, "busy");
+    EXPECT_EQ(fixture.Find("alice")->statu, "busy");
+    EXPECT_EQ(fixture.configSaves, 0);
+}
+
+TEST_F(Login, PasswordsNeverAppearInTheLog)
+{
+    TestClient client(fixture.Port());
+    ASSERT_EQ(client.Login("alice", "a-pw"), "success");
+    ASSERT_EQ(client.Login("alice", "wrong-pw"), "failed");
+    EXPECT_EQ(ServiceLogLines::Count("用户 alice 以密码 ****** 登录成功!"), 1);
+    EXPECT_EQ(ServiceLogLines::Count("用户 alice 以密码 ****** 登录失败，用户名或者密码错误!"), 1);
+    EXPECT_EQ(ServiceLogLines::Count("a-pw"), 0);
+    EXPECT_EQ(ServiceLogLines::Count("wrong-pw"), 0);
+}
+
+TEST_F(Login, WrongPasswordLeavesTheEarlierBinding)
+{
+    TestClient client(fixture.Port());
+    ASSERT_EQ(client.Login("alice", "a-pw"), "success");
+    EXPECT_EQ(client.Login("bob", "a-pw"), "failed");
+    EXPECT_EQ(client.Login("nobody", "x"), "failed");
+    EXPECT_EQ(LoggedIn(fixture), std::vector<std::string>{"alice"});
+    // A neighbour's user cannot log in here.
+    fixture.AddNeighbor("far", {MakeTalker("nina", "far", "", "n-pw")});
+    EXPECT_EQ(client.Login("nina", "n-pw"), "failed");
+}
+
+TEST_F(Login, ForcedLoginCreatesTheUserSavesAndAlwaysSaysSuccess)
+{
+    TestClient fresh(fixture.Port());
+    EXPECT_EQ(fresh.Login("newbie", "n-pw", true), "success");
+    auto created = fixture.Find("newbie");
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->name, "newbie");
+    EXPECT_EQ(created->serverName, "hub");
+    EXPECT_EQ(created->password, "n-pw");
+    EXPECT_EQ(fixture.configSaves, 1);
+    EXPECT_EQ(LoggedIn(fixture), std::vector<std::string>{"newbie"});
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    TestClient again(fixture.Port());
+    EXPECT_EQ(again.Login("alice", "other-pw", true, "away"), "success");
+    EXPECT_EQ(fixture.Find("alice")->password, "other-pw");
+    EXPECT_EQ(fixture.configSaves, 2);
+    // No status change goes to friends on a forced login.
+    auto before = bob.Sync();
+    ASSERT_TRUE(before);
+    EXPECT_TRUE(before->empty());
+}
+
+TEST_F(Login, ClosingOneOfTwoConnectionsTellsFriendsFalse)
+{
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    auto alice1 = std::make_unique<TestClient>(fixture.Port());
+    TestClient alice2(fixture.Port());
+    ASSERT_EQ(alice1->Login("alice", "a-pw"), "success");
+    ASSERT_EQ(alice2.Login("alice", "a-pw"), "success");
+    ASSERT_TRUE(bob.Sync());
+
+    alice1.reset();
+    auto change = bob.ReceiveAs<CMessageChangeStatu>();
+    ASSERT_TRUE(change);
+    EXPECT_EQ(change->userId, "alice");
+    EXPECT_EQ(change->statu, "false");
+    EXPECT_EQ(fixture.Find("alice")->statu, "false");
+    EXPECT_EQ(LoggedIn(fixture), (std::vector<std::string>{"bob", "alice"}));
+}
+
+TEST_F(Login, ClosingAConnectionThatNeverLoggedInSendsNothing)
+{
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    {
+        TestClient stranger(fixture.Port());
+        ASSERT_TRUE(stranger.Sync());
+    }
+    ASSERT_TRUE(ServiceLogLines::WaitFor("[][]断开了连接"));
+    auto before = bob.Sync();
+    ASSERT_TRUE(before);
+    EXPECT_TRUE(before->empty());
+}
+
+TEST_F(Login, AnIdOrNameTooLongForTheConnectionIsRefused)
+{
+    const std::string longestId(49, 'i');
+    const std::string tooLongId(50, 'i');
+    fixture.AddUser(longestId, "pw", std::string(99, 'n'));
+    fixture.AddUser(tooLongId, "pw");
+    fixture.AddUser("longname", "pw", std::string(100, 'n'));
+
+    TestClient client(fixture.Port());
+    EXPECT_EQ(client.Login(tooLongId, "pw"), "failed");
+    EXPECT_EQ(client.Login("longname", "pw"), "failed");
+    EXPECT_EQ(client.Login(tooLongId + "x", "pw", true), "failed");
+    EXPECT_FALSE(fixture.Find(tooLongId + "x"));
+    EXPECT_TRUE(LoggedIn(fixture).empty());
+
+    EXPECT_EQ(client.Login(longestId, "pw"), "success");
+    EXPECT_EQ(LoggedIn(fixture), std::vector<std::string>{longestId});
+}

@@ -1,0 +1,296 @@
+#include "ServiceTestSupport.h"
+
+#include "corvane/CFrame.h"
+#include "marlune/Marlune.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+std::mutex g_linesLock;
+std::vector<std::string> g_lines;
+
+void TransportLog(const char* text)
+{
+    ServiceLogLines::Add(text);
+}
+
+constexpr const char* kSyncMemo = "sync-probe";
+
+} // namespace
+
+void ServiceLogLines::Add(const char* line)
+{
+    std::lock_guard lock(g_linesLock);
+    g_lines.emplace_back(line ? line : "");
+}
+
+void ServiceLogLines::Clear()
+{
+    std::lock_guard lock(g_linesLock);
+    g_lines.clear();
+}
+
+std::vector<std::string> ServiceLogLines::All()
+{
+    std::lock_guard lock(g_linesLock);
+    return g_lines;
+}
+
+std::vector<std::string> ServiceLogLines::With(const std::string& text)
+{
+    std::vector<std::string> found;
+    for (const auto& line : All()) {
+        if (line.find(text) != std::string::npos)
+            found.push_back(line);
+    }
+    return found;
+}
+
+bool ServiceLogLines::WaitFor(const std::string& text, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Count(text) > 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return Count(text) > 0;
+}
+
+ServiceFixture::ServiceFixture(const std::string& localName)
+{
+    ServiceLogLines::Clear();
+    log_.RegLogEvent(&ServiceLogLines::Add);
+    port_ = OnLoopCreate(localName);
+}
+
+unsigned ServiceFixture::OnLoopCreate(const std::string& localName)
+{
+    auto port = thread_.Loop().Call([this, localName]() -> unsigned {
+        service_ = std::make_unique<CChatServer>(log_, [this] { return sendAllFriend.load(); });
+        service_->SetLogEvent(&TransportLog);
+        service_->localServer.name = localName;
+        service_->SetConfigHook([this] { ++configSaves; });
+        service_->SetMsgStore([this](const CMessageBase& message, const char* bytes, std::size_t length) {
+            std::lock_guard lock(storedLock_);
+            stored_.push_back({message.type, message.source, message.target, std::string(bytes, length)});
+            return true;
+        });
+        std::mt19937 random(std::random_device{}());
+        std::uniform_int_distribution<unsigned> ports(20000, 60000);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const unsigned candidate = ports(random);
+            if (service_->BeginListen(candidate))
+                return candidate;
+        }
+        return 0;
+    });
+    if (!port || *port == 0)
+        throw std::runtime_error("the service found no free port");
+    return *port;
+}
+
+ServiceFixture::~ServiceFixture()
+{
+    thread_.Loop().Call([this] { service_.reset(); });
+    log_.RegLogEvent(nullptr);
+}
+
+void ServiceFixture::AddUser(const std::string& userId, const std::string& password, const std::string& name,
+                             const std::string& friends)
+{
+    OnLoop([&](CChatServer& service) {
+        service.localServer.AddTalker(MakeTalker(userId, service.localServer.name, name, password, friends));
+    });
+}
+
+void ServiceFixture::AddNeighbor(const std::string& name, const std::vector<CTalker>& users)
+{
+    OnLoop([&](CChatServer& service) {
+        auto neighbor = std::make_unique<CTalkerServer>();
+        neighbor->name = name;
+        for (const auto& user : users)
+            neighbor->AddTalker(user);
+        service.neighbors.push_back(std::move(neighbor));
+    });
+}
+
+std::optional<CTalker> ServiceFixture::Find(const std::string& address)
+{
+    return OnLoop([&](CChatServer& service) -> std::optional<CTalker> {
+        if (const CTalker* talker = service.FindTalker(address))
+            return *talker;
+        return std::nullopt;
+    });
+}
+
+void ServiceFixture::RemoveStore()
+{
+    OnLoop([](CChatServer& service) { service.SetMsgStore(nullptr); });
+}
+
+std::vector<StoredMessage> ServiceFixture::Stored()
+{
+    std::lock_guard lock(storedLock_);
+    return stored_;
+}
+
+TestClient::TestClient(unsigned port)
+{
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd_ < 0)
+        return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        Close();
+}
+
+TestClient::~TestClient()
+{
+    Close();
+}
+
+void TestClient::Close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool TestClient::SendRaw(const std::string& payload)
+{
+    if (fd_ < 0)
+        return false;
+    std::string frame(CFrame::kHeaderSize, '\0');
+    CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(payload.size()));
+    frame += payload;
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool TestClient::Send(CMessageBase& message)
+{
+    BX_DATA bx(&message);
+    CXmlMsg codec;
+    if (codec.BuildXml(&bx) == 0)
+        return false;
+    return SendRaw(bx.buff);
+}
+
+bool TestClient::ReadExactly(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        const ssize_t n = ::recv(fd_, out + got, size - got, 0);
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<std::string> TestClient::Receive(std::chrono::milliseconds limit)
+{
+    if (fd_ < 0)
+        return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::uint8_t header[CFrame::kHeaderSize];
+    if (!ReadExactly(reinterpret_cast<char*>(header), sizeof header, deadline))
+        return std::nullopt;
+    std::uint32_t length = 0;
+    std::memcpy(&length, header + 12, sizeof length);
+    std::string payload(length, '\0');
+    if (!ReadExactly(payload.data(), length, deadline))
+        return std::nullopt;
+    return payload;
+}
+
+std::unique_ptr<CMessageBase> TestClient::ReceiveMessage(std::chrono::milliseconds limit)
+{
+    auto payload = Receive(limit);
+    return payload ? Parse(*payload) : nullptr;
+}
+
+std::optional<std::vector<std::string>> TestClient::Sync()
+{
+    CMessageUserInfor probe;
+    probe.type = CMessageUserInfor::kType;
+    probe.memo = kSyncMemo;
+    if (!Send(probe))
+        return std::nullopt;
+    std::vector<std::string> before;
+    while (auto payload = Receive()) {
+        auto message = Parse(*payload);
+        if (message && message->type == CMessageUserInfor::kType && message->memo == kSyncMemo)
+            return before;
+        before.push_back(*payload);
+    }
+    return std::nullopt;
+}
+
+std::string TestClient::Login(const std::string& userId, const std::string& password, bool force,
+                              const std::string& statu)
+{
+    CMessageUserLogin login;
+    login.type = CMessageUserLogin::kType;
+    login.userId = userId;
+    login.password = password;
+    login.statu = statu;
+    login.force = force ? "true" : "";
+    if (!Send(login))
+        return "<not sent>";
+    while (auto message = ReceiveMessage()) {
+        if (auto* reply = dynamic_cast<CMessageUserLogin*>(message.get()))
+            return reply->result;
+    }
+    return "<no reply>";
+}
+
+std::string TypeOf(const std::string& payload)
+{
+    auto message = Parse(payload);
+    return message ? message->type : std::string();
+}
+
+std::unique_ptr<CMessageBase> Parse(const std::string& payload)
+{
+    CXmlMsg codec;
+    return codec.ParseXmlNew(payload.data(), payload.size(), nullptr);
+}
+
+CTalker MakeTalker(const std::string& userId, const std::string& serverName, const std::string& name,
+                   const std::string& password, const std::string& friends)
+{
+    CTalker talker;
+    talker.userId = userId;
+    talker.serverName = serverName;
+    talker.name = name.empty() ? userId : name;
+    talker.password = password;
+    talker.friends = friends;
+    return talker;
+}
