@@ -108,6 +108,7 @@ TEST_F(Queries, OnlineListNamesEachLoggedInConnectionRequesterIncluded)
 {
     TestClient alice2(fixture.Port());
     ASSERT_EQ(alice2.Login("alice", "a-pw"), "success");
+    ASSERT_TRUE(bob.Sync());
     auto reply = List(bob, bob, ListRequest("bob", "nothing matches", true));
     ASSERT_TRUE(reply);
     EXPECT_EQ(Ids(reply->talkers), (std::vector<std::string>{"alice@hub", "bob@hub", "alice@hub"}));
