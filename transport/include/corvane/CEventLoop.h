@@ -32,6 +32,14 @@ class io_context;
 // service loop; the service object is created, used and destroyed by work
 // posted to it; other threads reach it with Post (fire and forget) or Call
 // (post and wait for the result, giving up when their own stop is requested).
+//
+//   CEventLoopThread serviceThread;              // or: CEventLoop loop; loop.Run();
+//   CEventLoop& loop = serviceThread.Loop();
+//   loop.Call([&] { service = std::make_unique<CChatServer>(); return service->BeginListen(8801); });
+//   // on a worker (CMyThreadBase::RunCycle), waiting at most until its stop:
+//   auto sent = loop.Call([svc = service.get()] { return svc->Deliver(...); }, StopToken());
+//   if (!sent) { /* stopped, or the loop is gone: the delivery stays pending */ }
+//   loop.Call([&] { service.reset(); });          // destroyed on its loop
 class CEventLoop {
 public:
     CEventLoop();
