@@ -36,8 +36,11 @@ class io_context;
 //   CEventLoopThread serviceThread;              // or: CEventLoop loop; loop.Run();
 //   CEventLoop& loop = serviceThread.Loop();
 //   loop.Call([&] { service = std::make_unique<CChatServer>(); return service->BeginListen(8801); });
-//   // on a worker (CMyThreadBase::RunCycle), waiting at most until its stop:
-//   auto sent = loop.Call([svc = service.get()] { return svc->Deliver(...); }, StopToken());
+//   // on a worker (CMyThreadBase::RunCycle), waiting at most until its stop;
+//   // the job finds the service on the loop, since a job given up on may run
+//   // after the service is gone:
+//   auto sent = loop.Call([&console] { auto* s = console.Service(); return s && s->Deliver(...); },
+//                         StopToken());
 //   if (!sent) { /* stopped, or the loop is gone: the delivery stays pending */ }
 //   loop.Call([&] { service.reset(); });          // destroyed on its loop
 class CEventLoop {
@@ -70,8 +73,10 @@ public:
     // loop thread itself fn runs at once. Gives up (empty result, or false
     // for a void fn) when stop is requested on `stop` or the loop is
     // destroyed before fn ran; fn may still run later in that case, so it
-    // must capture nothing that dies with the caller's frame. Exceptions
-    // thrown by fn count as "no result".
+    // must capture nothing that dies with the caller's frame, and must look
+    // up on the loop any object that may be destroyed meanwhile (never
+    // capture a raw pointer to it). Exceptions thrown by fn count as "no
+    // result". fn must be copyable.
     template <class F>
     auto Call(F fn, std::stop_token stop = {});
 
