@@ -48,7 +48,11 @@ void BodyReader::Talker(CTalker& talker)
 
 void BodyReader::Talkers(std::vector<CTalker>& talkers)
 {
-    while (const tinyxml2::XMLElement* element = NextTalker()) {
+    const tinyxml2::XMLElement* element = NextTalker();
+    // Sized once: growing by doubling would hold up to three times the
+    // records at the peak.
+    talkers.reserve(talkers.size() + CountTalkers(element));
+    for (; element != nullptr; element = NextTalker()) {
         ReadTalker(*element, talkers.emplace_back());
     }
 }
@@ -63,8 +67,9 @@ void BodyReader::Server(CTalkerServer& server)
     for (const auto& field : kServerFields) {
         Convert(element->Attribute(field.attribute), server.*field.member);
     }
-    for (const auto* child = element->FirstChildElement(kTalkerElement); child != nullptr;
-         child = child->NextSiblingElement(kTalkerElement)) {
+    const tinyxml2::XMLElement* first = element->FirstChildElement(kTalkerElement);
+    server.talkers.reserve(server.talkers.size() + CountTalkers(first));
+    for (const auto* child = first; child != nullptr; child = child->NextSiblingElement(kTalkerElement)) {
         server.talkers.push_back(std::make_unique<CTalker>());
         ReadTalker(*child, *server.talkers.back());
     }
@@ -79,6 +84,15 @@ void BodyReader::Convert(const char* utf8, std::string& value)
     if (!TextConverter::Utf8ToGbk(utf8, value)) {
         ok_ = false;
     }
+}
+
+std::size_t BodyReader::CountTalkers(const tinyxml2::XMLElement* from)
+{
+    std::size_t count = 0;
+    for (; from != nullptr; from = from->NextSiblingElement(kTalkerElement)) {
+        ++count;
+    }
+    return count;
 }
 
 const tinyxml2::XMLElement* BodyReader::NextTalker()

@@ -4,6 +4,7 @@
 
 #include <tinyxml2.h>
 
+#include <cstddef>
 #include <string>
 
 class CMessageBase;
@@ -31,6 +32,7 @@ public:
 
 private:
     void Convert(const char* utf8, std::string& value);
+    static std::size_t CountTalkers(const tinyxml2::XMLElement* from);
     const tinyxml2::XMLElement* NextTalker();
     void ReadTalker(const tinyxml2::XMLElement& element, CTalker& talker);
 

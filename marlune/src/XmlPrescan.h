@@ -15,14 +15,14 @@ public:
     static constexpr std::size_t kMaxDepth = 16;
     static constexpr std::size_t kMaxAttributesPerElement = 32;
 
-    // Most nodes and attributes a payload of `length` bytes may hold. A
-    // talker record as the library writes it takes about a hundred bytes
-    // for one element and ten attributes; these ratios leave room for that
-    // (and for shorter records) while the parser's nodes (120 bytes each)
-    // and attributes (80 bytes each) stay within a small multiple of the
-    // payload's size. The constant lets short messages through whatever
-    // their shape.
-    static constexpr std::size_t MaxNodes(std::size_t length) { return length / 32 + 64; }
+    // Most nodes and attributes a payload of `length` bytes may hold. The
+    // library's own output stays well inside: its smallest element, a
+    // routed entry, takes 22 bytes, and a talker record takes about a
+    // hundred bytes for one element and ten attributes. Hostile shapes at
+    // these limits hold no more memory than an honest list of talkers of
+    // the same size, within a factor of two. The constant lets short
+    // messages through whatever their shape.
+    static constexpr std::size_t MaxNodes(std::size_t length) { return length / 16 + 64; }
     static constexpr std::size_t MaxAttributes(std::size_t length) { return length / 8 + 64; }
 
     // True when `xml` is within the limits; otherwise false with the reason.

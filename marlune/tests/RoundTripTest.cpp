@@ -260,6 +260,22 @@ TEST(RoundTrip, WhiteSpaceAndControlCharactersSurviveExactly)
     }
 }
 
+TEST(RoundTrip, WhatTheLibraryBuildsItParsesWhateverTheListLengths)
+{
+    CMessageUserList list;
+    for (int i = 0; i < 3000; ++i) {
+        list.AddRoutedServer(CTalkerServer{});
+        list.AddTalker(CTalker{});
+    }
+    BX_DATA bx(&list);
+    CXmlMsg xml;
+    ASSERT_GT(xml.BuildXml(&bx), 0u);
+    auto parsed = xml.ParseXmlNew(bx.Data(), bx.Length(), nullptr);
+    ASSERT_NE(parsed, nullptr) << xml.LastError();
+    EXPECT_EQ(parsed->routedServers.size(), 3000u);
+    EXPECT_EQ(dynamic_cast<CMessageUserList&>(*parsed).talkers.size(), 3000u);
+}
+
 TEST(RoundTrip, TextThatIsNotGbkBuildsNothing)
 {
     CMessageUserTalking talk;
