@@ -1,5 +1,7 @@
 #include "quorvel_client/CClientIdentity.h"
 
+#include <marlune/CMessageBase.h>
+
 std::string CClientIdentity::Address() const
 {
     if (server.empty())
@@ -19,4 +21,13 @@ void CClientIdentity::Split(std::string_view address, std::string& user, std::st
     const auto at = address.find('@');
     user.assign(address.substr(0, at));
     server.assign(at == std::string_view::npos ? std::string_view() : address.substr(at + 1));
+}
+
+void CClientIdentity::TakeLogin(std::string_view id, std::string_view typedAddress, const CMessageBase& reply)
+{
+    std::string typedUser;
+    Split(typedAddress, typedUser, server);
+    userId.assign(id);
+    if (!reply.routedServers.empty())
+        server = reply.routedServers.back().name;
 }

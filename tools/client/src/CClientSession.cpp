@@ -358,13 +358,7 @@ void CClientSession::OnLoginReply(const CMessageBase& msg)
         out_.Error(text);
         return;
     }
-    std::string typedUser;
-    std::string typedServer;
-    CClientIdentity::Split(pendingLogin_, typedUser, typedServer);
-    me_.userId = reply.userId;
-    // The server appends its own name to the routed list of every message it
-    // handles, so the reply names the server this client is logged in on.
-    me_.server = reply.routedServers.empty() ? typedServer : reply.routedServers.back().name;
+    me_.TakeLogin(reply.userId, pendingLogin_, reply);
 }
 
 void CClientSession::OnRegReply(const CMessageBase& msg)

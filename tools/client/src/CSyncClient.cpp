@@ -80,11 +80,7 @@ bool CSyncClient::Login(std::string_view userId, std::string_view password, std:
     const auto* login = static_cast<const CMessageUserLogin*>(reply.get());
     if (login == nullptr || login->result != "success")
         return false;
-    me_.userId = login->userId;
-    std::string typedUser;
-    CClientIdentity::Split(userId, typedUser, me_.server);
-    if (!login->routedServers.empty())
-        me_.server = login->routedServers.back().name;
+    me_.TakeLogin(login->userId, userId, *login);
     return true;
 }
 

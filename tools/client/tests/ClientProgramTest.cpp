@@ -1,6 +1,8 @@
 #include "HubResponder.h"
 #include "TestListener.h"
 
+#include "TestText.h"
+
 #include <marlune/Marlune.h>
 
 #include <gtest/gtest.h>
@@ -28,13 +30,6 @@ protected:
     }
     ~ClientProgramTest() override { fs::remove_all(folder); }
 
-    static std::string Read(const fs::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
 
     // Exit status of the program run with `options` on `script`, given as
     // --script or, with viaStdin, on standard input.
@@ -46,8 +41,8 @@ protected:
                                     options + input + " 127.0.0.1 " + std::to_string(port) +
                                     " >out.txt 2>err.txt";
         const int status = std::system(command.c_str());
-        out = Read(folder / "out.txt");
-        err = Read(folder / "err.txt");
+        out = ReadFile(folder / "out.txt");
+        err = ReadFile(folder / "err.txt");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -111,7 +106,7 @@ TEST_F(ClientProgramTest, AFileSentAndReceivedBackIsByteIdentical)
         script += "expect trans-file\n";
     EXPECT_EQ(Run(script + "quit\n", "", server.Port()), 0) << err;
     EXPECT_NE(out.find("\nsaved file big.bin.1 (1048583 bytes) from bob@hub\n"), std::string::npos) << out;
-    EXPECT_EQ(Read(folder / "big.bin.1"), bytes);
+    EXPECT_EQ(ReadFile(folder / "big.bin.1"), bytes);
     EXPECT_FALSE(fs::exists(folder / "big.bin.part"));
 }
 

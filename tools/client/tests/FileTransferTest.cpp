@@ -2,6 +2,8 @@
 #include "quorvel_client/CFileChunker.h"
 #include "quorvel_client/CFileReceiver.h"
 
+#include "TestText.h"
+
 #include <marlune/CMessageTransFile.h>
 
 #include <gtest/gtest.h>
@@ -39,13 +41,6 @@ protected:
         return path;
     }
 
-    static std::string Read(const fs::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
 
     // The chunks of a file as the client sends them.
     std::vector<CMessageTransFile> Chunks(const fs::path& path, const std::string& source = "alice@hub")
@@ -105,7 +100,7 @@ TEST_F(FileTransferTest, ReceiverRebuildsTheFileInAnyOrder)
     const auto done = receiver.Accept(chunks.back());
     ASSERT_EQ(done.status, CFileReceiver::Status::kSaved) << done.detail;
     EXPECT_EQ(done.saved, folder / "in" / "report.bin");
-    EXPECT_EQ(Read(done.saved), Read(source));
+    EXPECT_EQ(ReadFile(done.saved), ReadFile(source));
     EXPECT_FALSE(fs::exists(folder / "in" / "report.bin.part"));
 }
 
@@ -117,7 +112,7 @@ TEST_F(FileTransferTest, ReceiverNeverOverwritesAndDropsUnfinishedParts)
     const auto first = receiver.Accept(chunks[0]);
     EXPECT_EQ(first.saved, folder / "in" / "same.txt.1");
     EXPECT_EQ(receiver.Accept(chunks[0]).saved, folder / "in" / "same.txt.2");
-    EXPECT_EQ(Read(folder / "in" / "same.txt"), "mine");
+    EXPECT_EQ(ReadFile(folder / "in" / "same.txt"), "mine");
     {
         CFileReceiver partial(folder / "in");
         const auto big = Chunks(Write("big.bin", CFileChunker::kChunkBytes * 2));

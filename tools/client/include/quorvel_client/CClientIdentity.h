@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+class CMessageBase;
+
 // Who this client is: the user id it logged in with and the name of the
 // server that answered the login. Texts are GBK, as in messages. A plain
 // value; one thread at a time.
@@ -20,6 +22,12 @@ public:
     // a server (or any address while the own server is unknown) is returned
     // unchanged.
     std::string Resolve(std::string_view address) const;
+
+    // Takes the identity from a successful login answer: the user id it
+    // names, and the server from its routed list (the server appends its own
+    // name to every message it handles), else from the address the user
+    // typed at login.
+    void TakeLogin(std::string_view userId, std::string_view typedAddress, const CMessageBase& reply);
 
     // Splits "user@server" at the first "@"; without "@" the server is empty.
     static void Split(std::string_view address, std::string& user, std::string& server);
