@@ -1,0 +1,109 @@
+#include "TestListener.h"
+
+#include "quorvel_client/CSyncClient.h"
+
+#include <CChatServer.h>
+#include <corvane/CEventLoopThread.h>
+#include <marlune/Marlune.h>
+#include <scrivlet/CLog4c.h>
+
+#include <asio.hpp>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace {
+
+// The real message service named "hub" on a loop thread of its own, with
+// alice and bob (friends of each other) and a store that records the types
+// of the messages it is given.
+class ServiceInteropTest : public ::testing::Test {
+protected:
+    ServiceInteropTest()
+    {
+        thread.Loop().Call([this] {
+            service = std::make_unique<CChatServer>(log, [] { return false; });
+            service->localServer.name = "hub";
+            for (const char* id : {"alice", "bob"}) {
+                CTalker user;
+                user.userId = id;
+                user.name = id;
+                user.password = "pw";
+                user.serverName = "hub";
+                user.friends = std::string(id) == "alice" ? "bob@hub" : "alice@hub";
+                service->localServer.AddTalker(user);
+            }
+            service->SetMsgStore([this](const CMessageBase& msg, const char*, std::size_t) {
+                std::lock_guard lock(mutex);
+                stored.push_back(msg.type);
+                return true;
+            });
+            for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
+                asio::io_context context;
+                asio::ip::tcp::acceptor probe(context, {asio::ip::make_address("127.0.0.1"), 0});
+                const unsigned candidate = probe.local_endpoint().port();
+                probe.close();
+                if (candidate > 2000 && service->BeginListen(candidate))
+                    port = candidate;
+            }
+        });
+    }
+    ~ServiceInteropTest() override
+    {
+        thread.Loop().Call([this] { service.reset(); });
+    }
+
+    std::vector<std::string> Stored()
+    {
+        std::lock_guard lock(mutex);
+        return stored;
+    }
+
+    CLog4c log;
+    CEventLoopThread thread;
+    std::unique_ptr<CChatServer> service;
+    unsigned port = 0;
+    std::mutex mutex;
+    std::vector<std::string> stored;
+};
+
+} // namespace
+
+TEST_F(ServiceInteropTest, RequestsAreUnderstoodAndAnswered)
+{
+    ASSERT_NE(port, 0u);
+    CSyncClient alice;
+    CSyncClient bob;
+    ASSERT_TRUE(alice.Connect("127.0.0.1", static_cast<int>(port)));
+    ASSERT_TRUE(bob.Connect("127.0.0.1", static_cast<int>(port)));
+    ASSERT_TRUE(alice.Login("alice", "pw"));
+    EXPECT_EQ(alice.Identity().Address(), "alice@hub");
+    EXPECT_FALSE(bob.Login("bob", "wrong"));
+    ASSERT_TRUE(bob.Login("bob", "pw", "busy"));
+    auto notice = alice.WaitFor(CMessageChangeStatu::kType);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(static_cast<CMessageChangeStatu&>(*notice).statu, "busy");
+
+    ASSERT_TRUE(alice.Send(*alice.Builder().Status("away")));
+    notice = bob.WaitFor(CMessageChangeStatu::kType);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(static_cast<CMessageChangeStatu&>(*notice).userId, "alice");
+    EXPECT_EQ(static_cast<CMessageChangeStatu&>(*notice).statu, "away");
+
+    ASSERT_TRUE(alice.Send(*alice.Builder().List({}, true)));
+    auto list = alice.WaitFor(CMessageUserList::kType);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(static_cast<CMessageUserList&>(*list).talkers.size(), 2u);
+    ASSERT_TRUE(alice.Send(*alice.Builder().Infor("bob")));
+    auto info = alice.WaitFor(CMessageUserInfor::kType);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(static_cast<CMessageUserInfor&>(*info).statu, "busy");
+
+    EXPECT_TRUE(alice.Register("carol", "Carol", "pw"));
+    EXPECT_FALSE(alice.Register("carol", "Carol", "pw"));
+    ASSERT_TRUE(alice.Say("bob", "hello"));
+    ASSERT_TRUE(alice.Send(*alice.Builder().FriendRequest("carol@hub", "hi")));
+    EXPECT_TRUE(Eventually([&] { return Stored().size() == 2; }));
+    EXPECT_EQ(Stored(), (std::vector<std::string>{"user-talking", "user-friend"}));
+}
