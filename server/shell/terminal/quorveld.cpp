@@ -1,43 +1,50 @@
-// quorveld: the server with a terminal console. Log lines go to standard
-// output in UTF-8; SIGINT and SIGTERM end the program cleanly: the settings
-// are written, then the global log writes its remaining lines.
+// quorveld: the server with a terminal console. The main thread is the
+// service loop: it runs the console, its timer, the service and every socket
+// notification. Log lines go to standard output in UTF-8; commands come on
+// standard input, one per line; SIGINT and SIGTERM are the exit command.
+// At exit the settings are written, then the global objects are destroyed
+// in reverse order, the log writing its remaining lines.
 
+#include "CServerConsoleDlg.h"
+#include "CStdinReader.h"
+#include "CTerminalCommands.h"
 #include "CTerminalText.h"
+#include "CTerminalView.h"
 #include "ProgramGlobals.h"
+#include "corvane/CEventLoop.h"
 
-#include <pthread.h>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
 
 #include <csignal>
-
-namespace {
-
-// Blocks SIGINT and SIGTERM before any thread starts, so every later thread
-// inherits the mask and the signals wait for WaitForExitSignal.
-sigset_t BlockExitSignals()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    return signals;
-}
-
-void WaitForExitSignal(const sigset_t& signals)
-{
-    int received = 0;
-    sigwait(&signals, &received);
-}
-
-} // namespace
+#include <cstdio>
 
 int main()
 {
-    const sigset_t exitSignals = BlockExitSignals();
     if (!theApp.InitInstance(theLog))
         return 1;
-    theLog.RegLogEvent(&CTerminalText::PrintLogLine);
-    theLog.LogEvent(0, "系统启动成功!");
-    WaitForExitSignal(exitSignals);
+    CEventLoop loop;
+    CTerminalView view(loop);
+    CServerConsoleDlg console(theApp, theLog, theWorker, view);
+    CTerminalCommands commands(console);
+
+    asio::signal_set exitSignals(loop.Context(), SIGINT, SIGTERM);
+    exitSignals.async_wait([&console](const std::error_code& error, int) {
+        if (!error)
+            console.OnExitCommand(1);
+    });
+    loop.Post([&console, &loop] { console.OnInitDialog(&loop); });
+    {
+        CStdinReader input([&loop, &commands](std::string line) {
+            loop.Post([&commands, line = std::move(line)] {
+                const std::string answer = commands.Run(line);
+                if (!answer.empty())
+                    CTerminalText::WriteLine(stdout, answer);
+            });
+        });
+        loop.Run();
+    }
+    exitSignals.cancel();
+    console.OnDestroy();
     return theApp.ExitInstance();
 }

@@ -1,0 +1,140 @@
+#include "CMsgServiceHost.h"
+
+#include "CChatServer.h"
+#include "CMsgSendThread.h"
+#include "CServerXml.h"
+#include "scrivlet/CLog4c.h"
+
+#include <atomic>
+
+namespace {
+
+// The log that ServiceLogEvent writes to: the transport's log callback is a
+// plain function, so it reaches the log through this pointer.
+std::atomic<CLog4c*> serviceLog{nullptr};
+
+constexpr unsigned kPortCeiling = 100000;
+
+} // namespace
+
+CMsgServiceHost::CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings)
+    : log_(log), worker_(worker), settings_(std::move(settings))
+{
+    serviceLog.store(&log_);
+}
+
+CMsgServiceHost::~CMsgServiceHost()
+{
+    StopMsgService();
+    CLog4c* expected = &log_;
+    serviceLog.compare_exchange_strong(expected, nullptr);
+}
+
+CMsgServiceHost::StartResult CMsgServiceHost::StartMsgService()
+{
+    if (service_)
+        return StartResult::AlreadyRunning;
+    service_ = std::make_unique<CChatServer>(log_, settings_.sendAllFriend);
+    service_->localServer.ReleaseAll();
+    const bool loaded = CServerXml(log_).LoadConfig(ConfigPath(), service_->localServer, service_->neighbors,
+                                                   service_->routeServers) != 0;
+    if (loaded) {
+        if (NameRefused()) {
+            service_.reset();
+            return StartResult::Refused;
+        }
+        RegisterAndListen();
+    }
+    BindWorker();
+    return loaded ? StartResult::Started : StartResult::StartedUnloaded;
+}
+
+bool CMsgServiceHost::StopMsgService()
+{
+    worker_.StopService();
+    // The worker's current cycle may still be using the service; its waits
+    // on this loop give up once it has been told to stop, so this wait ends.
+    worker_.WaitForThread();
+    if (!service_)
+        return false;
+    service_.reset();
+    return true;
+}
+
+void CMsgServiceHost::SaveConfig()
+{
+    if (!service_)
+        return;
+    CServerXml(log_).SaveConfig(ConfigPath(), service_->localServer, service_->neighbors, service_->routeServers);
+}
+
+int CMsgServiceHost::HandleMsgCache(CMessageBase* message)
+{
+    if (!service_ || message == nullptr)
+        return 0;
+    return service_->HandleMsgCache(message) ? 1 : 0;
+}
+
+void CMsgServiceHost::AnnounceToRouteServers()
+{
+    if (service_)
+        service_->AnnounceToRouteServers();
+}
+
+std::string CMsgServiceHost::ConfigPath() const
+{
+    return settings_.moduleDir + "/config/server.xml";
+}
+
+void CMsgServiceHost::ServiceLogEvent(const char* text)
+{
+    if (CLog4c* log = serviceLog.load())
+        log->LogEvent(text ? text : "");
+}
+
+unsigned CMsgServiceHost::LeadingPort(const std::string& text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    unsigned value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        if (value >= kPortCeiling)
+            return kPortCeiling;
+    }
+    return value;
+}
+
+bool CMsgServiceHost::NameRefused()
+{
+    const std::string& name = service_->localServer.name;
+    if (name.find('@') != std::string::npos) {
+        log_.LogEvent(0, "服务器名[%s]包含特殊字符'@',不允许启动服务器", name.c_str());
+        return true;
+    }
+    if (name.find('/') != std::string::npos) {
+        log_.LogEvent(0, "服务器名[%s]包含特殊字符'/',不允许启动服务器", name.c_str());
+        return true;
+    }
+    return false;
+}
+
+void CMsgServiceHost::RegisterAndListen()
+{
+    service_->SetLogEvent(&CMsgServiceHost::ServiceLogEvent);
+    service_->RegCallBackOnSckString(&CChatServer::OnSckString);
+    service_->SetConfigHook([this] { SaveConfig(); });
+    // The result is not checked: a refused port leaves the service running
+    // without a listening socket.
+    service_->BeginListen(LeadingPort(service_->localServer.port));
+    service_->AnnounceToRouteServers();
+    service_->StartSendThread();
+}
+
+void CMsgServiceHost::BindWorker()
+{
+    if (worker_.InitThread(service_.get(), settings_.dataDir,
+                           [this](CMessageBase* message) { return HandleMsgCache(message); }))
+        worker_.StartService();
+}

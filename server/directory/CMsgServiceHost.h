@@ -1,0 +1,78 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CChatServer;
+class CLog4c;
+class CMessageBase;
+class CMsgSendThread;
+
+// Starts and stops the message service: owns at most one running
+// CChatServer, loads the directory file into it, refuses an unusable server
+// name, opens the listening port, announces this server to its route
+// servers and binds the delivery worker to it. The console decides when.
+//
+// Thread: the service loop thread (the service belongs to the loop current
+// on the thread that creates it), for every method.
+class CMsgServiceHost {
+public:
+    // What a start did.
+    enum class StartResult {
+        AlreadyRunning,   // a service exists; nothing changed
+        Refused,          // the server name holds "@" or "/"; no service
+        StartedUnloaded,  // the directory file could not be read: a service
+                          // without listening, callbacks or announcement
+        Started,          // loaded, listening where the port allowed
+    };
+
+    // Where the program keeps its files and how the service reads the
+    // SendAllFriend setting; all outlive the host.
+    struct Settings {
+        std::string moduleDir;   // the directory file is <moduleDir>/config/server.xml
+        std::string dataDir;     // the delivery worker's cache folder
+        std::function<bool()> sendAllFriend;
+    };
+
+    CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings);
+    // Stops a service still running.
+    ~CMsgServiceHost();
+    CMsgServiceHost(const CMsgServiceHost&) = delete;
+    CMsgServiceHost& operator=(const CMsgServiceHost&) = delete;
+
+    StartResult StartMsgService();
+    // Signals the worker, waits for its current cycle to end, then destroys
+    // the service. True when a service existed.
+    bool StopMsgService();
+
+    // Writes the running service's records to the directory file.
+    void SaveConfig();
+    // Offers a stored message to the running service again: 1 when it was
+    // delivered or finished with, 0 otherwise (also without a service).
+    int HandleMsgCache(CMessageBase* message);
+    // Announces this server to its route servers; nothing without a service.
+    void AnnounceToRouteServers();
+
+    // The running service, or null.
+    CChatServer* Service() const { return service_.get(); }
+    // The directory file's path.
+    std::string ConfigPath() const;
+
+    // The transport's log function: the text goes unchanged to the log of the
+    // host created last. Any thread.
+    static void ServiceLogEvent(const char* text);
+    // The port text read as a decimal number: its leading digits (leading
+    // blanks skipped), 0 when there are none; values past 65535 stay past it.
+    static unsigned LeadingPort(const std::string& text);
+
+private:
+    bool NameRefused();
+    void RegisterAndListen();
+    void BindWorker();
+
+    CLog4c& log_;
+    CMsgSendThread& worker_;
+    Settings settings_;
+    std::unique_ptr<CChatServer> service_;
+};

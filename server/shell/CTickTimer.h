@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class CEventLoop;
+
+// A periodic timer on an event loop (the window timer of the console): each
+// period it runs its handler on the loop's thread, then arms itself again.
+//
+// Thread: the loop's thread for every method, the destructor included.
+class CTickTimer {
+public:
+    CTickTimer(CEventLoop& loop, std::function<void()> onTick);
+    // Stops the timer.
+    ~CTickTimer();
+    CTickTimer(const CTickTimer&) = delete;
+    CTickTimer& operator=(const CTickTimer&) = delete;
+
+    // Starts ticking every `period`; a running timer restarts.
+    void Start(std::chrono::milliseconds period);
+    // Stops ticking; no tick runs after it returns.
+    void Stop();
+    bool Running() const;
+
+private:
+    struct State;
+    void Arm();
+
+    std::shared_ptr<State> state_;
+};

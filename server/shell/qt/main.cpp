@@ -1,0 +1,58 @@
+// quorvel: the server with its console window. Qt owns the main thread and
+// runs the window; the service loop (console logic, timer, service, socket
+// notifications) runs on a second thread, and the window posts its commands
+// to it. At exit the console is torn down on the service loop, the settings
+// are written, and the global objects are destroyed in reverse order, the log
+// writing its remaining lines.
+
+#include "CConsoleWindow.h"
+#include "CQtConsoleView.h"
+#include "CServerConsoleDlg.h"
+#include "ProgramGlobals.h"
+#include "corvane/CEventLoopThread.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+int RunConsole(QApplication& application)
+{
+    // Set and cleared on the service loop; outlives the loop's thread.
+    CServerConsoleDlg* console = nullptr;
+    CEventLoopThread service;
+    CConsoleWindow window([&service, &console](CConsoleWindow::Command command) {
+        service.Loop().Post([&console, command = std::move(command)] {
+            if (console)
+                command(*console);
+        });
+    });
+    CQtConsoleView view(window);
+    CServerConsoleDlg dialog(theApp, theLog, theWorker, view);
+    service.Loop().Call([&] {
+        console = &dialog;
+        dialog.OnInitDialog(&service.Loop());
+    });
+    window.show();
+    const int status = application.exec();
+    // Whatever ended the Qt loop, the console is torn down on its own thread.
+    service.Loop().Call([&] {
+        dialog.OnDestroy();
+        console = nullptr;
+    });
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    if (!theApp.InitInstance(theLog)) {
+        QMessageBox::critical(nullptr, QStringLiteral("Quorvel"), QStringLiteral("Windows 通信端口初始化失败。"));
+        return 1;
+    }
+    application.setQuitOnLastWindowClosed(false);
+    RunConsole(application);
+    return theApp.ExitInstance();
+}

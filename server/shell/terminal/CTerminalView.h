@@ -1,0 +1,23 @@
+#pragma once
+
+#include "CConsoleView.h"
+
+class CEventLoop;
+
+// The terminal front end: log lines on standard output in UTF-8, the options
+// flag shown as a line; buttons, caption and visibility have nothing to show
+// on a terminal. The end of the program stops the service loop.
+class CTerminalView : public CConsoleView {
+public:
+    explicit CTerminalView(CEventLoop& loop) : loop_(loop) {}
+
+    void EnableButtons(bool, bool) override {}
+    void SetCaption(const std::string&) override {}
+    void ShowWindow(bool) override {}
+    void ShowOptions(bool checked) override;
+    void ShowLogLine(const char* line) override;
+    void EndProgram() override;
+
+private:
+    CEventLoop& loop_;
+};

@@ -1,0 +1,204 @@
+#include "ConsoleTestSupport.h"
+
+#include "CChatServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kStarted = "消息服务已经开启成功!";
+
+using StartTicks = ConsoleTest;
+
+TEST_F(StartTicks, InitialisationLogsBothLinesAndEnablesOnlyStart)
+{
+    EXPECT_EQ(view_.Find("INFOR 系统启动成功!"), 0);
+    EXPECT_EQ(view_.Find("INFOR 将在10秒后自动开启消息服务..."), 1);
+    ASSERT_EQ(view_.buttons.size(), 1u);
+    EXPECT_EQ(view_.buttons[0], std::make_pair(true, false));
+}
+
+TEST_F(StartTicks, FirstAutomaticStartOnTheTwelfthTick)
+{
+    const unsigned port = FreePort();
+    WriteDirectory("hub", std::to_string(port));
+    Ticks(11);
+    EXPECT_FALSE(Running());
+    Ticks(1);
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(ListeningPort(), port);
+    EXPECT_EQ(view_.Count(kStarted), 1);
+    EXPECT_EQ(view_.buttons.back(), std::make_pair(false, true));
+    ASSERT_EQ(view_.captions.size(), 1u);
+    EXPECT_EQ(view_.captions[0], "聊天服务器[名称:hub IP:127.0.0.1 端口:" + std::to_string(port) + " 描述:test]");
+}
+
+TEST_F(StartTicks, AfterAStopTheServiceComesBackWithinTwelveTicks)
+{
+    WriteDirectory("hub", std::to_string(FreePort()));
+    Ticks(12);
+    ASSERT_TRUE(Running());
+    OnLoop([this] { console_->StopMsgService(); });
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.buttons.back(), std::make_pair(true, false));
+    Ticks(11);
+    EXPECT_FALSE(Running());
+    Ticks(1);
+    EXPECT_TRUE(Running());
+
+    // A start from the button leaves the counter part-way: the restart after
+    // the next stop comes sooner.
+    OnLoop([this] { console_->StopMsgService(); });
+    Ticks(5);
+    OnLoop([this] { console_->StartMsgService(); });
+    OnLoop([this] { console_->StopMsgService(); });
+    Ticks(6);
+    EXPECT_FALSE(Running());
+    Ticks(1);
+    EXPECT_TRUE(Running());
+}
+
+TEST_F(StartTicks, StartWhileRunningChangesNothing)
+{
+    WriteDirectory("hub", std::to_string(FreePort()));
+    OnLoop([this] { console_->StartMsgService(); });
+    CChatServer* first = nullptr;
+    OnLoop([&] { first = console_->Host().Service(); });
+    const auto buttons = view_.buttons.size();
+    const auto lines = view_.Lines().size();
+    OnLoop([this] { console_->StartMsgService(); });
+    CChatServer* second = nullptr;
+    OnLoop([&] { second = console_->Host().Service(); });
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(view_.buttons.size(), buttons);
+    EXPECT_EQ(view_.Lines().size(), lines);
+    EXPECT_EQ(view_.Count(kStarted), 1);
+}
+
+TEST_F(StartTicks, ANameWithASlashIsRefusedAtEveryAutomaticAttempt)
+{
+    WriteDirectory("a/b", std::to_string(FreePort()));
+    const std::string refused = "服务器名[a/b]包含特殊字符'/',不允许启动服务器";
+    Ticks(12);
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.Count(refused), 1);
+    Ticks(12);
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.Count(refused), 2);
+    EXPECT_EQ(view_.Count(kStarted), 0);
+    EXPECT_EQ(view_.buttons.size(), 1u);
+    EXPECT_TRUE(view_.captions.empty());
+}
+
+TEST_F(StartTicks, AnAtSignIsRefusedBeforeASlash)
+{
+    WriteDirectory("a@b/c", std::to_string(FreePort()));
+    OnLoop([this] { console_->StartMsgService(); });
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.Count("服务器名[a@b/c]包含特殊字符'@',不允许启动服务器"), 1);
+    EXPECT_EQ(view_.Count("包含特殊字符'/'"), 0);
+}
+
+TEST_F(StartTicks, AMissingDirectoryFileStillStartsAServiceThatDoesNotListen)
+{
+    OnLoop([this] { console_->StartMsgService(); });
+    const int error = view_.Find("配置文件 " + (dir_ / "config/server.xml").string() + " 有错误!");
+    ASSERT_GE(error, 0);
+    EXPECT_GT(view_.Find(kStarted, error), error);
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(ListeningPort(), 0u);
+    EXPECT_TRUE(view_.captions.empty());
+    EXPECT_EQ(view_.buttons.back(), std::make_pair(false, true));
+
+    // Stopping and starting again retries the load.
+    const unsigned port = FreePort();
+    WriteDirectory("hub", std::to_string(port));
+    OnLoop([this] { console_->StopMsgService(); });
+    OnLoop([this] { console_->StartMsgService(); });
+    EXPECT_EQ(ListeningPort(), port);
+}
+
+TEST_F(StartTicks, ARefusedPortLeavesTheServiceRunningWithoutListening)
+{
+    WriteDirectory("hub", "1999");
+    OnLoop([this] { console_->StartMsgService(); });
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(ListeningPort(), 0u);
+    EXPECT_EQ(view_.Count(kStarted), 1);
+    EXPECT_EQ(view_.captions.size(), 1u);
+}
+
+TEST(LeadingPort, ReadsTheLeadingDigits)
+{
+    EXPECT_EQ(CMsgServiceHost::LeadingPort("8801"), 8801u);
+    EXPECT_EQ(CMsgServiceHost::LeadingPort(" 8801abc"), 8801u);
+    EXPECT_EQ(CMsgServiceHost::LeadingPort("abc"), 0u);
+    EXPECT_EQ(CMsgServiceHost::LeadingPort(""), 0u);
+    EXPECT_EQ(CMsgServiceHost::LeadingPort("-8801"), 0u);
+    EXPECT_GT(CMsgServiceHost::LeadingPort("99999999999999999999"), 65535u);
+}
+
+using ConsoleCommands = ConsoleTest;
+
+TEST_F(ConsoleCommands, CancellingOptionsKeepsTheFlagButRewritesTheFile)
+{
+    OnLoop([this] { console_->OnOptions(); });
+    ASSERT_EQ(view_.options, std::vector<bool>{false});
+    std::filesystem::remove(dir_ / "config/server.ini");
+    OnLoop([this] { console_->OnOptionsClosed(false, true); });
+    EXPECT_FALSE(app_.SendAllFriend());
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=0\r\n");
+
+    OnLoop([this] { console_->OnOptionsClosed(true, true); });
+    EXPECT_TRUE(app_.SendAllFriend());
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=1\r\n");
+}
+
+TEST_F(ConsoleCommands, ShowHideAfterALeftClick)
+{
+    OnLoop([this] {
+        console_->OnTrayShowHide();   // hides
+        console_->OnTrayNotify(CNotifyIconDlg::TrayEvent::LeftButtonDown);
+        console_->OnTrayShowHide();   // shows again: no visible change
+        console_->OnTrayShowHide();   // hides
+        console_->OnTrayNotify(CNotifyIconDlg::TrayEvent::RightButtonUp);
+    });
+    EXPECT_EQ(view_.shows, (std::vector<bool>{false, true, true, false}));
+    EXPECT_FALSE(console_->Visible());
+}
+
+TEST_F(ConsoleCommands, ExitStopsTheServiceEndsTheProgramAndUnbindsTheLog)
+{
+    WriteDirectory("hub", std::to_string(FreePort()));
+    OnLoop([this] { console_->StartMsgService(); });
+    OnLoop([this] { console_->OnExitCommand(1); });
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.ends, 1);
+    EXPECT_EQ(view_.buttons.back(), std::make_pair(true, false));
+    const auto lines = view_.Lines().size();
+    log_.LogEvent(0, "after exit");
+    EXPECT_EQ(view_.Lines().size(), lines);
+    // Ticks after the teardown start nothing.
+    Ticks(30);
+    EXPECT_FALSE(Running());
+}
+
+TEST_F(ConsoleCommands, NoServiceAnswersTheHandOffWithZero)
+{
+    int result = -1;
+    OnLoop([&] { result = console_->OnSendCacheMsg(nullptr); });
+    EXPECT_EQ(result, 0);
+}
+
+TEST(ConsoleLayout, ControlsFollowTheClientArea)
+{
+    using Rect = CServerConsoleDlg::Rect;
+    const CServerConsoleDlg::Layout layout = CServerConsoleDlg::LayoutControls(640, 420);
+    EXPECT_EQ(layout.tab, (Rect{0, 0, 640, 370}));
+    EXPECT_EQ(layout.page, (Rect{4, 22, 632, 344}));
+    EXPECT_EQ(layout.start, (Rect{50, 385, 70, 30}));
+    EXPECT_EQ(layout.stop, (Rect{150, 385, 70, 30}));
+    EXPECT_EQ(layout.options, (Rect{250, 385, 70, 30}));
+}
+
+} // namespace

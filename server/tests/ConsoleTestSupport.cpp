@@ -1,0 +1,92 @@
+#include "ConsoleTestSupport.h"
+
+#include "CChatServer.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+int FakeConsoleView::Count(const std::string& text) const
+{
+    int count = 0;
+    for (const std::string& line : Lines())
+        count += line.find(text) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+int FakeConsoleView::Find(const std::string& text, int from) const
+{
+    const std::vector<std::string> lines = Lines();
+    for (int i = from; i < static_cast<int>(lines.size()); ++i)
+        if (lines[static_cast<std::size_t>(i)].find(text) != std::string::npos)
+            return i;
+    return -1;
+}
+
+void ConsoleTest::SetUp()
+{
+    ASSERT_TRUE(app_.InitInstance(log_, dir_.Path().string()));
+    console_ = std::make_unique<CServerConsoleDlg>(app_, log_, worker_, view_);
+    OnLoop([this] { console_->OnInitDialog(nullptr); });
+}
+
+void ConsoleTest::TearDown()
+{
+    OnLoop([this] { console_.reset(); });
+}
+
+void ConsoleTest::Ticks(int count)
+{
+    OnLoop([this, count] {
+        for (int i = 0; i < count; ++i)
+            console_->OnTimer();
+    });
+}
+
+bool ConsoleTest::Running()
+{
+    bool running = false;
+    OnLoop([&] { running = console_->Host().Service() != nullptr; });
+    return running;
+}
+
+unsigned ConsoleTest::ListeningPort()
+{
+    unsigned port = 0;
+    OnLoop([&] {
+        if (CChatServer* service = console_->Host().Service())
+            port = service->ListeningPort();
+    });
+    return port;
+}
+
+void ConsoleTest::WriteDirectory(const std::string& name, const std::string& port,
+                                 const std::vector<unsigned>& routes)
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg type=\"\">\n<neighbor/>\n<route-server>\n";
+    for (unsigned route : routes)
+        xml += "<server name=\"route" + std::to_string(route) + "\" ip=\"127.0.0.1\" port=\"" +
+               std::to_string(route) + "\" description=\"\"/>\n";
+    xml += "</route-server>\n<server name=\"" + name + "\" ip=\"127.0.0.1\" port=\"" + port +
+           "\" description=\"test\">\n"
+           "<talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" password=\"pw\" friends=\"\" statu=\"\"/>\n"
+           "</server>\n</msg>\n";
+    TempFolder::Write(dir_ / "config/server.xml", xml);
+}
+
+unsigned ConsoleTest::FreePort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    unsigned port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
