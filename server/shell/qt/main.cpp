@@ -1,7 +1,8 @@
 // quorvel: the server with its console window. Qt owns the main thread and
 // runs the window; the service loop (console logic, timer, service, socket
 // notifications) runs on a second thread, and the window posts its commands
-// to it. At exit the console is torn down on the service loop, the settings
+// to it. SIGINT and SIGTERM (a session ending) are the exit command, like
+// the tray's "退出程序(&X)". At exit the console is torn down on the service loop, the settings
 // are written, and the global objects are destroyed in reverse order, the log
 // writing its remaining lines.
 
@@ -13,6 +14,10 @@
 
 #include <QApplication>
 #include <QMessageBox>
+
+#include <asio/signal_set.hpp>
+
+#include <csignal>
 
 namespace {
 
@@ -29,14 +34,20 @@ int RunConsole(QApplication& application)
     });
     CQtConsoleView view(window);
     CServerConsoleDlg dialog(theApp, theLog, theWorker, view);
+    asio::signal_set exitSignals(service.Loop().Context(), SIGINT, SIGTERM);
     service.Loop().Call([&] {
         console = &dialog;
         dialog.OnInitDialog(&service.Loop());
+        exitSignals.async_wait([&console](const std::error_code& error, int) {
+            if (!error && console)
+                console->OnExitCommand(1);
+        });
     });
     window.show();
     const int status = application.exec();
     // Whatever ended the Qt loop, the console is torn down on its own thread.
     service.Loop().Call([&] {
+        exitSignals.cancel();
         dialog.OnDestroy();
         console = nullptr;
     });

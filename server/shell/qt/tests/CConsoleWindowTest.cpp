@@ -1,0 +1,183 @@
+// The console window with the real console logic behind it, drawn off
+// screen: commands go to the service loop, state and log lines come back.
+
+#include "CConsoleWindow.h"
+#include "COptionsDlg.h"
+#include "CQtConsoleView.h"
+#include "CServerApp.h"
+#include "CServerConsoleDlg.h"
+#include "CMsgSendThread.h"
+#include "corvane/CEventLoopThread.h"
+#include "scrivlet/CLog4c.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+
+namespace {
+
+// A free port on 127.0.0.1, for the directory file.
+unsigned FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    unsigned port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+} // namespace
+
+class CConsoleWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void ButtonsFollowTheService();
+    void LinesLoggedOnOtherThreadsReachTheView();
+    void ClosingWithoutATrayIsTheExitCommand();
+    void ControlsArePlacedByTheLayout();
+    void TheLogViewStartsAfreshPastItsLimit();
+    void OptionsDialogReportsItsBox();
+
+private:
+    void Post(CConsoleWindow::Command command);
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<CLog4c> log_;
+    std::unique_ptr<CServerApp> app_;
+    std::unique_ptr<CMsgSendThread> worker_;
+    std::unique_ptr<CEventLoopThread> loop_;
+    std::unique_ptr<CConsoleWindow> window_;
+    std::unique_ptr<CQtConsoleView> view_;
+    std::unique_ptr<CServerConsoleDlg> console_;
+};
+
+void CConsoleWindowTest::Post(CConsoleWindow::Command command)
+{
+    loop_->Loop().Post([this, command = std::move(command)] { command(*console_); });
+}
+
+void CConsoleWindowTest::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    log_ = std::make_unique<CLog4c>();
+    app_ = std::make_unique<CServerApp>();
+    QVERIFY(app_->InitInstance(*log_, dir_->path().toStdString()));
+    QFile xml(dir_->filePath("config/server.xml"));
+    QVERIFY(xml.open(QIODevice::WriteOnly));
+    xml.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
+                             "<server name=\"hub\" ip=\"127.0.0.1\" port=\"%1\" description=\"演示\"/></msg>\n")
+                  .arg(FreePort())
+                  .toUtf8());
+    xml.close();
+    worker_ = std::make_unique<CMsgSendThread>(*log_);
+    loop_ = std::make_unique<CEventLoopThread>();
+    window_ = std::make_unique<CConsoleWindow>([this](CConsoleWindow::Command command) { Post(std::move(command)); });
+    view_ = std::make_unique<CQtConsoleView>(*window_);
+    console_ = std::make_unique<CServerConsoleDlg>(*app_, *log_, *worker_, *view_);
+    QVERIFY(loop_->Loop().Call([this] { console_->OnInitDialog(nullptr); }));
+    window_->show();
+}
+
+void CConsoleWindowTest::cleanup()
+{
+    loop_->Loop().Call([this] { console_.reset(); });
+    view_.reset();
+    window_.reset();
+    loop_.reset();
+    worker_.reset();
+    app_.reset();
+    log_.reset();
+    dir_.reset();
+}
+
+void CConsoleWindowTest::ButtonsFollowTheService()
+{
+    QTRY_VERIFY(window_->StartButton()->isEnabled());
+    QVERIFY(!window_->StopButton()->isEnabled());
+    QTest::mouseClick(window_->StartButton(), Qt::LeftButton);
+    QTRY_VERIFY(window_->StopButton()->isEnabled());
+    QVERIFY(!window_->StartButton()->isEnabled());
+    QTRY_VERIFY(window_->windowTitle().startsWith(QStringLiteral("聊天服务器[名称:hub IP:127.0.0.1")));
+    QVERIFY(window_->windowTitle().endsWith(QStringLiteral("描述:演示]")));
+    QTest::mouseClick(window_->StopButton(), Qt::LeftButton);
+    QTRY_VERIFY(window_->StartButton()->isEnabled());
+    QVERIFY(!window_->StopButton()->isEnabled());
+}
+
+void CConsoleWindowTest::LinesLoggedOnOtherThreadsReachTheView()
+{
+    // The console logs its start-up lines on the service loop's thread.
+    QTRY_VERIFY(window_->LogEdit()->toPlainText().contains(QStringLiteral("INFOR 系统启动成功!")));
+    std::thread([this] { log_->LogEvent(1, "from a worker thread"); }).join();
+    QTRY_VERIFY(window_->LogEdit()->toPlainText().contains(QStringLiteral("DEBUG from a worker thread")));
+}
+
+void CConsoleWindowTest::ClosingWithoutATrayIsTheExitCommand()
+{
+    QVERIFY(!window_->HasTrayIcon());   // the offscreen platform has no notification area
+    QTest::mouseClick(window_->StartButton(), Qt::LeftButton);
+    QTRY_VERIFY(window_->StopButton()->isEnabled());
+    window_->close();
+    // The exit command stopped the service: the stop button went off.
+    QTRY_VERIFY(window_->StartButton()->isEnabled());
+    bool running = true;
+    QVERIFY(loop_->Loop().Call([&] { running = console_->Host().Service() != nullptr; }));
+    QVERIFY(!running);
+}
+
+void CConsoleWindowTest::ControlsArePlacedByTheLayout()
+{
+    window_->resize(700, 500);
+    QTRY_COMPARE(window_->size(), QSize(700, 500));
+    const QWidget* client = window_->centralWidget();
+    const auto layout = CServerConsoleDlg::LayoutControls(client->width(), client->height());
+    QCOMPARE(window_->StartButton()->geometry(), QRect(50, layout.start.y, 70, 30));
+    QCOMPARE(window_->OptionsButton()->geometry(), QRect(250, client->height() - 35, 70, 30));
+    QCOMPARE(window_->LogEdit()->geometry(), QRect(4, 22, client->width() - 8, client->height() - 76));
+}
+
+void CConsoleWindowTest::TheLogViewStartsAfreshPastItsLimit()
+{
+    QTRY_VERIFY(window_->LogEdit()->toPlainText().contains(QStringLiteral("系统启动成功")));
+    const std::string line(98, 'x');
+    for (int i = 0; i < 90; ++i)
+        window_->AppendLogText(line + "\r\n");
+    // The view passed 8192 characters once and started again from one line.
+    const QString text = window_->LogEdit()->toPlainText();
+    QVERIFY(!text.contains(QStringLiteral("系统启动成功")));
+    QVERIFY(text.size() < 8192);
+    QVERIFY(text.startsWith(QString::fromStdString(line)));
+}
+
+void CConsoleWindowTest::OptionsDialogReportsItsBox()
+{
+    COptionsDlg dialog(true, window_.get());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("选项"));
+    QVERIFY(dialog.Checked());
+    dialog.CheckBox()->setChecked(false);
+    QVERIFY(!dialog.Checked());
+    QCOMPARE(dialog.CheckBox()->text(), QStringLiteral("将所有用户当作好友发给用户"));
+}
+
+QTEST_MAIN(CConsoleWindowTest)
+#include "CConsoleWindowTest.moc"
