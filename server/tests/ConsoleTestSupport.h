@@ -54,6 +54,10 @@ private:
 // A console in a fresh program folder, its service loop on a thread of its
 // own, initialised without a running timer: the test drives the ticks.
 class ConsoleTest : public ::testing::Test {
+public:
+    // A port on 127.0.0.1 that was free a moment ago.
+    static unsigned FreePort();
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -74,9 +78,6 @@ protected:
     // and `routes` as route servers on 127.0.0.1 at the given ports.
     void WriteDirectory(const std::string& name, const std::string& port,
                         const std::vector<unsigned>& routes = {});
-
-    // A port on 127.0.0.1 that was free a moment ago.
-    static unsigned FreePort();
 
     TempFolder dir_;
     CLog4c log_;

@@ -12,7 +12,7 @@
 #include <thread>
 
 // A copy of quorveld running in a folder of its own (its config/, data/, log/
-// and tmp/ live there), with standard output read through a pipe. The
+// and tmp/ live there), with standard input and output through pipes. The
 // destructor kills and reaps a copy that is still running.
 class QuorveldProcess {
 public:
@@ -29,6 +29,7 @@ public:
         }
         if (out_ >= 0)
             ::close(out_);
+        CloseInput();
     }
     QuorveldProcess(const QuorveldProcess&) = delete;
     QuorveldProcess& operator=(const QuorveldProcess&) = delete;
@@ -37,25 +38,34 @@ public:
     bool Start()
     {
         int fds[2];
+        int input[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return false;
+        if (::pipe2(input, O_CLOEXEC) != 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            return false;
+        }
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
+            ::dup2(input[0], STDIN_FILENO);
             ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
+        ::close(input[0]);
         out_ = fds[0];
+        in_ = input[1];
         return pid_ > 0;
     }
 
-    // Reads standard output until it holds `text` (UTF-8); false when the
-    // program closes its output or `limit` passes first.
-    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit)
+    // Reads standard output until it holds `text` (UTF-8) `times` times;
+    // false when the program closes its output or `limit` passes first.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit, int times = 1)
     {
         const auto end = std::chrono::steady_clock::now() + limit;
-        while (output_.find(text) == std::string::npos) {
+        while (Occurrences(text) < times) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 return false;
@@ -69,6 +79,35 @@ public:
             output_.append(buffer, static_cast<std::size_t>(n));
         }
         return true;
+    }
+
+    int Occurrences(const std::string& text) const
+    {
+        int count = 0;
+        for (auto at = output_.find(text); at != std::string::npos; at = output_.find(text, at + text.size()))
+            ++count;
+        return count;
+    }
+
+    // Types one command line on the program's standard input.
+    bool SendLine(const std::string& line)
+    {
+        const std::string text = line + "\n";
+        return in_ >= 0 && ::write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    // Ends the program's standard input.
+    void CloseInput()
+    {
+        if (in_ >= 0)
+            ::close(in_);
+        in_ = -1;
+    }
+    // True while the program has not ended (an ended one is left to WaitForExit).
+    bool Running()
+    {
+        siginfo_t info{};
+        return pid_ > 0 && ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == 0;
     }
 
     bool Signal(int signal) { return pid_ > 0 && ::kill(pid_, signal) == 0; }
@@ -97,5 +136,6 @@ private:
     std::filesystem::path program_;
     pid_t pid_ = -1;
     int out_ = -1;
+    int in_ = -1;
     std::string output_;
 };

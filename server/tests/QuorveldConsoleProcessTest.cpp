@@ -1,0 +1,134 @@
+// quorveld as an operator runs it: commands on standard input, log lines on
+// standard output through a pipe, a client logging in over the socket, and
+// the exit by command or by signal writing the settings and the day's log.
+
+#include "ConsoleTestSupport.h"
+#include "QuorveldProcess.h"
+#include "ServiceTestSupport.h"
+
+#include "CTerminalText.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string DayName()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char name[32];
+    std::snprintf(name, sizeof name, "%d-%02d-%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    return name;
+}
+
+// A program folder with config/server.xml for "hub" on a free port, and a
+// running copy of quorveld in it whose service has been started and listens.
+class QuorveldConsole : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port_ = ConsoleTest::FreePort();
+        fs::create_directory(dir_ / "config");
+        TempFolder::Write(dir_ / "config/server.xml",
+                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
+                          "<server name=\"hub\" ip=\"127.0.0.1\" port=\"" + std::to_string(port_) +
+                              "\" description=\"\"><talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" "
+                              "password=\"secret\" friends=\"\" statu=\"\"/></server></msg>\n");
+        day_ = DayName();
+        ASSERT_TRUE(quorveld_.Start());
+        ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("INFOR 系统启动成功!\n"), 30s)) << quorveld_.Output();
+        ASSERT_TRUE(quorveld_.SendLine("start"));
+        ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("成功开始监听(端口号:" + std::to_string(port_) + ")!\n"), 30s))
+            << quorveld_.Output();
+        ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("INFOR 消息服务已经开启成功!\n"), 30s)) << quorveld_.Output();
+    }
+
+    // The GBK text as the terminal shows it.
+    static std::string Utf8(const std::string& gbk) { return CTerminalText::ToUtf8(gbk); }
+
+    // The day's log file (the day the run began, or today).
+    std::string ReadLog() const
+    {
+        std::string log = TempFolder::Read(dir_ / ("log/" + day_));
+        return log.empty() ? TempFolder::Read(dir_ / ("log/" + DayName())) : log;
+    }
+
+    void ExpectCleanExit(int status)
+    {
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << quorveld_.Output();
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const std::string log = ReadLog();
+        // The log file keeps GBK: the session's lines from start to stop.
+        EXPECT_NE(log.find("] INFOR 系统启动成功!\r\n"), std::string::npos);
+        EXPECT_NE(log.find("] INFOR 消息服务已经开启成功!\r\n"), std::string::npos);
+        EXPECT_NE(log.find("通信监听已经停止..."), std::string::npos);
+        EXPECT_EQ(log.find(Utf8("消息服务")), std::string::npos);
+    }
+
+    TempFolder dir_;
+    QuorveldProcess quorveld_{dir_.Path()};
+    unsigned port_ = 0;
+    std::string day_;
+};
+
+TEST_F(QuorveldConsole, ExitCommandAfterALoginWritesTheSettingsAndTheLog)
+{
+    TestClient alice(port_);
+    ASSERT_TRUE(alice.Connected());
+    EXPECT_EQ(alice.Login("alice", "secret"), "success");
+
+    ASSERT_TRUE(quorveld_.SendLine("options on"));
+    ASSERT_TRUE(quorveld_.WaitForOutput("SendAllFriend=1", 30s)) << quorveld_.Output();
+    ASSERT_TRUE(quorveld_.SendLine("exit"));
+    ExpectCleanExit(quorveld_.WaitForExit(60s));
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=1\r\n");
+}
+
+TEST_F(QuorveldConsole, SigtermWhileServingEndsCleanly)
+{
+    TestClient alice(port_);
+    ASSERT_TRUE(alice.Connected());
+    EXPECT_EQ(alice.Login("alice", "secret"), "success");
+    ASSERT_TRUE(quorveld_.Signal(SIGTERM));
+    ExpectCleanExit(quorveld_.WaitForExit(60s));
+    EXPECT_TRUE(quorveld_.WaitForOutput(Utf8("通信监听已经停止..."), 5s)) << quorveld_.Output();
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=0\r\n");
+}
+
+TEST_F(QuorveldConsole, UnknownCommandsAreAnsweredAndTheEndOfInputIsNoExit)
+{
+    ASSERT_TRUE(quorveld_.SendLine("help"));
+    ASSERT_TRUE(quorveld_.WaitForOutput(
+        "unknown command; known commands: start, stop, options, options on, options off, exit\n", 30s));
+    quorveld_.CloseInput();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(quorveld_.Running());
+    // The service still answers.
+    TestClient alice(port_);
+    ASSERT_TRUE(alice.Connected());
+    EXPECT_EQ(alice.Login("alice", "secret"), "success");
+    ASSERT_TRUE(quorveld_.Signal(SIGINT));
+    ExpectCleanExit(quorveld_.WaitForExit(60s));
+}
+
+TEST_F(QuorveldConsole, StopClosesThePortAndStartOpensItAgain)
+{
+    ASSERT_TRUE(quorveld_.SendLine("stop"));
+    ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("通信监听已经停止..."), 30s));
+    EXPECT_FALSE(TestClient(port_).Connected());
+    ASSERT_TRUE(quorveld_.SendLine("start"));
+    const std::string listening = Utf8("成功开始监听(端口号:" + std::to_string(port_) + ")!");
+    ASSERT_TRUE(quorveld_.WaitForOutput(listening, 30s, 2)) << quorveld_.Output();
+    TestClient alice(port_);
+    EXPECT_TRUE(alice.Connected());
+    ASSERT_TRUE(quorveld_.SendLine("exit"));
+    ExpectCleanExit(quorveld_.WaitForExit(60s));
+}
+
+} // namespace
