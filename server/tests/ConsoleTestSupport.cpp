@@ -2,11 +2,6 @@
 
 #include "CChatServer.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fstream>
 
 int FakeConsoleView::Count(const std::string& text) const
 {
@@ -74,19 +69,4 @@ void ConsoleTest::WriteDirectory(const std::string& name, const std::string& por
            "<talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" password=\"pw\" friends=\"\" statu=\"\"/>\n"
            "</server>\n</msg>\n";
     TempFolder::Write(dir_ / "config/server.xml", xml);
-}
-
-unsigned ConsoleTest::FreePort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    unsigned port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
 }

@@ -4,6 +4,7 @@
 #include "CMsgSendThread.h"
 #include "CServerApp.h"
 #include "CServerConsoleDlg.h"
+#include "FreePort.h"
 #include "TempFolder.h"
 #include "corvane/CEventLoopThread.h"
 #include "scrivlet/CLog4c.h"
@@ -54,10 +55,6 @@ private:
 // A console in a fresh program folder, its service loop on a thread of its
 // own, initialised without a running timer: the test drives the ticks.
 class ConsoleTest : public ::testing::Test {
-public:
-    // A port on 127.0.0.1 that was free a moment ago.
-    static unsigned FreePort();
-
 protected:
     void SetUp() override;
     void TearDown() override;

@@ -10,22 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string DayName()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char name[32];
-    std::snprintf(name, sizeof name, "%d-%02d-%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return name;
-}
 
 // A program folder with config/server.xml for "hub" on a free port, and a
 // running copy of quorveld in it whose service has been started and listens.
@@ -33,14 +21,14 @@ class QuorveldConsole : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        port_ = ConsoleTest::FreePort();
+        port_ = FreePort();
         fs::create_directory(dir_ / "config");
         TempFolder::Write(dir_ / "config/server.xml",
                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
                           "<server name=\"hub\" ip=\"127.0.0.1\" port=\"" + std::to_string(port_) +
                               "\" description=\"\"><talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" "
                               "password=\"secret\" friends=\"\" statu=\"\"/></server></msg>\n");
-        day_ = DayName();
+        day_ = QuorveldProcess::TodaysLogName();
         ASSERT_TRUE(quorveld_.Start());
         ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("INFOR 系统启动成功!\n"), 30s)) << quorveld_.Output();
         ASSERT_TRUE(quorveld_.SendLine("start"));
@@ -56,7 +44,7 @@ protected:
     std::string ReadLog() const
     {
         std::string log = TempFolder::Read(dir_ / ("log/" + day_));
-        return log.empty() ? TempFolder::Read(dir_ / ("log/" + DayName())) : log;
+        return log.empty() ? TempFolder::Read(dir_ / ("log/" + QuorveldProcess::TodaysLogName())) : log;
     }
 
     void ExpectCleanExit(int status)

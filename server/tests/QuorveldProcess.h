@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -131,6 +133,17 @@ public:
     }
 
     const std::string& Output() const { return output_; }
+
+    // The name of today's log file, "YYYY-MM-DD.txt".
+    static std::string TodaysLogName()
+    {
+        std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        char name[32];
+        std::snprintf(name, sizeof name, "%d-%02d-%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+        return name;
+    }
 
 private:
     std::filesystem::path program_;

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -15,22 +13,12 @@ std::string Utf8(const char8_t* text)
     return reinterpret_cast<const char*>(text);
 }
 
-std::string TodaysLogName()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char name[32];
-    std::snprintf(name, sizeof name, "%d-%02d-%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return name;
-}
-
 // Starts a copy of quorveld in `dir`, waits for its start-up line, ends it
 // with `signal` and returns its wait status.
 int RunUntilSignal(const TempFolder& dir, int signal, std::string& dayBefore)
 {
     QuorveldProcess quorveld(dir.Path());
-    dayBefore = TodaysLogName();
+    dayBefore = QuorveldProcess::TodaysLogName();
     EXPECT_TRUE(quorveld.Start());
     EXPECT_TRUE(quorveld.WaitForOutput(Utf8(u8"INFOR 系统启动成功!\n"), 30s)) << quorveld.Output();
     EXPECT_TRUE(quorveld.Signal(signal));
@@ -41,7 +29,7 @@ int RunUntilSignal(const TempFolder& dir, int signal, std::string& dayBefore)
 std::string ReadLog(const TempFolder& dir, const std::string& dayBefore)
 {
     std::string log = TempFolder::Read(dir / ("log/" + dayBefore));
-    return log.empty() ? TempFolder::Read(dir / ("log/" + TodaysLogName())) : log;
+    return log.empty() ? TempFolder::Read(dir / ("log/" + QuorveldProcess::TodaysLogName())) : log;
 }
 
 TEST(QuorveldProcess, StartsAndEndsOnSigtermWritingSettingsAndLog)

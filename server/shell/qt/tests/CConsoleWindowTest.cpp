@@ -5,8 +5,9 @@
 #include "COptionsDlg.h"
 #include "CQtConsoleView.h"
 #include "CServerApp.h"
-#include "CServerConsoleDlg.h"
 #include "CMsgSendThread.h"
+#include "CServerConsoleDlg.h"
+#include "FreePort.h"
 #include "corvane/CEventLoopThread.h"
 #include "scrivlet/CLog4c.h"
 
@@ -17,32 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
 #include <thread>
-
-namespace {
-
-// A free port on 127.0.0.1, for the directory file.
-unsigned FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    unsigned port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-} // namespace
 
 class CConsoleWindowTest : public QObject {
     Q_OBJECT
