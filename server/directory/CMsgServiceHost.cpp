@@ -51,10 +51,10 @@ CMsgServiceHost::StartResult CMsgServiceHost::StartMsgService()
 
 bool CMsgServiceHost::StopMsgService()
 {
+    // Returns once the worker's current cycle has ended (its waits on this
+    // loop give up when it is told to stop) and the worker has let go of the
+    // service, which may then be destroyed.
     worker_.StopService();
-    // The worker's current cycle may still be using the service; its waits
-    // on this loop give up once it has been told to stop, so this wait ends.
-    worker_.WaitForThread();
     if (!service_)
         return false;
     service_.reset();
@@ -66,13 +66,6 @@ void CMsgServiceHost::SaveConfig()
     if (!service_)
         return;
     CServerXml(log_).SaveConfig(ConfigPath(), service_->localServer, service_->neighbors, service_->routeServers);
-}
-
-int CMsgServiceHost::HandleMsgCache(CMessageBase* message)
-{
-    if (!service_ || message == nullptr)
-        return 0;
-    return service_->HandleMsgCache(message) ? 1 : 0;
 }
 
 void CMsgServiceHost::AnnounceToRouteServers()
@@ -134,7 +127,9 @@ void CMsgServiceHost::RegisterAndListen()
 
 void CMsgServiceHost::BindWorker()
 {
-    if (worker_.InitThread(service_.get(), settings_.dataDir,
-                           [this](CMessageBase* message) { return HandleMsgCache(message); }))
+    // Messages not handled at arrival go to the worker's cache; the worker
+    // hands them back to the service's HandleMsgCache on this loop.
+    service_->SetMsgStore(worker_.Store());
+    if (worker_.InitThread(service_.get(), settings_.dataDir))
         worker_.StartService();
 }

@@ -6,7 +6,6 @@
 
 class CChatServer;
 class CLog4c;
-class CMessageBase;
 class CMsgSendThread;
 
 // Starts and stops the message service: owns at most one running
@@ -42,15 +41,12 @@ public:
     CMsgServiceHost& operator=(const CMsgServiceHost&) = delete;
 
     StartResult StartMsgService();
-    // Signals the worker, waits for its current cycle to end, then destroys
-    // the service. True when a service existed.
+    // Stops the worker, which waits for its current cycle to end, then
+    // destroys the service. True when a service existed.
     bool StopMsgService();
 
     // Writes the running service's records to the directory file.
     void SaveConfig();
-    // Offers a stored message to the running service again: 1 when it was
-    // delivered or finished with, 0 otherwise (also without a service).
-    int HandleMsgCache(CMessageBase* message);
     // Announces this server to its route servers; nothing without a service.
     void AnnounceToRouteServers();
 

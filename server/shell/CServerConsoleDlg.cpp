@@ -89,11 +89,6 @@ void CServerConsoleDlg::SaveConfig()
     host_.SaveConfig();
 }
 
-int CServerConsoleDlg::OnSendCacheMsg(CMessageBase* message)
-{
-    return host_.HandleMsgCache(message);
-}
-
 void CServerConsoleDlg::OnOptions()
 {
     View().ShowOptions(app_.SendAllFriend());

@@ -8,7 +8,6 @@
 
 class CEventLoop;
 class CLog4c;
-class CMessageBase;
 class CMsgSendThread;
 class CServerApp;
 class CTalkerServer;
@@ -17,9 +16,10 @@ class CTickTimer;
 // The console's behaviour, free of any toolkit: it owns the running message
 // service (through CMsgServiceHost), runs the one-second timer with its two
 // counters (automatic start, periodic announcement), the buttons' commands,
-// the options flow, the exit command and the teardown, and answers the
-// delivery worker's hand-off of stored messages. A front end (window or
-// terminal) implements CConsoleView and forwards its commands here.
+// the options flow, the exit command and the teardown. Stored messages come
+// back to the service on the same thread: the delivery worker runs their
+// HandleMsgCache on the service loop. A front end (window or terminal)
+// implements CConsoleView and forwards its commands here.
 //
 // Thread: the service loop thread for every method, except AppendLog.
 class CServerConsoleDlg : public CNotifyIconDlg {
@@ -64,9 +64,6 @@ public:
     void OnTimer();
     // The directory-changed hook's save.
     void SaveConfig();
-    // The delivery worker's hand-off: 1 when the running service delivered
-    // the stored message (or was finished with it), 0 otherwise.
-    int OnSendCacheMsg(CMessageBase* message);
 
     // The options command: the front end opens its dialog with the flag.
     void OnOptions();

@@ -183,13 +183,6 @@ TEST_F(ConsoleCommands, ExitStopsTheServiceEndsTheProgramAndUnbindsTheLog)
     EXPECT_FALSE(Running());
 }
 
-TEST_F(ConsoleCommands, NoServiceAnswersTheHandOffWithZero)
-{
-    int result = -1;
-    OnLoop([&] { result = console_->OnSendCacheMsg(nullptr); });
-    EXPECT_EQ(result, 0);
-}
-
 TEST(ConsoleLayout, ControlsFollowTheClientArea)
 {
     using Rect = CServerConsoleDlg::Rect;
