@@ -6,7 +6,6 @@
 
 class CChatServer;
 class CLog4c;
-class CMsgSendThread;
 
 // Starts and stops the message service: owns at most one running
 // CChatServer, loads the directory file into it, refuses an unusable server
@@ -34,7 +33,7 @@ public:
         std::function<bool()> sendAllFriend;
     };
 
-    CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings);
+    CMsgServiceHost(CLog4c& log, Settings settings);
     // Stops a service still running.
     ~CMsgServiceHost();
     CMsgServiceHost(const CMsgServiceHost&) = delete;
@@ -65,10 +64,8 @@ public:
 private:
     bool NameRefused();
     void RegisterAndListen();
-    void BindWorker();
 
     CLog4c& log_;
-    CMsgSendThread& worker_;
     Settings settings_;
     std::unique_ptr<CChatServer> service_;
 };

@@ -2,4 +2,3 @@
 
 CServerApp theApp;
 CLog4c theLog;
-CMsgSendThread theWorker(theLog);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "CConsoleView.h"
-#include "CMsgSendThread.h"
 #include "CServerApp.h"
 #include "CServerConsoleDlg.h"
 #include "FreePort.h"
@@ -79,7 +78,6 @@ protected:
     TempFolder dir_;
     CLog4c log_;
     CServerApp app_;
-    CMsgSendThread worker_{log_};
     FakeConsoleView view_;
     CEventLoopThread loop_;
     std::unique_ptr<CServerConsoleDlg> console_;
