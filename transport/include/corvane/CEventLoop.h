@@ -28,6 +28,10 @@ class io_context;
 // inside its own calls (connect, send, IsConnected, DisConnect), so a client
 // used on a worker thread sees its peer's close on that worker thread.
 //
+// Before Run() starts, the thread has no current loop: an endpoint meant for
+// a loop that the thread is about to run is created by work posted to it
+// (loop.Post([&] { ... }); loop.Run();), not directly.
+//
 // Typical program: a CEventLoopThread (or a thread that calls Run()) is the
 // service loop; the service object is created, used and destroyed by work
 // posted to it; other threads reach it with Post (fire and forget) or Call
