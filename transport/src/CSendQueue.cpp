@@ -4,13 +4,8 @@
 
 CSendQueue& CSendQueue::Instance()
 {
-    static CSendQueue queue;
-    return queue;
-}
-
-CSendQueue::~CSendQueue()
-{
-    StopThread(owner_);
+    static CSendQueue* queue = new CSendQueue;
+    return *queue;
 }
 
 void CSendQueue::Push(CMyRASSocket* socket, const void* data, std::uint32_t length)

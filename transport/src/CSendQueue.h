@@ -19,9 +19,9 @@ class CSendQueue {
 public:
     using SendFn = std::function<int(CMyRASSocket*, const std::uint8_t*, std::uint32_t)>;
 
+    // Never destroyed, so connections destroyed late at exit can still
+    // leave it safely.
     static CSendQueue& Instance();
-    // Stops a thread still running at exit.
-    ~CSendQueue();
 
     // Appends a copy of the payload. Any thread.
     void Push(CMyRASSocket* socket, const void* data, std::uint32_t length);
