@@ -4,6 +4,12 @@
 
 #include <cstdlib>
 
+namespace {
+
+constexpr auto kSendPumpInterval = std::chrono::milliseconds(1);
+
+} // namespace
+
 CMyRASServer_Client::CMyRASServer_Client(const std::string& server, int firstPort, int lastPort)
     : firstPort_(firstPort), lastPort_(lastPort)
 {
@@ -99,7 +105,13 @@ int CMyRASServer_Client::IsConnected()
 
 int CMyRASServer_Client::SendBuff(const void* data, std::uint32_t length)
 {
-    PumpPrivateLoop();
+    // A close that arrived is noticed before sending; in a burst of sends
+    // the check runs once per kSendPumpInterval, as each costs a system call.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSendPump_ >= kSendPumpInterval) {
+        lastSendPump_ = now;
+        PumpPrivateLoop();
+    }
     return CMyRASServer::SendBuff(socket_.get(), data, length);
 }
 

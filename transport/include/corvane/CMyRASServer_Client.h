@@ -45,6 +45,9 @@ public:
     // 1 while the connection is up.
     int IsConnected();
     // Sends one frame on the connection; 1 when the whole frame was sent.
+    // A peer close that arrived before is seen first (in a burst of sends,
+    // one that arrived within the last millisecond may be seen only by the
+    // next call).
     int SendBuff(const void* data, std::uint32_t length);
     // Stores the disconnect callback.
     void RegCallBackOnSckDisconnected(RAS_SCK_DISCONNECT_CALLBACK callback);
@@ -59,4 +62,5 @@ private:
     int firstPort_;
     int lastPort_;
     RAS_SCK_DISCONNECT_CALLBACK disconnectCallback_ = nullptr;
+    std::chrono::steady_clock::time_point lastSendPump_{};
 };
