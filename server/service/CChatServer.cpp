@@ -296,6 +296,7 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
 {
     CServiceSnapshot snapshot;
     snapshot.localName = localServer.name;
+    snapshot.transportLog = GetLogEvent();
     for (const auto& connection : connections) {
         const std::string userId = BoundUserId(*connection);
         if (userId.empty())

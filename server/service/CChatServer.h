@@ -122,8 +122,9 @@ public:
     void ListOnlineUsers(CMessageUserList* message);
 
     // Federation: announcements of other servers, this server's own
-    // announcement, and forwarding to route servers. RouteMessage may also
-    // run on the delivery worker's thread.
+    // announcement, and forwarding to route servers (CServerFederation).
+    // The delivery worker routes on its own thread through
+    // CServerFederation::RouteMessage with a snapshot, never through these.
     void OnServerPub(CMessageServerPub* message);
     void AnnounceToRouteServers();
     bool RouteMessage(CMessageBase* message);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "corvane/Callbacks.h"
 #include "marlune/CTalkerServer.h"
 
 #include <string>
@@ -19,4 +20,5 @@ struct CServiceSnapshot {
     std::string localName;                      // this server's name
     std::vector<LoggedInUser> loggedIn;
     std::vector<CTalkerServer> routeServers;    // name, ip, port, description; no users
+    RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound clients log
 };

@@ -67,16 +67,16 @@ bool ServiceLogLines::WaitFor(const std::string& text, std::chrono::milliseconds
     return Count(text) > 0;
 }
 
-ServiceFixture::ServiceFixture(const std::string& localName)
+ServiceFixture::ServiceFixture(const std::string& localName, unsigned port)
 {
     ServiceLogLines::Clear();
     log_.RegLogEvent(&ServiceLogLines::Add);
-    port_ = OnLoopCreate(localName);
+    port_ = OnLoopCreate(localName, port);
 }
 
-unsigned ServiceFixture::OnLoopCreate(const std::string& localName)
+unsigned ServiceFixture::OnLoopCreate(const std::string& localName, unsigned fixedPort)
 {
-    auto port = thread_.Loop().Call([this, localName]() -> unsigned {
+    auto port = thread_.Loop().Call([this, localName, fixedPort]() -> unsigned {
         service_ = std::make_unique<CChatServer>(log_, [this] { return sendAllFriend.load(); });
         service_->SetLogEvent(&TransportLog);
         service_->localServer.name = localName;
@@ -86,6 +86,8 @@ unsigned ServiceFixture::OnLoopCreate(const std::string& localName)
             stored_.push_back({message.type, message.source, message.target, std::string(bytes, length)});
             return true;
         });
+        if (fixedPort != 0)
+            return service_->BeginListen(fixedPort) ? fixedPort : 0;
         std::mt19937 random(std::random_device{}());
         std::uniform_int_distribution<unsigned> ports(20000, 60000);
         for (int attempt = 0; attempt < 100; ++attempt) {

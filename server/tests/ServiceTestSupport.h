@@ -45,7 +45,8 @@ struct StoredMessage {
 // destroyed on its loop; reach it with OnLoop.
 class ServiceFixture {
 public:
-    explicit ServiceFixture(const std::string& localName = "hub");
+    // port 0: a free port chosen at random.
+    explicit ServiceFixture(const std::string& localName = "hub", unsigned port = 0);
     ~ServiceFixture();
     ServiceFixture(const ServiceFixture&) = delete;
     ServiceFixture& operator=(const ServiceFixture&) = delete;
@@ -71,6 +72,16 @@ public:
     std::optional<CTalker> Find(const std::string& address);
     // Removes the store, so unhandled messages have nowhere to go.
     void RemoveStore();
+    // Runs fn(service) and then destroys the service, in one job on the
+    // loop (as a service stop does). OnLoop must not be used afterwards.
+    template <class F>
+    void DestroyAfter(F fn)
+    {
+        thread_.Loop().Call([this, fn = std::move(fn)]() mutable {
+            fn(*service_);
+            service_.reset();
+        });
+    }
 
     std::atomic<bool> sendAllFriend{false};
     std::atomic<int> configSaves{0};
@@ -78,7 +89,7 @@ public:
 
 private:
     // Creates the service on its loop and opens a free port; returns it.
-    unsigned OnLoopCreate(const std::string& localName);
+    unsigned OnLoopCreate(const std::string& localName, unsigned port);
 
     CLog4c log_;
     CEventLoopThread thread_;

@@ -45,6 +45,9 @@ public:
     void RegCallBackOnSckString(RAS_STRING_CALLBACK callback);
     // Replaces the log callback. Before the endpoint opens its socket.
     void SetLogEvent(RAS_LOG_CALLBACK callback);
+    // The log callback in use (null when none), e.g. for an endpoint made
+    // on behalf of this one that should log to the same place. Any thread.
+    RAS_LOG_CALLBACK GetLogEvent() const { return logCallback_.load(); }
     // Passes text unchanged to the log callback, if any. Any thread.
     void OnLogEvent(const char* text) const;
     // printf-formats into 1024 bytes (longer texts are cut), prefixes the

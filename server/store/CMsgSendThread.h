@@ -1,0 +1,91 @@
+#pragma once
+
+#include "CMsgCache.h"
+
+#include "CChatServer.h"
+#include "CServiceSnapshot.h"
+
+#include "corvane/CMyThreadBase.h"
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+class CEventLoop;
+class CLog4c;
+class CMessageBase;
+
+// The delivery worker: owns the message cache and, once a second, delivers
+// the pending messages of every user logged in on this server and forwards
+// the pending messages for other servers to the route servers.
+//
+// The worker never reads the service directly. Each cycle it copies what it
+// needs on the service's loop (CChatServer::TakeSnapshot); each delivery to
+// a user runs on that loop (HandleMsgCache) while the worker waits; routing
+// runs on the worker's own thread from the snapshot. A wait on the loop
+// gives up when the worker is told to stop, so a stop issued on the loop
+// never deadlocks with a delivery waiting for it.
+//
+// Use (all on the service's loop thread, the service created there):
+//   service->SetMsgStore(worker.Store());
+//   if (worker.InitThread(service, dataDir)) worker.StartService();
+//   ...
+//   worker.StopService();   // waits for the cycle; then destroy the service
+class CMsgSendThread : public CMyThreadBase {
+public:
+    // `log` outlives the worker.
+    explicit CMsgSendThread(CLog4c& log);
+    // Stops the worker and waits for its thread.
+    ~CMsgSendThread() override;
+
+    // Prepares a run for `service` (null: the worker only sleeps): makes this
+    // the current worker, opens the cache in `directory` (only the first
+    // successful opening does anything) and logs the pending count of its
+    // opening scan. Nonzero when the worker may be started. Stops a running
+    // worker first. Service loop thread.
+    int InitThread(CChatServer* service, const std::string& directory);
+
+    // Signals the stop, waits for the running cycle to end (its sleep and
+    // any wait on the loop are cut short) and detaches the service, so the
+    // caller may destroy the service once this returns. 1, or 0 without a
+    // current worker. Service loop thread.
+    int StopService() override;
+
+    // Stores a message not handled at arrival: the bytes exactly as received
+    // under its source and target user and server. True when stored. Any
+    // thread (the cache locks).
+    bool CacheMsg(const CMessageBase& message, const char* bytes, std::size_t length);
+    // The store to install in the service (SetMsgStore): CacheMsg of this
+    // worker, which must outlive the service.
+    CChatServer::MsgStore Store();
+
+    // One cycle: deliveries to logged-in users, then routing, then a sleep of
+    // one second (cut short by a stop). Worker thread.
+    void RunCycle() override;
+
+    // The cache, for inspection. Any thread.
+    CMsgCache& Cache() { return cache_; }
+
+private:
+    // The service a run serves. Jobs left on the loop after the worker gave
+    // up keep the link alive and find the service gone once the run stopped.
+    struct Link {
+        std::atomic<CChatServer*> service{nullptr};
+    };
+
+    void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
+    void SendRouteMsgs(const CServiceSnapshot& snapshot);
+    // Parses stored bytes; a message that no longer parses is logged, its
+    // record retired, and null returned.
+    std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
+    // Runs HandleMsgCache on the loop and waits; false when not delivered or
+    // the wait gave up.
+    bool DeliverOnLoop(std::unique_ptr<CMessageBase> message);
+    bool StopRequested() const { return StopToken().stop_requested(); }
+
+    CLog4c& log_;
+    CMsgCache cache_;
+    std::shared_ptr<Link> link_;
+    CEventLoop* loop_ = nullptr;
+};

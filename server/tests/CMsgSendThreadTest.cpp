@@ -1,0 +1,207 @@
+#include "WorkerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class Worker : public ::testing::Test {
+protected:
+    Worker()
+    {
+        fixture.AddUser("alice", "a-pw");
+        fixture.AddUser("bob", "b-pw");
+    }
+
+    // Sends a chat from alice to bob@hub and waits until it is stored.
+    void TalkToBob(TestClient& client, const std::string& text)
+    {
+        auto talk = MakeTalk("alice@hub", "bob@hub", text);
+        ASSERT_TRUE(client.Send(talk));
+        ASSERT_TRUE(client.Sync());
+    }
+
+    // Stores bytes for bob@hub directly in the cache.
+    void StoreForBob(const std::string& bytes)
+    {
+        ASSERT_EQ(run.Cache().AddMsg(bytes.data(), bytes.size(), "alice", "hub", "bob", "hub"), 1);
+    }
+
+    static std::string Built(CMessageBase& message)
+    {
+        BX_DATA bx(&message);
+        CXmlMsg codec;
+        codec.BuildXml(&bx);
+        return bx.buff;
+    }
+
+    // Texts of the chat messages received: waits (bounded) for `expected`
+    // of them, then a little longer for any extra one.
+    static std::vector<std::string> ChatsReceived(TestClient& client, std::size_t expected)
+    {
+        std::vector<std::string> texts;
+        const auto deadline = std::chrono::steady_clock::now() + 8s;
+        while (texts.size() < expected && std::chrono::steady_clock::now() < deadline) {
+            auto message = client.ReceiveMessage(500ms);
+            if (auto* talk = dynamic_cast<CMessageUserTalking*>(message.get()))
+                texts.push_back(talk->text);
+        }
+        while (auto message = client.ReceiveMessage(300ms)) {
+            if (auto* talk = dynamic_cast<CMessageUserTalking*>(message.get()))
+                texts.push_back(talk->text);
+        }
+        return texts;
+    }
+
+    static bool LinesReach(const std::string& text, int count)
+    {
+        return WaitUntil([&] { return ServiceLogLines::Count(text) >= count; });
+    }
+
+    ServiceFixture fixture;
+    WorkerRun run{fixture};
+};
+
+} // namespace
+
+TEST_F(Worker, StoredMessageIsDeliveredAfterLoginAndMarkedSent)
+{
+    ASSERT_TRUE(run.Started());
+    EXPECT_EQ(ServiceLogLines::Count("检索到待发消息共 0 条"), 1);
+    TestClient alice(fixture.Port());
+    TalkToBob(alice, "hello");
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_TRUE(run.HasPendingFor("bob", "hub")) << "nobody to deliver to yet";
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    auto talk = bob.ReceiveAs<CMessageUserTalking>(5s);
+    ASSERT_TRUE(talk);
+    EXPECT_EQ(talk->text, "hello");
+    EXPECT_EQ(talk->source, "alice@hub");
+    EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
+    EXPECT_TRUE(ServiceLogLines::WaitFor("已发送缓存消息,时间:2026-12-07 21:30:00 长度:"));
+    EXPECT_EQ(ServiceLogLines::Count("用户: bob@hub"), 1);
+}
+
+TEST_F(Worker, TwoConnectionsOfOneUserEachGetTheMessageOnce)
+{
+    TestClient first(fixture.Port());
+    TestClient second(fixture.Port());
+    ASSERT_EQ(first.Login("bob", "b-pw"), "success");
+    ASSERT_EQ(second.Login("bob", "b-pw"), "success");
+    TestClient alice(fixture.Port());
+    TalkToBob(alice, "twice");
+
+    EXPECT_EQ(ChatsReceived(first, 1), std::vector<std::string>{"twice"});
+    EXPECT_EQ(ChatsReceived(second, 1), std::vector<std::string>{"twice"});
+    EXPECT_TRUE(LinesReach("已发送缓存消息", 1));
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(ServiceLogLines::Count("已发送缓存消息"), 1);
+    EXPECT_FALSE(run.HasPendingFor("bob", "hub"));
+}
+
+TEST_F(Worker, ThreeMessagesArriveInOrder)
+{
+    TestClient alice(fixture.Port());
+    for (const char* text : {"one", "two", "three"})
+        TalkToBob(alice, text);
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    EXPECT_EQ(ChatsReceived(bob, 3), (std::vector<std::string>{"one", "two", "three"}));
+    EXPECT_TRUE(LinesReach("已发送缓存消息", 3));
+}
+
+TEST_F(Worker, AFailedFirstDeliveryHoldsBackTheLaterOnes)
+{
+    // A stored type the delivery dispatch does not know: never delivered.
+    CMessageUserReg stuck;
+    stuck.type = CMessageUserReg::kType;
+    stuck.source = "alice@hub";
+    stuck.target = "bob@hub";
+    StoreForBob(Built(stuck));
+    auto talk = MakeTalk("alice@hub", "bob@hub", "behind");
+    StoreForBob(Built(talk));
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(ServiceLogLines::WaitFor("HandleMsgCache type:user-reg"));
+    EXPECT_TRUE(LinesReach("HandleMsgCache type:user-reg", 2)) << "offered again each cycle";
+    EXPECT_TRUE(ChatsReceived(bob, 0).empty());
+    EXPECT_EQ(ServiceLogLines::Count("HandleMsgCache type:user-talking"), 0);
+    EXPECT_TRUE(run.HasPendingFor("bob", "hub"));
+}
+
+TEST_F(Worker, AStoredMessageThatNoLongerParsesIsRetired)
+{
+    StoreForBob("<msg type=\"user-talking\" broken");
+    auto talk = MakeTalk("alice@hub", "bob@hub", "after the damage");
+    StoreForBob(Built(talk));
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    EXPECT_EQ(ChatsReceived(bob, 1), std::vector<std::string>{"after the damage"});
+    EXPECT_EQ(ServiceLogLines::Count("缓存消息无法解析,已标记为已发送"), 1);
+    EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
+}
+
+TEST_F(Worker, ARestartDeliversWhatTheLastRunLeft)
+{
+    run.Stop();
+    TestClient alice(fixture.Port());
+    TalkToBob(alice, "kept");
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_TRUE(ChatsReceived(bob, 0).empty());
+
+    ASSERT_TRUE(fixture.OnLoop([&](CChatServer& service) {
+        return run.Worker().InitThread(&service, "unused: the cache is open") && run.Worker().StartService();
+    }));
+    EXPECT_EQ(ChatsReceived(bob, 1), std::vector<std::string>{"kept"});
+    EXPECT_EQ(ServiceLogLines::Count("检索到待发消息共 0 条"), 2) << "the opening scan's count again";
+}
+
+TEST(WorkerWithoutService, OnlySleeps)
+{
+    ServiceFixture fixture;
+    fixture.AddUser("bob", "b-pw");
+    WorkerRun run(fixture, false);
+    ASSERT_TRUE(run.Started());
+    auto talk = MakeTalk("alice@hub", "bob@hub", "waits");
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(bob.Send(talk));
+    ASSERT_TRUE(bob.Sync());
+    EXPECT_TRUE(bob.Receive(1500ms) == std::nullopt);
+    EXPECT_EQ(ServiceLogLines::Count("HandleMsgCache"), 0);
+    EXPECT_TRUE(run.HasPendingFor("bob", "hub"));
+}
+
+TEST(WorkerStop, DuringDeliveriesNeitherDeadlocksNorOutlivesTheService)
+{
+    ServiceFixture fixture;
+    fixture.AddUser("bob", "b-pw");
+    WorkerRun run(fixture);
+    CMessageUserTalking talk = MakeTalk("alice@hub", "bob@hub", "many");
+    BX_DATA bx(&talk);
+    CXmlMsg codec;
+    ASSERT_GT(codec.BuildXml(&bx), 0u);
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_EQ(run.Cache().AddMsg(bx.Data(), bx.Length(), "alice", "hub", "bob", "hub"), 1);
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(ServiceLogLines::WaitFor("已发送缓存消息"));
+    // The stop and the service's end in one job on the loop, while the
+    // worker is in the middle of its deliveries and waiting on this loop.
+    fixture.DestroyAfter([&](CChatServer&) { run.Worker().StopService(); });
+    run.MarkServiceGone();
+    EXPECT_FALSE(run.Worker().IsRunning());
+    EXPECT_TRUE(run.HasPendingFor("bob", "hub")) << "the rest waits for the next run";
+
+    const auto linesAfterStop = ServiceLogLines::Count("已发送缓存消息");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(ServiceLogLines::Count("已发送缓存消息"), linesAfterStop);
+}

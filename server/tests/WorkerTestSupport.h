@@ -1,0 +1,89 @@
+#pragma once
+
+#include "CMsgSendThread.h"
+#include "ServiceTestSupport.h"
+#include "TempFolder.h"
+
+#include "marlune/Marlune.h"
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+// A delivery worker serving a fixture's service: its cache in a temporary
+// folder, installed as the service's store, started on the service loop.
+// Declare it after the fixture so it stops before the service goes.
+class WorkerRun {
+public:
+    explicit WorkerRun(ServiceFixture& fixture, bool withService = true) : fixture_(fixture), worker_(fixture.Log())
+    {
+        started_ = fixture_.OnLoop([&](CChatServer& service) {
+            service.SetMsgStore(worker_.Store());
+            return worker_.InitThread(withService ? &service : nullptr, folder_.Path().string()) != 0 &&
+                   worker_.StartService() == 1;
+        });
+    }
+    ~WorkerRun() { Stop(); }
+    WorkerRun(const WorkerRun&) = delete;
+    WorkerRun& operator=(const WorkerRun&) = delete;
+
+    // Stops the worker on the service loop, as the service stop does.
+    void Stop()
+    {
+        if (!serviceGone_)
+            fixture_.OnLoop([&](CChatServer&) { worker_.StopService(); });
+    }
+    // The test stopped the worker and destroyed the service itself.
+    void MarkServiceGone() { serviceGone_ = true; }
+
+    bool Started() const { return started_; }
+    CMsgSendThread& Worker() { return worker_; }
+    CMsgCache& Cache() { return worker_.Cache(); }
+
+    // Whether a message for userId@serverName is pending.
+    bool HasPendingFor(const std::string& userId, const std::string& serverName)
+    {
+        std::string bytes;
+        std::uint32_t record = 0;
+        return Cache().GetUserMsg(bytes, record, userId, serverName) == 1;
+    }
+    // Whether a message for another server than localName is pending.
+    bool HasPendingRoute(const std::string& localName)
+    {
+        std::string bytes;
+        std::uint32_t record = 0;
+        return Cache().GetRouteMsg(bytes, record, localName) == 1;
+    }
+
+private:
+    ServiceFixture& fixture_;
+    TempFolder folder_;
+    CMsgSendThread worker_;
+    bool started_ = false;
+    bool serviceGone_ = false;
+};
+
+// A chat message from source to target.
+inline CMessageUserTalking MakeTalk(const std::string& source, const std::string& target, const std::string& text)
+{
+    CMessageUserTalking talk;
+    talk.type = CMessageUserTalking::kType;
+    talk.time = "2026-12-07 21:30:00";
+    talk.source = source;
+    talk.target = target;
+    talk.text = text;
+    return talk;
+}
+
+// Waits (bounded) until condition holds.
+template <class Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(8))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
