@@ -1,6 +1,7 @@
 #include "CMsgServiceHost.h"
 
 #include "CChatServer.h"
+#include "CMsgSendThread.h"
 #include "CServerXml.h"
 #include "scrivlet/CLog4c.h"
 
@@ -16,7 +17,8 @@ constexpr unsigned kPortCeiling = 100000;
 
 } // namespace
 
-CMsgServiceHost::CMsgServiceHost(CLog4c& log, Settings settings) : log_(log), settings_(std::move(settings))
+CMsgServiceHost::CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings)
+    : log_(log), worker_(worker), settings_(std::move(settings))
 {
     serviceLog.store(&log_);
 }
@@ -43,11 +45,16 @@ CMsgServiceHost::StartResult CMsgServiceHost::StartMsgService()
         }
         RegisterAndListen();
     }
+    BindWorker();
     return loaded ? StartResult::Started : StartResult::StartedUnloaded;
 }
 
 bool CMsgServiceHost::StopMsgService()
 {
+    // Returns once the worker's current cycle has ended (its waits on this
+    // loop give up when it is told to stop) and the worker has let go of the
+    // service, which may then be destroyed.
+    worker_.StopService();
     if (!service_)
         return false;
     service_.reset();
@@ -116,4 +123,13 @@ void CMsgServiceHost::RegisterAndListen()
     service_->BeginListen(LeadingPort(service_->localServer.port));
     service_->AnnounceToRouteServers();
     service_->StartSendThread();
+}
+
+void CMsgServiceHost::BindWorker()
+{
+    // Messages not handled at arrival go to the worker's cache; the worker
+    // hands them back to the service's HandleMsgCache on this loop.
+    service_->SetMsgStore(worker_.Store());
+    if (worker_.InitThread(service_.get(), settings_.dataDir))
+        worker_.StartService();
 }

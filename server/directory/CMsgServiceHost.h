@@ -6,6 +6,7 @@
 
 class CChatServer;
 class CLog4c;
+class CMsgSendThread;
 
 // Starts and stops the message service: owns at most one running
 // CChatServer, loads the directory file into it, refuses an unusable server
@@ -33,7 +34,7 @@ public:
         std::function<bool()> sendAllFriend;
     };
 
-    CMsgServiceHost(CLog4c& log, Settings settings);
+    CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings);
     // Stops a service still running.
     ~CMsgServiceHost();
     CMsgServiceHost(const CMsgServiceHost&) = delete;
@@ -64,8 +65,10 @@ public:
 private:
     bool NameRefused();
     void RegisterAndListen();
+    void BindWorker();
 
     CLog4c& log_;
+    CMsgSendThread& worker_;
     Settings settings_;
     std::unique_ptr<CChatServer> service_;
 };

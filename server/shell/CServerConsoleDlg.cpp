@@ -19,11 +19,11 @@ constexpr std::chrono::milliseconds kTimerPeriod{1000};
 
 } // namespace
 
-CServerConsoleDlg::CServerConsoleDlg(CServerApp& app, CLog4c& log, CConsoleView& view)
+CServerConsoleDlg::CServerConsoleDlg(CServerApp& app, CLog4c& log, CMsgSendThread& worker, CConsoleView& view)
     : CNotifyIconDlg(view),
       app_(app),
       log_(log),
-      host_(log, {app.ModuleDir(), app.DataDir(), [&app] { return app.SendAllFriend(); }})
+      host_(log, worker, {app.ModuleDir(), app.DataDir(), [&app] { return app.SendAllFriend(); }})
 {
 }
 

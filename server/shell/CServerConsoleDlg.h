@@ -8,6 +8,7 @@
 
 class CEventLoop;
 class CLog4c;
+class CMsgSendThread;
 class CServerApp;
 class CTalkerServer;
 class CTickTimer;
@@ -44,7 +45,7 @@ public:
     static constexpr int kStartAfter = 10;
     static constexpr int kAnnounceAfter = 60;
 
-    CServerConsoleDlg(CServerApp& app, CLog4c& log, CConsoleView& view);
+    CServerConsoleDlg(CServerApp& app, CLog4c& log, CMsgSendThread& worker, CConsoleView& view);
     // Tears down what is still up.
     ~CServerConsoleDlg() override;
 

@@ -2,3 +2,4 @@
 
 CServerApp theApp;
 CLog4c theLog;
+CMsgSendThread theWorker(theLog);

@@ -58,6 +58,36 @@ TEST_F(StartTicks, AfterAStopTheServiceComesBackWithinTwelveTicks)
     EXPECT_TRUE(Running());
 }
 
+TEST_F(StartTicks, AnnouncementEvery62TicksOnlyWhileAServiceExists)
+{
+    ListeningSocket route;
+    ASSERT_NE(route.Port(), 0u);
+    WriteDirectory("hub", std::to_string(FreePort()), {route.Port()});
+    const std::string announced = "本服务器上线后通知路由服务器:route" + std::to_string(route.Port());
+    Ticks(12);   // the start announces once
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(view_.Count(announced), 1);
+    Ticks(49);   // tick 61
+    EXPECT_EQ(view_.Count(announced), 1);
+    Ticks(1);    // tick 62
+    EXPECT_EQ(view_.Count(announced), 2);
+    EXPECT_EQ(console_->AnnounceCounter(), 0);
+    Ticks(62);
+    EXPECT_EQ(view_.Count(announced), 3);
+}
+
+TEST_F(StartTicks, WithoutAServiceTheAnnouncementCounterRunsAndNothingIsAnnounced)
+{
+    ListeningSocket route;
+    WriteDirectory("a/b", std::to_string(FreePort()), {route.Port()});
+    Ticks(61);
+    EXPECT_EQ(console_->AnnounceCounter(), 61);
+    Ticks(1);
+    EXPECT_EQ(console_->AnnounceCounter(), 0);
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.Count("本服务器上线后通知路由服务器"), 0);
+}
+
 TEST_F(StartTicks, StartWhileRunningChangesNothing)
 {
     WriteDirectory("hub", std::to_string(FreePort()));

@@ -23,7 +23,7 @@ int FakeConsoleView::Find(const std::string& text, int from) const
 void ConsoleTest::SetUp()
 {
     ASSERT_TRUE(app_.InitInstance(log_, dir_.Path().string()));
-    console_ = std::make_unique<CServerConsoleDlg>(app_, log_, view_);
+    console_ = std::make_unique<CServerConsoleDlg>(app_, log_, worker_, view_);
     OnLoop([this] { console_->OnInitDialog(nullptr); });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CConsoleView.h"
+#include "CMsgSendThread.h"
 #include "CServerApp.h"
 #include "CServerConsoleDlg.h"
 #include "FreePort.h"
@@ -78,6 +79,7 @@ protected:
     TempFolder dir_;
     CLog4c log_;
     CServerApp app_;
+    CMsgSendThread worker_{log_};
     FakeConsoleView view_;
     CEventLoopThread loop_;
     std::unique_ptr<CServerConsoleDlg> console_;

@@ -7,6 +7,7 @@
 #include "ServiceTestSupport.h"
 
 #include "CTerminalText.h"
+#include "marlune/CMessageUserTalking.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,8 @@ protected:
                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
                           "<server name=\"hub\" ip=\"127.0.0.1\" port=\"" + std::to_string(port_) +
                               "\" description=\"\"><talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" "
-                              "password=\"secret\" friends=\"\" statu=\"\"/></server></msg>\n");
+                              "password=\"secret\" friends=\"\" statu=\"\"/><talker userid=\"bob\" name=\"Bob\" sex=\"\" "
+                              "tel=\"\" password=\"secret\" friends=\"\" statu=\"\"/></server></msg>\n");
         day_ = QuorveldProcess::TodaysLogName();
         ASSERT_TRUE(quorveld_.Start());
         ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("INFOR 系统启动成功!\n"), 30s)) << quorveld_.Output();
@@ -76,6 +78,29 @@ TEST_F(QuorveldConsole, ExitCommandAfterALoginWritesTheSettingsAndTheLog)
     ASSERT_TRUE(quorveld_.SendLine("exit"));
     ExpectCleanExit(quorveld_.WaitForExit(60s));
     EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=1\r\n");
+}
+
+TEST_F(QuorveldConsole, AMessageForAnAbsentUserIsDeliveredAfterTheLogin)
+{
+    TestClient alice(port_);
+    ASSERT_EQ(alice.Login("alice", "secret"), "success");
+    CMessageUserTalking talking;
+    talking.type = CMessageUserTalking::kType;
+    talking.source = "alice@hub";
+    talking.target = "bob@hub";
+    talking.text = "hello bob";
+    ASSERT_TRUE(alice.Send(talking));
+    ASSERT_TRUE(alice.Sync().has_value());   // the message has been stored
+
+    TestClient bob(port_);
+    ASSERT_EQ(bob.Login("bob", "secret"), "success");
+    std::unique_ptr<CMessageUserTalking> delivered;
+    for (int i = 0; i < 10 && !delivered; ++i)
+        delivered = bob.ReceiveAs<CMessageUserTalking>(2s);
+    ASSERT_TRUE(delivered) << quorveld_.Output();
+    EXPECT_EQ(delivered->text, "hello bob");
+    ASSERT_TRUE(quorveld_.SendLine("exit"));
+    ExpectCleanExit(quorveld_.WaitForExit(60s));
 }
 
 TEST_F(QuorveldConsole, SigtermWhileServingEndsCleanly)

@@ -33,7 +33,7 @@ int RunConsole(QApplication& application)
         });
     });
     CQtConsoleView view(window);
-    CServerConsoleDlg dialog(theApp, theLog, view);
+    CServerConsoleDlg dialog(theApp, theLog, theWorker, view);
     asio::signal_set exitSignals(service.Loop().Context(), SIGINT, SIGTERM);
     service.Loop().Call([&] {
         console = &dialog;

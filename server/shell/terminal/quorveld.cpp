@@ -25,7 +25,7 @@ int main()
         return 1;
     CEventLoop loop;
     CTerminalView view(loop);
-    CServerConsoleDlg console(theApp, theLog, view);
+    CServerConsoleDlg console(theApp, theLog, theWorker, view);
     CTerminalCommands commands(console);
 
     asio::signal_set exitSignals(loop.Context(), SIGINT, SIGTERM);

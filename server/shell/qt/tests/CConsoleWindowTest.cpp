@@ -5,6 +5,7 @@
 #include "COptionsDlg.h"
 #include "CQtConsoleView.h"
 #include "CServerApp.h"
+#include "CMsgSendThread.h"
 #include "CServerConsoleDlg.h"
 #include "FreePort.h"
 #include "corvane/CEventLoopThread.h"
@@ -39,6 +40,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<CLog4c> log_;
     std::unique_ptr<CServerApp> app_;
+    std::unique_ptr<CMsgSendThread> worker_;
     std::unique_ptr<CEventLoopThread> loop_;
     std::unique_ptr<CConsoleWindow> window_;
     std::unique_ptr<CQtConsoleView> view_;
@@ -64,10 +66,11 @@ void CConsoleWindowTest::init()
                   .arg(FreePort())
                   .toUtf8());
     xml.close();
+    worker_ = std::make_unique<CMsgSendThread>(*log_);
     loop_ = std::make_unique<CEventLoopThread>();
     window_ = std::make_unique<CConsoleWindow>([this](CConsoleWindow::Command command) { Post(std::move(command)); });
     view_ = std::make_unique<CQtConsoleView>(*window_);
-    console_ = std::make_unique<CServerConsoleDlg>(*app_, *log_, *view_);
+    console_ = std::make_unique<CServerConsoleDlg>(*app_, *log_, *worker_, *view_);
     QVERIFY(loop_->Loop().Call([this] { console_->OnInitDialog(nullptr); }));
     window_->show();
 }
@@ -78,6 +81,7 @@ void CConsoleWindowTest::cleanup()
     view_.reset();
     window_.reset();
     loop_.reset();
+    worker_.reset();
     app_.reset();
     log_.reset();
     dir_.reset();
