@@ -43,5 +43,7 @@ void CQtConsoleView::ShowLogLine(const char* line)
 
 void CQtConsoleView::EndProgram()
 {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    // exit, not quit: quit first asks every window to close, and a console
+    // window that turns its close into the exit command would refuse.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

@@ -19,7 +19,7 @@ public:
     void ShowWindow(bool show) override;
     void ShowOptions(bool checked) override;
     void ShowLogLine(const char* line) override;
-    // Quits the Qt event loop.
+    // Ends the Qt event loop.
     void EndProgram() override;
 
 private:

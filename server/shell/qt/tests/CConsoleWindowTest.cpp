@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <thread>
@@ -30,6 +31,7 @@ private slots:
     void ButtonsFollowTheService();
     void LinesLoggedOnOtherThreadsReachTheView();
     void ClosingWithoutATrayIsTheExitCommand();
+    void TheExitCommandEndsTheEventLoop();
     void ControlsArePlacedByTheLayout();
     void TheLogViewStartsAfreshPastItsLimit();
     void OptionsDialogReportsItsBox();
@@ -120,6 +122,15 @@ void CConsoleWindowTest::ClosingWithoutATrayIsTheExitCommand()
     bool running = true;
     QVERIFY(loop_->Loop().Call([&] { running = console_->Host().Service() != nullptr; }));
     QVERIFY(!running);
+}
+
+void CConsoleWindowTest::TheExitCommandEndsTheEventLoop()
+{
+    // The close becomes the exit command; its end of the program must not be
+    // refused by the window it closes. A stuck loop ends with 1 after 20 s.
+    QTimer::singleShot(0, window_.get(), [this] { window_->close(); });
+    QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
 }
 
 void CConsoleWindowTest::ControlsArePlacedByTheLayout()
