@@ -23,6 +23,9 @@ int main()
 {
     if (!theApp.InitInstance(theLog))
         return 1;
+    // Started in the background of an interactive shell, a read from the
+    // terminal would stop the whole server; ignored, it just ends the input.
+    std::signal(SIGTTIN, SIG_IGN);
     CEventLoop loop;
     CTerminalView view(loop);
     CServerConsoleDlg console(theApp, theLog, theWorker, view);
