@@ -40,6 +40,10 @@ public:
     CMsgServiceHost(const CMsgServiceHost&) = delete;
     CMsgServiceHost& operator=(const CMsgServiceHost&) = delete;
 
+    // Creates the service unless one exists, loads <moduleDir>/config/server.xml
+    // into it and, when that loaded and the name is usable, registers the
+    // callbacks and the directory save, listens, announces and starts the
+    // send thread; then binds and starts the worker (also after a failed load).
     StartResult StartMsgService();
     // Stops the worker, which waits for its current cycle to end, then
     // destroys the service. True when a service existed.
