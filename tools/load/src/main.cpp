@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     const auto before = COpenFileLimit::RaiseToHard();
     const auto now = COpenFileLimit::Current();
     std::cout << "open files: soft limit " << before.soft << ", hard limit " << before.hard << "; now " << now.soft
-              << "\n";
+              << std::endl;
 
     CLoadResult result;
     if (options->scenario == "loopback") {
@@ -61,7 +61,7 @@ int main(int argc, char** argv)
             port = spawned.Port();
             pid = spawned.Pid();
             std::cout << "server started: pid " << pid << ", port " << port << ", folder " << spawned.Folder().string()
-                      << "\n";
+                      << std::endl;
         }
         asio::io_context io(1);
         CLoadContext context{io, {asio::ip::address_v4::loopback(), static_cast<unsigned short>(port)}, *options, pid,
