@@ -2,13 +2,19 @@
 
 #include "corvane/CMyRASSocket.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr unsigned kLowestPort = 2001;
-constexpr int kBacklog = 5;
+// The queue of connections completed by the kernel and not yet accepted. A
+// queue of 5 drops the handshakes of a burst of clients (thousands logging in
+// after a restart), which then wait a second or more to retry; the system's
+// maximum (SOMAXCONN) takes such bursts at no cost.
+constexpr int kBacklog = SOMAXCONN;
 
 } // namespace
 
