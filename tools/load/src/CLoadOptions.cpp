@@ -1,5 +1,6 @@
 #include "CLoadOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <set>
 
@@ -44,6 +45,7 @@ std::string CLoadOptions::Usage()
            "  --rate R            messages per second in all (relay: 0 = as fast as possible)\n"
            "  --seconds S         sending time; --drain S longest wait for the rest\n"
            "  --window W          relay at full speed: messages in flight per sender\n"
+           "                      (default 4096 in all, 16 to 256 each)\n"
            "  --report FILE       HTML report (default quorvel-load-SCENARIO.html)\n"
            "  --no-baseline       relay: skip the loopback measurement\n";
 }
@@ -137,8 +139,10 @@ void CLoadOptions::FillDefaults()
         seconds = chat ? 10 : relay ? 5 : scenario == "connections" ? 5 : 3;
     if (drainSeconds < 0)
         drainSeconds = relay ? 5 : 30;
+    // About 4096 messages in flight in all: enough to keep the server busy,
+    // few enough that queueing does not dominate the latency.
     if (window == 0)
-        window = 256;
+        window = std::clamp(4096u / (2 * pairs), 16u, 256u);
     if (friends == 0 && scenario == "logins")
         friends = 10;
     if (report.empty())
