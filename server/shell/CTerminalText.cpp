@@ -6,8 +6,9 @@
 
 namespace {
 
-// One conversion descriptor per call: iconv state may not be shared between
-// threads, and a log line is rare enough for the set-up to cost nothing.
+// One conversion descriptor per thread, since iconv state may not be shared
+// between threads; opening one costs more than converting a line, and a busy
+// server prints tens of thousands of lines a second.
 class Converter {
 public:
     Converter() : cd_(iconv_open("UTF-8", "GB18030")) {}
@@ -23,6 +24,7 @@ public:
     {
         if (cd_ == reinterpret_cast<iconv_t>(-1))
             return std::string(in);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         std::string out;
         char* src = const_cast<char*>(in.data());
         std::size_t srcLeft = in.size();
@@ -51,10 +53,17 @@ private:
 
 std::string CTerminalText::ToUtf8(std::string_view gbk)
 {
-    return Converter().Convert(gbk);
+    thread_local Converter converter;
+    return converter.Convert(gbk);
 }
 
 void CTerminalText::WriteLine(std::FILE* out, std::string_view gbkLine)
+{
+    WriteLineUnflushed(out, gbkLine);
+    std::fflush(out);
+}
+
+void CTerminalText::WriteLineUnflushed(std::FILE* out, std::string_view gbkLine)
 {
     if (!gbkLine.empty() && gbkLine.back() == '\n')
         gbkLine.remove_suffix(1);
@@ -63,10 +72,4 @@ void CTerminalText::WriteLine(std::FILE* out, std::string_view gbkLine)
     std::string text = ToUtf8(gbkLine);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), out);
-    std::fflush(out);
-}
-
-void CTerminalText::PrintLogLine(const char* line)
-{
-    WriteLine(stdout, line ? line : "");
 }

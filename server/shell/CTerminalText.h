@@ -16,7 +16,6 @@ public:
     // Writes one line in UTF-8: its own line end ("\r\n" or "\n") is replaced
     // by "\n", and the stream is flushed so the line shows at once.
     static void WriteLine(std::FILE* out, std::string_view gbkLine);
-
-    // A log callback printing each log line on standard output.
-    static void PrintLogLine(const char* line);
+    // The same line left in the stream's buffer; the caller flushes soon.
+    static void WriteLineUnflushed(std::FILE* out, std::string_view gbkLine);
 };

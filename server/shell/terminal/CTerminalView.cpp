@@ -13,7 +13,15 @@ void CTerminalView::ShowOptions(bool checked)
 
 void CTerminalView::ShowLogLine(const char* line)
 {
-    CTerminalText::PrintLogLine(line);
+    // One flush per burst of lines rather than one write per line: the
+    // flush is posted to the loop, which runs it once the work in hand (a
+    // whole read of frames, each logging its lines) is done.
+    CTerminalText::WriteLineUnflushed(stdout, line ? line : "");
+    if (!flushPending_.exchange(true))
+        loop_.Post([this] {
+            flushPending_ = false;
+            std::fflush(stdout);
+        });
 }
 
 void CTerminalView::EndProgram()

@@ -2,10 +2,13 @@
 
 #include "CConsoleView.h"
 
+#include <atomic>
+
 class CEventLoop;
 
-// The terminal front end: log lines on standard output in UTF-8, the options
-// flag shown as a line; buttons, caption and visibility have nothing to show
+// The terminal front end: log lines on standard output in UTF-8 (any thread;
+// flushed by the loop after the work in hand), the options flag shown as a
+// line; buttons, caption and visibility have nothing to show
 // on a terminal. The end of the program stops the service loop.
 class CTerminalView : public CConsoleView {
 public:
@@ -20,4 +23,5 @@ public:
 
 private:
     CEventLoop& loop_;
+    std::atomic<bool> flushPending_{false};
 };
