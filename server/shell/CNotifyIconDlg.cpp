@@ -4,8 +4,8 @@
 
 void CNotifyIconDlg::OnTrayShowHide()
 {
-    view_.ShowWindow(visible_ == 0);
-    visible_ = visible_ == 0 ? 1 : 0;
+    visible_ = !visible_;
+    view_.ShowWindow(visible_);
 }
 
 void CNotifyIconDlg::OnTrayNotify(TrayEvent event)

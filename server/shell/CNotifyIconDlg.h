@@ -2,19 +2,16 @@
 
 class CConsoleView;
 
-// The notification-area part of the console: its flags, the show/hide
-// command, the icon's mouse events and the exit command. The icon and its
-// menu themselves belong to the front end.
+// The notification-area part of the console: the visible flag, the
+// show/hide command, the icon's mouse events and the exit command. The icon
+// and its menu (always with the show/hide and exit items) belong to the
+// front end.
 //
 // Thread: the service loop thread, like the console built on it.
 class CNotifyIconDlg {
 public:
     // Mouse events of the notification-area icon that the console reacts to.
     enum class TrayEvent { LeftButtonDown, RightButtonUp, Other };
-
-    // Icon id of the notification-area icon and the callback message.
-    static constexpr int kIconId = 100;
-    static constexpr int kTrayNotifyMessage = 1124;
 
     explicit CNotifyIconDlg(CConsoleView& view) : view_(view) {}
     virtual ~CNotifyIconDlg() = default;
@@ -32,16 +29,12 @@ public:
     // tears the console down and ends the program.
     virtual void OnExitCommand(int flag);
 
-    bool Visible() const { return visible_ != 0; }
-    bool IconEnabled() const { return iconEnabled_ != 0; }
-    bool AddMenuItems() const { return addMenuItems_ != 0; }
+    bool Visible() const { return visible_; }
 
 protected:
     CConsoleView& View() const { return view_; }
 
 private:
     CConsoleView& view_;
-    int addMenuItems_ = 1;
-    int visible_ = 1;
-    int iconEnabled_ = 1;
+    bool visible_ = true;
 };
