@@ -1,10 +1,14 @@
 #include "ConsoleTestSupport.h"
 
 #include "CChatServer.h"
+#include "ServiceTestSupport.h"
+#include "marlune/CMessageUserTalking.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 const std::string kStarted = "消息服务已经开启成功!";
 
@@ -156,6 +160,29 @@ TEST_F(StartTicks, ARefusedPortLeavesTheServiceRunningWithoutListening)
     EXPECT_EQ(ListeningPort(), 0u);
     EXPECT_EQ(view_.Count(kStarted), 1);
     EXPECT_EQ(view_.captions.size(), 1u);
+}
+
+TEST_F(StartTicks, AStopDuringDeliveriesReturns)
+{
+    const unsigned port = FreePort();
+    WriteDirectory("hub", std::to_string(port));
+    OnLoop([this] { console_->StartMsgService(); });
+    TestClient alice(port);
+    ASSERT_EQ(alice.Login("alice", "pw"), "success");
+    for (int i = 0; i < 300; ++i) {
+        CMessageUserTalking talking;
+        talking.type = CMessageUserTalking::kType;
+        talking.source = "alice@hub";
+        talking.target = "alice@hub";
+        talking.text = "note " + std::to_string(i);
+        ASSERT_TRUE(alice.Send(talking));
+    }
+    // The worker now delivers to the logged-in alice, each delivery waiting
+    // for the loop; a stop on the loop must end that wait, not block on it.
+    ASSERT_TRUE(alice.ReceiveAs<CMessageUserTalking>(10s));
+    OnLoop([this] { console_->StopMsgService(); });
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.buttons.back(), std::make_pair(true, false));
 }
 
 TEST(LeadingPort, ReadsTheLeadingDigits)
