@@ -43,6 +43,9 @@ int CMsgSendThread::InitThread(CChatServer* service, const std::string& director
 
 int CMsgSendThread::StopService()
 {
+    // The base stops only the process's current worker; a stop always means
+    // this one (tests run several workers, one per service).
+    InitInstance();
     const int result = CMyThreadBase::StopService();
     WaitForThread();
     if (link_)

@@ -48,8 +48,9 @@ public:
 
     // Signals the stop, waits for the running cycle to end (its sleep and
     // any wait on the loop are cut short) and detaches the service, so the
-    // caller may destroy the service once this returns. 1, or 0 without a
-    // current worker. Service loop thread.
+    // caller may destroy the service once this returns. Makes this the
+    // current worker first, so it always stops this worker; 1. Service loop
+    // thread.
     int StopService() override;
 
     // Stores a message not handled at arrival: the bytes exactly as received
