@@ -1,0 +1,43 @@
+// Any bytes as an INI file, through CIniFile. Besides the sanitizers'
+// findings it checks that a key once set reads back as set, and that setting
+// it again to the same value changes nothing in the file.
+#include "FuzzTempFolder.h"
+
+#include "CIniFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string path = (FuzzTempFolder() / "server.ini").string();
+    WriteFuzzFile(path, data, size);
+    CIniFile ini(path);
+    const std::string before = ini.GetString("SERVER", "SendAllFriend", "0");
+    if (before.size() > CIniFile::kMaxValue)
+        std::abort();
+    ini.GetString("Other", "Key", "");
+    const std::string value = before == "1" ? "0" : "1";
+    if (!ini.SetString("SERVER", "SendAllFriend", value))
+        return 0;
+    if (ini.GetString("SERVER", "SendAllFriend", "unset") != value)
+        std::abort();   // a key once set reads back
+    const std::string written = ReadAll(path);
+    if (!ini.SetString("SERVER", "SendAllFriend", value) || ReadAll(path) != written)
+        std::abort();   // setting the same value again changes nothing
+    return 0;
+}
