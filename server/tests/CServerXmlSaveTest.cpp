@@ -9,6 +9,11 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -124,6 +129,42 @@ TEST_F(CServerXmlSaveTest, FileIsReadableByItsOwnerOnly)
     EXPECT_EQ(ModeOf(path_), 0600u);
     EXPECT_FALSE(std::filesystem::exists(path_ + ".new"));
     EXPECT_EQ(TempFolder::Read(path_).find("left over"), std::string::npos);
+}
+
+// A save killed at any moment leaves the old file or the new one, whole:
+// a child process saves two directories in turn until it is killed.
+TEST_F(CServerXmlSaveTest, KilledMidSaveLeavesTheOldOrTheNewFile)
+{
+    CTalkerServer other = local_;
+    CTalker extra;
+    extra.userId = "extra";
+    other.AddTalker(extra);
+    std::string built[2];
+    for (int i = 0; i < 2; ++i) {
+        BX_DATA out;
+        CServerXml(folder_.Log()).BuildConfig(&out, i == 0 ? local_ : other, neighbors_, routeServers_);
+        built[i] = out.buff;
+    }
+    ASSERT_NE(built[0], built[1]);
+    ASSERT_EQ(Save(path_), 1);
+    for (int round = 0; round < 12; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i)
+                CServerXml(folder_.Log()).SaveConfig(path_, i % 2 == 0 ? other : local_, neighbors_,
+                                                     routeServers_);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 + 7 * round));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string now = TempFolder::Read(path_);
+        EXPECT_TRUE(now == built[0] || now == built[1]) << "round " << round << ", " << now.size() << " bytes";
+    }
+    // The next save clears whatever temporary file the kill left.
+    ASSERT_EQ(Save(path_), 1);
+    EXPECT_EQ(TempFolder::Read(path_), built[0]);
+    EXPECT_FALSE(std::filesystem::exists(path_ + ".new"));
 }
 
 // Every sample directory file in examples/ loads, with at least one user.

@@ -113,6 +113,8 @@ public:
     }
 
     bool Signal(int signal) { return pid_ > 0 && ::kill(pid_, signal) == 0; }
+    // The running program's process id; -1 before Start and after its end.
+    pid_t Pid() const { return pid_; }
 
     // Waits for the program to end; its wait status, or -1 when `limit`
     // passes first (the program is then killed).
