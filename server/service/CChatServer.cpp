@@ -183,6 +183,12 @@ std::string CChatServer::BoundUserId(const CMyRASSocket& socket)
     return std::string(socket.userId, strnlen(socket.userId, sizeof socket.userId));
 }
 
+bool CChatServer::IsBoundTo(const CMyRASSocket& socket, std::string_view userId)
+{
+    return userId.size() < sizeof socket.userId && strnlen(socket.userId, userId.size() + 1) == userId.size() &&
+           std::memcmp(socket.userId, userId.data(), userId.size()) == 0;
+}
+
 int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uint32_t length)
 {
     // An empty id names nobody: it must not reach every connection that has
@@ -191,7 +197,7 @@ int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uin
         return 0;
     int result = 0;
     for (const auto& connection : connections) {
-        if (BoundUserId(*connection) == userId)
+        if (IsBoundTo(*connection, userId))
             result |= SendBuff(connection.get(), bytes, length);
     }
     return result;

@@ -135,6 +135,9 @@ public:
     const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
     // The user id a connection is bound to ("" when none).
     static std::string BoundUserId(const CMyRASSocket& socket);
+    // Whether the connection is bound to userId; no copy, as it runs for
+    // every connection on every delivery.
+    static bool IsBoundTo(const CMyRASSocket& socket, std::string_view userId);
 
     // For a message whose target server is neither empty nor this server's
     // name: logs that it goes to routing, sets its route flag, returns true.
