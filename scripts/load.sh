@@ -28,7 +28,7 @@ targets=(
   "relay200@50k|relay --pairs 200 --rate 50000 --seconds 5 --no-baseline"
   "chat|chat --users 1000 --rate 5000 --seconds 10"
   "offline|offline --messages 100000"
-  "connections|connections --users 10000 --seconds 5"
+  "connections|connections --users 10000 --seconds 5 --login password"
   "logins|logins --users 5000 --login password --friends 10"
 )
 

@@ -58,9 +58,17 @@ std::optional<double> CProcessProbe::IdleThreadsCpuMs(int pid)
         if (!f)
             continue;
         any = true;
-        // nice is field 19, policy field 41 (5 = SCHED_IDLE).
+        // nice is field 19, policy field 41 (5 = SCHED_IDLE). The run time
+        // comes from schedstat, in nanoseconds: clock ticks are too coarse
+        // for a thread that works a few milliseconds a second.
         const bool idle = (*f)[16] == "19" || (*f)[38] == "5";
-        if (idle)
+        if (!idle)
+            continue;
+        std::ifstream sched(entry.path() / "schedstat");
+        double nanos = 0;
+        if (sched >> nanos)
+            total += nanos / 1e6;
+        else
             total += TicksToMs(*f);
     }
     if (!any)

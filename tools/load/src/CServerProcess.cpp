@@ -64,11 +64,17 @@ std::string CServerProcess::DirectoryXml(unsigned port, unsigned users, unsigned
                       "  <server name=\"load\" ip=\"127.0.0.1\" port=\"" +
                       std::to_string(port) + "\" description=\"load\">\n";
     for (unsigned i = 0; i < users; ++i) {
+        // Friends on both sides, so users logging in one after another
+        // notify those before them.
         std::string list;
         for (unsigned k = 1; k <= friends && k < users; ++k) {
+            const unsigned step = (k + 1) / 2;
+            const unsigned other = k % 2 ? (i + step) % users : (i + users - step % users) % users;
+            if (other == i)
+                continue;
             if (!list.empty())
                 list += "/";
-            list += "l" + std::to_string((i + k) % users) + "@load";
+            list += "l" + std::to_string(other) + "@load";
         }
         const std::string id = "l" + std::to_string(i);
         xml += "    <talker userid=\"" + id + "\" name=\"" + id + "\" sex=\"\" tel=\"\" password=\"load\" friends=\"" +

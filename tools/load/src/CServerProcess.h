@@ -7,8 +7,8 @@
 // A copy of quorveld started by the load generator in a temporary folder of
 // its own, with a generated config/server.xml: server "load" on a free port
 // of 127.0.0.1, and `users` users l0 .. l<users-1> (password "load"), each
-// the friend of the `friends` users after it (modulo users), so password
-// logins work and notify friends. Its standard output goes to
+// with `friends` friends, the nearest users on either side (modulo users),
+// so password logins work and notify friends. Its standard output goes to
 // <folder>/stdout.log. The destructor ends the process (SIGTERM, then
 // SIGKILL after a while) and removes the folder. One thread.
 class CServerProcess {

@@ -91,13 +91,19 @@ TEST(LoadOptionsTest, ScenarioDefaultsAndErrors)
     EXPECT_TRUE(CLoadOptions::Parse({"loopback"}, error));
 }
 
-TEST(ServerProcessTest, DirectoryGivesEachUserItsFriendsInARing)
+TEST(ServerProcessTest, DirectoryGivesEachUserItsNeighboursAsFriends)
 {
-    const std::string xml = CServerProcess::DirectoryXml(4321, 3, 2);
+    const std::string xml = CServerProcess::DirectoryXml(4321, 5, 3);
     EXPECT_NE(xml.find("port=\"4321\""), std::string::npos);
-    EXPECT_NE(xml.find("userid=\"l0\" name=\"l0\" sex=\"\" tel=\"\" password=\"load\" friends=\"l1@load/l2@load\""),
+    EXPECT_NE(xml.find("userid=\"l0\" name=\"l0\" sex=\"\" tel=\"\" password=\"load\" "
+                       "friends=\"l1@load/l4@load/l2@load\""),
               std::string::npos);
-    EXPECT_NE(xml.find("userid=\"l2\" name=\"l2\" sex=\"\" tel=\"\" password=\"load\" friends=\"l0@load/l1@load\""),
+    EXPECT_NE(xml.find("userid=\"l3\" name=\"l3\" sex=\"\" tel=\"\" password=\"load\" "
+                       "friends=\"l4@load/l2@load/l0@load\""),
+              std::string::npos);
+    // Two users: each the other's only friend, never its own.
+    EXPECT_NE(CServerProcess::DirectoryXml(1, 2, 4).find("userid=\"l1\" name=\"l1\" sex=\"\" tel=\"\" "
+                                                         "password=\"load\" friends=\"l0@load\""),
               std::string::npos);
     EXPECT_GT(CServerProcess::FreePort(), 2000u);
 }
