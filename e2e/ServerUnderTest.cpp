@@ -1,0 +1,148 @@
+#include "ServerUnderTest.h"
+
+#include "FreePort.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Long enough for a loaded machine under the sanitizers; a healthy run
+// takes a fraction of it.
+constexpr std::chrono::milliseconds kStepLimit = 30s;
+
+} // namespace
+
+const std::string ServerUnderTest::kStarted = Utf8(u8"INFOR 系统启动成功!\n");
+const std::string ServerUnderTest::kServiceOn = Utf8(u8"INFOR 消息服务已经开启成功!\n");
+
+std::string ServerUnderTest::Listening(unsigned port)
+{
+    return Utf8(u8"成功开始监听(端口号:") + std::to_string(port) + Utf8(u8")!\n");
+}
+
+ServerUnderTest::ServerUnderTest(std::string name) : name_(std::move(name)), port_(FreePort()) {}
+
+void ServerUnderTest::AddUser(const std::string& id, const std::string& password, const std::string& friends)
+{
+    users_.push_back("<talker userid=\"" + id + "\" name=\"" + id + "\" sex=\"\" tel=\"\" password=\"" + password +
+                     "\" friends=\"" + friends + "\" statu=\"\"/>");
+}
+
+void ServerUnderTest::AddRouteServer(const ServerUnderTest& other)
+{
+    routes_.push_back("<server name=\"" + other.Name() + "\" ip=\"127.0.0.1\" port=\"" +
+                      std::to_string(other.Port()) + "\" description=\"\"/>");
+}
+
+void ServerUnderTest::WriteDirectoryFile() const
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server>";
+    for (const auto& route : routes_)
+        xml += route;
+    xml += "</route-server><server name=\"" + name_ + "\" ip=\"127.0.0.1\" port=\"" + std::to_string(port_) +
+           "\" description=\"\">";
+    for (const auto& user : users_)
+        xml += user;
+    xml += "</server></msg>\n";
+    fs::create_directories(folder_ / "config");
+    TempFolder::Write(folder_ / "config/server.xml", xml);
+}
+
+ServerUnderTest::~ServerUnderTest()
+{
+    StopReading();
+}
+
+bool ServerUnderTest::Start()
+{
+    if (process_)
+        return false;
+    if (!fs::exists(folder_ / "config/server.xml"))
+        WriteDirectoryFile();
+    process_.emplace(folder_.Path());
+    if (!process_->Start())
+        return false;
+    StartReading();
+    return WaitForOutput(kStarted) && Command("start", Listening(port_)) && WaitForOutput(kServiceOn);
+}
+
+void ServerUnderTest::StartReading()
+{
+    reading_ = true;
+    reader_ = std::thread([this] {
+        while (reading_) {
+            {
+                std::lock_guard lock(mutex_);
+                // No NUL is ever printed: this reads whatever came, up to 10 ms.
+                process_->WaitForOutput(std::string(1, '\0'), 10ms);
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+}
+
+void ServerUnderTest::StopReading()
+{
+    reading_ = false;
+    if (reader_.joinable())
+        reader_.join();
+}
+
+bool ServerUnderTest::End(Ending how)
+{
+    if (!process_)
+        return false;
+    if (how == Ending::kExitCommand) {
+        std::lock_guard lock(mutex_);
+        process_->SendLine("exit");
+    } else {
+        process_->Signal(how == Ending::kSigterm ? SIGTERM : SIGKILL);
+    }
+    // Waiting touches only the process id; the reader keeps emptying the pipe.
+    const int status = process_->WaitForExit(60s);
+    StopReading();
+    process_->WaitForOutput(std::string(1, '\0'), 5s);
+    pastOutput_ += process_->Output();
+    process_.reset();
+    if (status == -1)
+        return false;
+    if (how == Ending::kSigkill)
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool ServerUnderTest::Command(const std::string& line, const std::string& text, int times)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!process_ || !process_->SendLine(line))
+            return false;
+    }
+    return WaitForOutput(text, times);
+}
+
+bool ServerUnderTest::WaitForOutput(const std::string& text, int times)
+{
+    const auto until = std::chrono::steady_clock::now() + kStepLimit;
+    while (std::chrono::steady_clock::now() < until) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!process_)
+                return false;
+            if (process_->Occurrences(text) >= times)
+                return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+std::string ServerUnderTest::Output() const
+{
+    std::lock_guard lock(mutex_);
+    return pastOutput_ + (process_ ? process_->Output() : std::string());
+}
