@@ -16,7 +16,8 @@ bool CCacheFile::Open(const std::string& filePath)
 {
     Close();
     path = filePath;
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // The files hold every stored message in clear text: owner only.
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return Fail("open");
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

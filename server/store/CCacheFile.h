@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// One cache file opened for reading and writing, created when missing, never
-// truncated on opening, and locked against every other opener (another
+// One cache file opened for reading and writing, created when missing (with
+// mode 0600: it holds messages in clear text), never truncated on opening, and locked against every other opener (another
 // process or another CCacheFile) for as long as it stays open. Reads and
 // writes name their position; nothing depends on a shared file position.
 // Not thread-safe: the owner serialises every call.

@@ -58,6 +58,11 @@ TEST_F(MsgCacheTest, NewCacheGetsZeroHeadAndEmptyDataFile)
     EXPECT_TRUE(std::filesystem::exists(folder.File("msg_data.dat")));
     EXPECT_EQ(std::filesystem::file_size(folder.File("msg_data.dat")), 0u);
     EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 正在准备打开消息索引文件!").size(), 1u);
+    // The files hold messages in clear text: only their owner may read them.
+    for (const char* name : {"msg_index.dat", "msg_data.dat"}) {
+        const auto perms = std::filesystem::status(folder.File(name)).permissions();
+        EXPECT_EQ(perms, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << name;
+    }
 
     // A second opening only logs.
     EXPECT_EQ(cache.OpenCache(folder.Path()), 1);
