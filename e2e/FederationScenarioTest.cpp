@@ -45,6 +45,14 @@ TEST(FederationScenario, UsersOfTwoServersBefriendAndChatThroughOutagesOfEither)
     ASSERT_TRUE(carol.LogIn());
     ASSERT_TRUE(dave.LogIn());
 
+    // Each finds the other's users as it finds its own.
+    ASSERT_TRUE(carol.Send(carol.Client().Builder().Infor("dave")));
+    auto found = carol.Next<CMessageUserInfor>();
+    ASSERT_TRUE(found) << alpha.Output();
+    EXPECT_EQ(found->user, "dave");
+    EXPECT_EQ(found->name, "dave");
+    EXPECT_EQ(found->password, "");
+
     // A friendship across the two servers.
     ASSERT_TRUE(carol.Send(carol.Client().Builder().FriendRequest("dave@beta", "carol from alpha")));
     auto request = dave.Next<CMessageUserFriend>();

@@ -74,7 +74,7 @@ public:
             pollfd fd{out_, POLLIN, 0};
             if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0)
                 continue;
-            char buffer[4096];
+            char buffer[65536];
             ssize_t n = ::read(out_, buffer, sizeof buffer);
             if (n <= 0)
                 return false;
