@@ -55,6 +55,10 @@ bool CMsgServiceHost::StopMsgService()
     // loop give up when it is told to stop) and the worker has let go of the
     // service, which may then be destroyed.
     worker_.StopService();
+    if (saves_) {
+        saves_->Flush();
+        saves_.reset();
+    }
     if (!service_)
         return false;
     service_.reset();
@@ -117,7 +121,10 @@ void CMsgServiceHost::RegisterAndListen()
 {
     service_->SetLogEvent(&CMsgServiceHost::ServiceLogEvent);
     service_->RegCallBackOnSckString(&CChatServer::OnSckString);
-    service_->SetConfigHook([this] { SaveConfig(); });
+    // Saves run at most once a second, so a flood of registrations or
+    // announcements cannot hold the loop in file writes.
+    saves_ = std::make_unique<CCoalescedSave>([this] { SaveConfig(); }, kSaveInterval);
+    service_->SetConfigHook([this] { saves_->Request(); });
     // The result is not checked: a refused port leaves the service running
     // without a listening socket.
     service_->BeginListen(LeadingPort(service_->localServer.port));

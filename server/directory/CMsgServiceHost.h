@@ -1,5 +1,8 @@
 #pragma once
 
+#include "CCoalescedSave.h"
+
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +36,10 @@ public:
         std::string dataDir;     // the delivery worker's cache folder
         std::function<bool()> sendAllFriend;
     };
+
+    // Directory saves asked for by the service run at most this often; a
+    // stop writes one still pending.
+    static constexpr std::chrono::milliseconds kSaveInterval{1000};
 
     CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings);
     // Stops a service still running.
@@ -75,4 +82,5 @@ private:
     CMsgSendThread& worker_;
     Settings settings_;
     std::unique_ptr<CChatServer> service_;
+    std::unique_ptr<CCoalescedSave> saves_;   // the service's directory saves
 };
