@@ -1,0 +1,109 @@
+#include "CRawConnection.h"
+
+#include "corvane/CFrame.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+} // namespace
+
+int FreeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+CRawConnection::~CRawConnection()
+{
+    Close();
+}
+
+bool CRawConnection::Connect(int port, int receiveBuffer)
+{
+    Close();
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        return false;
+    timeval second{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    const sockaddr_in address = Loopback(port);
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CRawConnection::Send(std::string_view bytes)
+{
+    while (fd_ >= 0 && !bytes.empty()) {
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return fd_ >= 0;
+}
+
+bool CRawConnection::SendFrame(std::string_view payload)
+{
+    return Send(Header(static_cast<std::uint32_t>(payload.size())) + std::string(payload));
+}
+
+bool CRawConnection::Drain()
+{
+    char buffer[65536];
+    while (fd_ >= 0) {
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+    }
+    return false;
+}
+
+void CRawConnection::Close(bool reset)
+{
+    if (fd_ < 0)
+        return;
+    if (reset) {
+        linger abort{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    ::close(fd_);
+    fd_ = -1;
+}
+
+std::string CRawConnection::Header(std::uint32_t length)
+{
+    std::string header(CFrame::kHeaderSize, '\0');
+    CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(header.data()), length);
+    return header;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A free TCP port on 127.0.0.1 (bound to port 0 and released), 0 when none.
+int FreeLoopbackPort();
+
+// One plain TCP connection to 127.0.0.1 for hostile clients: blocking
+// connect with a time limit, sends that give up after a second instead of
+// blocking, reads that never wait.
+//
+// Thread: one owner thread.
+class CRawConnection {
+public:
+    CRawConnection() = default;
+    ~CRawConnection();
+    CRawConnection(const CRawConnection&) = delete;
+    CRawConnection& operator=(const CRawConnection&) = delete;
+
+    // Connects to 127.0.0.1:port; `receiveBuffer` > 0 shrinks the socket's
+    // receive buffer first (a slow reader).
+    bool Connect(int port, int receiveBuffer = 0);
+    bool Open() const { return fd_ >= 0; }
+    // Sends all of bytes; false when the peer closed or a send stalled.
+    bool Send(std::string_view bytes);
+    // Sends payload in one frame.
+    bool SendFrame(std::string_view payload);
+    // Reads and throws away what has arrived; false once the peer closed.
+    bool Drain();
+    // Closes; with `reset` the close is abortive (no TIME_WAIT left here).
+    void Close(bool reset = false);
+
+    // The 24-byte frame header for a payload of `length` bytes.
+    static std::string Header(std::uint32_t length);
+
+private:
+    int fd_ = -1;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A copy of quorveld in a temporary folder of its own, with a directory file
+// for server "hub" on a free 127.0.0.1 port and the given users (password
+// "pw-<id>"), its message service started by the "start" command. Its
+// standard output is read all the time (so the program never blocks on it)
+// and its lines counted. The destructor ends a program still running and
+// removes the folder.
+//
+// Thread: the owner calls everything; the reader thread only counts.
+class CSoakServer {
+public:
+    explicit CSoakServer(std::string program);
+    ~CSoakServer();
+    CSoakServer(const CSoakServer&) = delete;
+    CSoakServer& operator=(const CSoakServer&) = delete;
+
+    // Starts the program and its service; true once the port accepts.
+    bool Start(const std::vector<std::string>& users, std::chrono::seconds limit);
+    // Types "exit" and waits for the program to end; true when it ended by
+    // itself with status 0 within `limit` (otherwise it is killed).
+    bool Exit(std::chrono::seconds limit);
+
+    int Port() const { return port_; }
+    bool Running() const;
+    // Resident memory of the program in KiB (/proc), 0 when unknown.
+    long RssKiB() const;
+    std::uint64_t OutputLines() const { return lines_.load(); }
+    std::uint64_t ErrorLines() const { return errors_.load(); }
+
+private:
+    void WriteDirectory(const std::vector<std::string>& users) const;
+    void ReadOutput(int fd);
+
+    std::string program_;
+    std::string folder_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+    int in_ = -1;
+    std::thread reader_;
+    std::atomic<std::uint64_t> lines_{0};
+    std::atomic<std::uint64_t> errors_{0};
+};

@@ -1,0 +1,139 @@
+// quorvel-soak: starts a copy of quorveld, lets well-behaved users chat in a
+// ring while hostile clients attack the same server for a bounded time, and
+// reports what was handled. Exits 0 when no chat message was lost or
+// duplicated, every well-behaved user stayed connected, the server still
+// answered a login at the end and ended cleanly on its exit command.
+//
+//   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N]
+
+#include "CChatters.h"
+#include "CHostileClients.h"
+#include "CSoakServer.h"
+
+#include "quorvel_client/CSyncClient.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Options {
+    std::string quorveld;
+    int seconds = 60;
+    int chatters = 8;
+    int roundsPerSecond = 20;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const char* value = argv[i + 1];
+        if (name == "--quorveld")
+            options.quorveld = value;
+        else if (name == "--seconds")
+            options.seconds = std::atoi(value);
+        else if (name == "--chatters")
+            options.chatters = std::atoi(value);
+        else if (name == "--rounds-per-second")
+            options.roundsPerSecond = std::atoi(value);
+        else
+            return false;
+    }
+    return argc % 2 == 1 && !options.quorveld.empty() && options.seconds > 0 && options.chatters >= 2 &&
+           options.roundsPerSecond > 0;
+}
+
+std::vector<std::string> Names(const std::string& prefix, int count)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i)
+        names.push_back(prefix + std::to_string(i));
+    return names;
+}
+
+unsigned long long Value(const std::atomic<std::uint64_t>& counter)
+{
+    return static_cast<unsigned long long>(counter.load());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: %s --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N]\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::vector<std::string> chatterNames = Names("chat", options.chatters);
+    const std::vector<std::string> slowNames = Names("slow", 4);
+    std::vector<std::string> users = chatterNames;
+    users.insert(users.end(), slowNames.begin(), slowNames.end());
+    users.push_back("hostile");
+    users.push_back("probe");
+
+    CSoakServer server(options.quorveld);
+    if (!server.Start(users, 60s)) {
+        std::fprintf(stderr, "soak: quorveld did not start\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(1s);
+    const long rssBefore = server.RssKiB();
+
+    CChatters chatters(server.Port(), chatterNames);
+    if (!chatters.LogIn()) {
+        std::fprintf(stderr, "soak: the well-behaved users could not log in\n");
+        return 1;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::seconds(options.seconds);
+    CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile");
+    hostile.Start(deadline);
+    const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
+    while (std::chrono::steady_clock::now() < deadline && server.Running()) {
+        chatters.Round();
+        std::this_thread::sleep_for(pause);
+    }
+    hostile.Join();
+    chatters.Settle(30s);
+
+    CSyncClient probe;
+    const bool answers = server.Running() && probe.Connect("127.0.0.1", server.Port()) && probe.Login("probe", "pw-probe");
+    probe.Close();
+    const long rssAfter = server.RssKiB();
+    const bool running = server.Running();
+    const std::uint64_t disconnected = chatters.Disconnected();
+    const auto& counts = hostile.Counts();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    std::printf("soak: %.0f s against quorveld on 127.0.0.1:%d\n", elapsed, server.Port());
+    std::printf("hostile connections opened: %llu (failed connects %llu, ended by the server %llu)\n",
+                Value(counts.connections), Value(counts.failedConnects), Value(counts.closedByServer));
+    std::printf("hostile frames sent: %llu, bytes sent: %llu\n", Value(counts.frames), Value(counts.bytes));
+    std::printf("chat messages: sent %llu, received %llu, lost %llu, duplicated %llu, send failures %llu\n",
+                static_cast<unsigned long long>(chatters.Sent()), static_cast<unsigned long long>(chatters.Received()),
+                static_cast<unsigned long long>(chatters.Lost()),
+                static_cast<unsigned long long>(chatters.Duplicates()),
+                static_cast<unsigned long long>(chatters.SendFailures()));
+    std::printf("well-behaved users disconnected: %llu of %d\n",
+                static_cast<unsigned long long>(disconnected), options.chatters);
+    std::printf("server RSS: %ld KiB before, %ld KiB after\n", rssBefore, rssAfter);
+    std::printf("server log lines: %llu (ERROR %llu)\n", static_cast<unsigned long long>(server.OutputLines()),
+                static_cast<unsigned long long>(server.ErrorLines()));
+    std::printf("server running at the end: %s, answers a login: %s\n", running ? "yes" : "no", answers ? "yes" : "no");
+    const bool exited = server.Exit(60s);
+    std::printf("server exit on command: %s\n", exited ? "clean" : "FAILED");
+
+    const bool ok = running && answers && exited && chatters.Lost() == 0 && chatters.Duplicates() == 0 &&
+                    chatters.SendFailures() == 0 && disconnected == 0 && chatters.Sent() > 0;
+    std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
+    return ok ? 0 : 1;
+}
