@@ -1,8 +1,7 @@
 // Two people on one server, from registration to messages that wait for a
 // user who left, and a server restarted while messages wait.
 
-#include "ScenarioUser.h"
-#include "ServerUnderTest.h"
+#include "TwoUserHub.h"
 
 #include <marlune/Marlune.h>
 
@@ -94,14 +93,9 @@ TEST(ChatScenario, TwoUsersRegisterBefriendChatAndReceiveWhatWasSentWhileAway)
 // next run delivers each of them once, and none delivered before.
 void RestartWithMessagesPending(ServerUnderTest::Ending how)
 {
-    ServerUnderTest hub("hub");
-    hub.AddUser("alice", "alice-pw");
-    hub.AddUser("bob", "bob-pw");
-    ASSERT_TRUE(hub.Start()) << hub.Output();
-    ScenarioUser alice(hub, "alice", "alice-pw");
-    ScenarioUser bob(hub, "bob", "bob-pw");
-    ASSERT_TRUE(alice.LogIn());
-    ASSERT_TRUE(bob.LogIn());
+    TwoUserHub cast;
+    auto& [hub, alice, bob] = cast;
+    ASSERT_TRUE(cast.StartAndLogIn()) << hub.Output();
     ASSERT_TRUE(alice.Say("bob@hub", "delivered before the restart"));
     ASSERT_EQ(bob.Chats(1), Texts{"delivered before the restart"}) << hub.Output();
     // The worker marks a message sent right after handing it over, then logs

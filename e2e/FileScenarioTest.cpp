@@ -1,8 +1,7 @@
 // A 1 MiB file between two users: sent live by the quorvel-client program,
 // and stored for a user who is away and fetched by the program later.
 
-#include "ScenarioUser.h"
-#include "ServerUnderTest.h"
+#include "TwoUserHub.h"
 
 #include <marlune/Marlune.h>
 #include <quorvel_client/CBase64.h>
@@ -49,21 +48,20 @@ class FileScenario : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        hub_.AddUser("alice", "alice-pw");
-        hub_.AddUser("bob", "bob-pw");
         ASSERT_TRUE(hub_.Start()) << hub_.Output();
         TempFolder::Write(work_ / "big.bin", bytes_);
     }
     void TearDown() override { EXPECT_TRUE(hub_.Exit()) << hub_.Output(); }
 
-    ServerUnderTest hub_{"hub"};
+    TwoUserHub cast_;
+    ServerUnderTest& hub_ = cast_.hub;
     TempFolder work_;
     const std::string bytes_ = RandomBytes(kFileSize);
 };
 
 TEST_F(FileScenario, AFileSentByTheClientProgramArrivesByteIdentical)
 {
-    ScenarioUser bob(hub_, "bob", "bob-pw");
+    ScenarioUser& bob = cast_.bob;
     ASSERT_TRUE(bob.LogIn());
 
     // The answer to "online" comes after the server handled every chunk.
@@ -94,7 +92,7 @@ TEST_F(FileScenario, AFileSentByTheClientProgramArrivesByteIdentical)
 
 TEST_F(FileScenario, AFileForAUserAwayIsStoredAndFetchedByTheClientProgram)
 {
-    ScenarioUser alice(hub_, "alice", "alice-pw");
+    ScenarioUser& alice = cast_.alice;
     ASSERT_TRUE(alice.LogIn());
     CFileChunker chunker;
     std::string error;

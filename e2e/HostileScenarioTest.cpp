@@ -3,8 +3,7 @@
 // and the server stays up.
 
 #include "RawConnection.h"
-#include "ScenarioUser.h"
-#include "ServerUnderTest.h"
+#include "TwoUserHub.h"
 
 #include <gtest/gtest.h>
 
@@ -64,14 +63,9 @@ private:
 
 TEST(HostileScenario, TwoUsersChatUndisturbedBesideGarbageEndlessFramesAndBadHeaders)
 {
-    ServerUnderTest hub("hub");
-    hub.AddUser("alice", "alice-pw");
-    hub.AddUser("bob", "bob-pw");
-    ASSERT_TRUE(hub.Start()) << hub.Output();
-    ScenarioUser alice(hub, "alice", "alice-pw");
-    ScenarioUser bob(hub, "bob", "bob-pw");
-    ASSERT_TRUE(alice.LogIn());
-    ASSERT_TRUE(bob.LogIn());
+    TwoUserHub cast;
+    auto& [hub, alice, bob] = cast;
+    ASSERT_TRUE(cast.StartAndLogIn()) << hub.Output();
 
     std::atomic<int> garbageFrames{0};
     Neighbour garbage([&](const std::atomic<bool>& stop) {
