@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <set>
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -13,6 +15,17 @@ namespace {
 // Long enough for a loaded machine under the sanitizers; a healthy run
 // takes a fraction of it.
 constexpr std::chrono::milliseconds kStepLimit = 30s;
+
+// A free port that no other server of this test program was given: two
+// servers made one after the other must not share one before either listens.
+unsigned UnusedFreePort()
+{
+    static std::set<unsigned> given;
+    unsigned port = FreePort();
+    while (!given.insert(port).second)
+        port = FreePort();
+    return port;
+}
 
 } // namespace
 
@@ -24,7 +37,7 @@ std::string ServerUnderTest::Listening(unsigned port)
     return Utf8(u8"成功开始监听(端口号:") + std::to_string(port) + Utf8(u8")!\n");
 }
 
-ServerUnderTest::ServerUnderTest(std::string name) : name_(std::move(name)), port_(FreePort()) {}
+ServerUnderTest::ServerUnderTest(std::string name) : name_(std::move(name)), port_(UnusedFreePort()) {}
 
 void ServerUnderTest::AddUser(const std::string& id, const std::string& password, const std::string& friends)
 {
