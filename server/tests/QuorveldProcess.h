@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,8 @@ public:
         }
         pid_ = ::fork();
         if (pid_ == 0) {
+            // A test program that dies (a crash, a time limit) takes its copy along.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::dup2(fds[1], STDOUT_FILENO);
             ::dup2(input[0], STDIN_FILENO);
             ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
