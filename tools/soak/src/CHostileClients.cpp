@@ -41,9 +41,15 @@ std::string HeartXml()
 } // namespace
 
 CHostileClients::CHostileClients(int port, std::vector<std::string> victims, std::vector<std::string> slowUsers,
-                                 std::string xmlUser)
-    : port_(port), victims_(std::move(victims)), slowUsers_(std::move(slowUsers)), xmlUser_(std::move(xmlUser))
+                                 std::string xmlUser, int pace)
+    : port_(port), victims_(std::move(victims)), slowUsers_(std::move(slowUsers)), xmlUser_(std::move(xmlUser)),
+      pace_(pace)
 {
+}
+
+void CHostileClients::Pause(std::chrono::milliseconds length) const
+{
+    std::this_thread::sleep_for(length * pace_);
 }
 
 CHostileClients::~CHostileClients()
@@ -77,7 +83,7 @@ bool CHostileClients::Connect(CRawConnection& connection, int receiveBuffer)
 {
     if (!connection.Connect(port_, receiveBuffer)) {
         figures_.failedConnects.fetch_add(1);
-        std::this_thread::sleep_for(10ms);
+        Pause(10ms);
         return false;
     }
     figures_.connections.fetch_add(1);
@@ -112,7 +118,7 @@ void CHostileClients::Churn()
         if (Connect(connection))
             connection.Close(i % 8 != 0);
         if (i % 20 == 19)
-            std::this_thread::sleep_for(50ms);
+            Pause(50ms);
     }
 }
 
@@ -130,7 +136,7 @@ void CHostileClients::RandomBytes()
             bytes.replace(0, std::min<std::size_t>(8, bytes.size()), "RAS_DATA");
         if (connection.Send(bytes))
             figures_.bytes.fetch_add(bytes.size());
-        std::this_thread::sleep_for(5ms);
+        Pause(5ms);
         connection.Close(engine() % 2 == 0);
     }
 }
@@ -157,7 +163,7 @@ void CHostileClients::BadHeaders()
         Frame(connection, heart);
         if (connection.Send(heads[i % heads.size()]))
             figures_.bytes.fetch_add(heads[i % heads.size()].size());
-        std::this_thread::sleep_for(20ms);
+        Pause(20ms);
         if (!connection.Drain())
             Closed(connection);
     }
@@ -180,7 +186,7 @@ void CHostileClients::UnfinishedFrame()
             left -= static_cast<std::uint32_t>(n);
         }
         for (int i = 0; i < 30 && Running(); ++i)
-            std::this_thread::sleep_for(100ms);
+            Pause(100ms);
         if (!connection.Drain())
             Closed(connection);
     }
@@ -207,7 +213,7 @@ void CHostileClients::RandomXml()
                 Closed(connection);
                 break;
             }
-            std::this_thread::sleep_for(5ms);
+            Pause(5ms);
         }
     }
 }
@@ -228,7 +234,7 @@ void CHostileClients::HeartbeatFlood()
                 Closed(connection);
                 break;
             }
-            std::this_thread::sleep_for(50ms);
+            Pause(50ms);
         }
     }
 }
@@ -244,7 +250,7 @@ void CHostileClients::WrongPasswords()
         const std::string& victim = victims_[i % victims_.size()];
         for (int k = 0; k < 10; ++k)
             Frame(connection, LoginXml(victim, "wrong" + std::to_string(k), k % 2 == 0));
-        std::this_thread::sleep_for(20ms);
+        Pause(20ms);
         connection.Drain();
     }
 }
@@ -280,7 +286,7 @@ void CHostileClients::LongIds()
             continue;
         for (const auto& payload : payloads)
             Frame(connection, payload);
-        std::this_thread::sleep_for(50ms);
+        Pause(50ms);
         if (!connection.Drain())
             Closed(connection);
     }
@@ -312,7 +318,7 @@ void CHostileClients::SlowReader(const std::string& user)
                 break;
             }
             if (i % 100 == 99)
-                std::this_thread::sleep_for(5ms);
+                Pause(5ms);
         }
     }
 }

@@ -29,9 +29,11 @@ public:
 
     // `victims` are real users whose passwords the hostile logins get wrong;
     // `slowUsers` log in and never read; `xmlUser` sends the random XML
-    // logged in half of the time.
+    // logged in half of the time. Every pause between attacks is `pace`
+    // times as long as normal (a slower server under test needs a slower
+    // attack to keep its backlog bounded).
     CHostileClients(int port, std::vector<std::string> victims, std::vector<std::string> slowUsers,
-                    std::string xmlUser);
+                    std::string xmlUser, int pace = 1);
     ~CHostileClients();
     CHostileClients(const CHostileClients&) = delete;
     CHostileClients& operator=(const CHostileClients&) = delete;
@@ -41,6 +43,7 @@ public:
     const Figures& Counts() const { return figures_; }
 
 private:
+    void Pause(std::chrono::milliseconds length) const;
     bool Running() const { return std::chrono::steady_clock::now() < deadline_; }
     bool Connect(CRawConnection& connection, int receiveBuffer = 0);
     bool Frame(CRawConnection& connection, const std::string& payload);
@@ -58,6 +61,7 @@ private:
     void SlowReader(const std::string& user);
 
     int port_;
+    int pace_;
     std::vector<std::string> victims_;
     std::vector<std::string> slowUsers_;
     std::string xmlUser_;

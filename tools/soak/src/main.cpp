@@ -4,7 +4,9 @@
 // duplicated, every well-behaved user stayed connected, the server still
 // answered a login at the end and ended cleanly on its exit command.
 //
-//   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N]
+//   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]
+//
+// --pace N makes every pause of the hostile clients N times longer.
 
 #include "CChatters.h"
 #include "CHostileClients.h"
@@ -28,6 +30,7 @@ struct Options {
     int seconds = 60;
     int chatters = 8;
     int roundsPerSecond = 20;
+    int pace = 1;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options)
@@ -43,11 +46,13 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.chatters = std::atoi(value);
         else if (name == "--rounds-per-second")
             options.roundsPerSecond = std::atoi(value);
+        else if (name == "--pace")
+            options.pace = std::atoi(value);
         else
             return false;
     }
     return argc % 2 == 1 && !options.quorveld.empty() && options.seconds > 0 && options.chatters >= 2 &&
-           options.roundsPerSecond > 0;
+           options.roundsPerSecond > 0 && options.pace > 0;
 }
 
 std::vector<std::string> Names(const std::string& prefix, int count)
@@ -69,7 +74,7 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: %s --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N]\n",
+        std::fprintf(stderr, "usage: %s --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]\n",
                      argv[0]);
         return 2;
     }
@@ -95,7 +100,7 @@ int main(int argc, char** argv)
     }
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = started + std::chrono::seconds(options.seconds);
-    CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile");
+    CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile", options.pace);
     hostile.Start(deadline);
     const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
     while (std::chrono::steady_clock::now() < deadline && server.Running()) {
