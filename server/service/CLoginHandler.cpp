@@ -14,7 +14,6 @@ namespace {
 
 // Characters a login refuses in a user id; "$" is allowed here.
 constexpr const char* kLoginRefusedChars = "~!@#%^&*";
-constexpr const char* kTooLongError = "用户账号或姓名太长!";
 constexpr const char* kOffline = "false";
 
 } // namespace
@@ -74,7 +73,7 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
     }
     if (found != nullptr && !FitsConnection(found->userId, found->name)) {
         log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
-        Refuse(*message, socket, kTooLongError);
+        Refuse(*message, socket, service_text::kTooLongError);
         return;
     }
     message->result = service_text::kFailed;
@@ -101,7 +100,7 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
     CLog4c& log = service_.Log();
     if (!FitsConnection(message->userId, {})) {
         log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
-        Refuse(*message, socket, kTooLongError);
+        Refuse(*message, socket, service_text::kTooLongError);
         return;
     }
     log.LogEvent(0, "用户 %s[%s] 强制登录成功!", message->userId.c_str(), message->name.c_str());

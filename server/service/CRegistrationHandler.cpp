@@ -1,6 +1,7 @@
 #include "CRegistrationHandler.h"
 
 #include "CChatServer.h"
+#include "CLoginHandler.h"
 #include "ServiceTexts.h"
 
 #include "marlune/CMessageUserReg.h"
@@ -60,6 +61,10 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
     }
     if (IsReserved(message->userId)) {
         message->error = kReservedError;
+        ok = false;
+    }
+    if (!CLoginHandler::FitsConnection(message->userId, message->name)) {
+        message->error = service_text::kTooLongError;
         ok = false;
     }
 

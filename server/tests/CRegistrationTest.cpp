@@ -74,6 +74,15 @@ TEST_F(Registration, SpecialCharactersAreRefusedDollarIncluded)
         EXPECT_EQ(Register(id), std::make_pair(std::string("failed"), kBadChars)) << id;
 }
 
+TEST_F(Registration, IdsAndNamesTooLongForAConnectionAreRefused)
+{
+    const std::string kTooLong = "用户账号或姓名太长!";
+    EXPECT_EQ(Register(std::string(50, 'x')), std::make_pair(std::string("failed"), kTooLong));
+    EXPECT_FALSE(fixture.Find(std::string(50, 'x')));
+    EXPECT_EQ(Register("carol", std::string(100, 'n')), std::make_pair(std::string("failed"), kTooLong));
+    EXPECT_EQ(Register(std::string(49, 'x'), std::string(99, 'n')).first, "success");
+}
+
 TEST_F(Registration, ExistingIdIsRefusedAndLeftUntouched)
 {
     EXPECT_EQ(Register("alice", "Other"), std::make_pair(std::string("failed"), kExists));

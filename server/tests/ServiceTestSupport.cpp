@@ -198,20 +198,20 @@ bool TestClient::Send(CMessageBase& message)
     return SendRaw(bx.buff);
 }
 
-bool TestClient::ReadExactly(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline)
+bool TestClient::Buffer(std::size_t size, std::chrono::steady_clock::time_point deadline)
 {
-    std::size_t got = 0;
-    while (got < size) {
+    char chunk[65536];
+    while (received_.size() < size) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd ready{fd_, POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
             return false;
-        const ssize_t n = ::recv(fd_, out + got, size - got, 0);
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
         if (n <= 0)
             return false;
-        got += static_cast<std::size_t>(n);
+        received_.append(chunk, static_cast<std::size_t>(n));
     }
     return true;
 }
@@ -221,14 +221,15 @@ std::optional<std::string> TestClient::Receive(std::chrono::milliseconds limit)
     if (fd_ < 0)
         return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::uint8_t header[CFrame::kHeaderSize];
-    if (!ReadExactly(reinterpret_cast<char*>(header), sizeof header, deadline))
+    if (!Buffer(CFrame::kHeaderSize, deadline))
         return std::nullopt;
     std::uint32_t length = 0;
-    std::memcpy(&length, header + 12, sizeof length);
-    std::string payload(length, '\0');
-    if (!ReadExactly(payload.data(), length, deadline))
+    std::memcpy(&length, received_.data() + 12, sizeof length);
+    const std::size_t total = CFrame::kHeaderSize + static_cast<std::size_t>(length);
+    if (!Buffer(total, deadline))
         return std::nullopt;
+    std::string payload = received_.substr(CFrame::kHeaderSize, length);
+    received_.erase(0, total);
     return payload;
 }
 

@@ -139,8 +139,12 @@ public:
     void Close();
 
 private:
-    bool ReadExactly(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline);
+    // Reads until `size` bytes are buffered or the deadline passes. Bytes
+    // that arrive stay buffered across calls, so a frame cut by a time limit
+    // is completed by the next call instead of corrupting the stream.
+    bool Buffer(std::size_t size, std::chrono::steady_clock::time_point deadline);
     int fd_ = -1;
+    std::string received_;
 };
 
 // Type name of a payload ("" when it does not parse).
