@@ -42,8 +42,8 @@ std::string HeartXml()
 
 CHostileClients::CHostileClients(int port, std::vector<std::string> victims, std::vector<std::string> slowUsers,
                                  std::string xmlUser, int pace)
-    : port_(port), victims_(std::move(victims)), slowUsers_(std::move(slowUsers)), xmlUser_(std::move(xmlUser)),
-      pace_(pace)
+    : port_(port), pace_(pace), victims_(std::move(victims)), slowUsers_(std::move(slowUsers)),
+      xmlUser_(std::move(xmlUser))
 {
 }
 
