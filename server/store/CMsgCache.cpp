@@ -264,15 +264,6 @@ int CMsgCache::GetUserMsg(std::string& bytes, std::uint32_t& record, const std::
     });
 }
 
-int CMsgCache::GetNextUserMsg(std::string& bytes, std::uint32_t& record, const std::string& userId,
-                              const std::string& serverName, std::uint32_t after)
-{
-    return Guarded([&] {
-        const auto n = opened ? pending.NextForUser(userId, serverName, after) : std::nullopt;
-        return n ? ReadMessage(*n, bytes, record) : 0;
-    });
-}
-
 int CMsgCache::GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer)
 {
     return Guarded([&] {

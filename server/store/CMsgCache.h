@@ -62,11 +62,6 @@ public:
     // 0 when there is none. Delivery worker thread.
     int GetUserMsg(std::string& bytes, std::uint32_t& record,
                    const std::string& userId, const std::string& serverName);
-    // The pending message for the same user after record `after` (in record
-    // order), without marking anything: lets the worker read ahead. Same
-    // results as GetUserMsg. Delivery worker thread.
-    int GetNextUserMsg(std::string& bytes, std::uint32_t& record, const std::string& userId,
-                       const std::string& serverName, std::uint32_t after);
 
     // The oldest pending message whose target server is not localServer
     // (an empty target server counts as another server). Delivery worker.

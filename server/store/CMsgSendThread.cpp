@@ -8,16 +8,11 @@
 
 #include <chrono>
 #include <exception>
-#include <mutex>
 #include <optional>
-#include <vector>
 
 namespace {
 
 constexpr std::chrono::milliseconds kCyclePause{1000};
-// Messages handed to the loop at once: enough to make the hand-over cheap,
-// few enough that the loop's other work waits only briefly.
-constexpr std::size_t kDeliveryBatch = 64;
 
 } // namespace
 
@@ -96,36 +91,19 @@ void CMsgSendThread::RunCycle()
 
 void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
 {
-    // The user's messages go to the loop a batch at a time: one hand-over
-    // (and one wait) per batch rather than per message. On the loop each is
-    // delivered and, when delivered, marked sent and logged at once, in
-    // order, up to the first that is not delivered: what one message at a
-    // time would do, with the same single message between a delivery and its
-    // mark should the process die.
-    for (;;) {
-        std::vector<Pending> batch = ReadBatch(user);
-        if (batch.empty())
-            return;
-        const std::size_t size = batch.size();
-        if (DeliverOnLoop(std::move(batch), user) < size)
-            return;
-    }
-}
-
-std::vector<CMsgSendThread::Pending> CMsgSendThread::ReadBatch(const CServiceSnapshot::LoggedInUser& user)
-{
-    std::vector<Pending> batch;
     std::string bytes;
     std::uint32_t record = 0;
-    bool found = !StopRequested() && cache_.GetUserMsg(bytes, record, user.userId, user.serverName);
-    while (found && batch.size() < kDeliveryBatch) {
-        if (auto message = ParseStored(bytes, record)) {
-            const std::string time = message->time;
-            batch.push_back({record, bytes.size(), time, std::move(message)});
-        }
-        found = cache_.GetNextUserMsg(bytes, record, user.userId, user.serverName, record);
+    while (!StopRequested() && cache_.GetUserMsg(bytes, record, user.userId, user.serverName)) {
+        auto message = ParseStored(bytes, record);
+        if (!message)
+            continue;
+        const std::string time = message->time;
+        if (!DeliverOnLoop(std::move(message)))
+            return;
+        cache_.SetMsgSent(record);
+        log_.LogEvent(0, "已发送缓存消息,时间:%s 长度:%d 用户: %s@%s", time.c_str(), static_cast<int>(bytes.size()),
+                      user.userId.c_str(), user.serverName.c_str());
     }
-    return batch;
 }
 
 void CMsgSendThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
@@ -158,36 +136,15 @@ std::unique_ptr<CMessageBase> CMsgSendThread::ParseStored(const std::string& byt
     return message;
 }
 
-std::size_t CMsgSendThread::DeliverOnLoop(std::vector<Pending> batch, const CServiceSnapshot::LoggedInUser& user)
+bool CMsgSendThread::DeliverOnLoop(std::unique_ptr<CMessageBase> message)
 {
-    // The job owns the messages: it may still run after the wait gave up,
-    // and then does nothing, since this worker may be gone by then.
-    struct Job {
-        std::mutex mutex;
-        bool abandoned = false;
-        std::vector<Pending> batch;
-    };
-    auto job = std::make_shared<Job>();
-    job->batch = std::move(batch);
+    // The job owns the message: it may still run after the wait gave up.
+    std::shared_ptr<CMessageBase> shared = std::move(message);
     const auto delivered = loop_->Call(
-        [this, link = link_, job, user]() -> std::size_t {
-            std::lock_guard lock(job->mutex);
+        [link = link_, shared] {
             CChatServer* service = link->service.load();
-            std::size_t count = 0;
-            for (auto& pending : job->batch) {
-                if (job->abandoned || service == nullptr || !service->HandleMsgCache(pending.message.get()))
-                    break;
-                cache_.SetMsgSent(pending.record);
-                log_.LogEvent(0, "已发送缓存消息,时间:%s 长度:%d 用户: %s@%s", pending.time.c_str(),
-                              static_cast<int>(pending.length), user.userId.c_str(), user.serverName.c_str());
-                ++count;
-            }
-            return count;
+            return service != nullptr && service->HandleMsgCache(shared.get());
         },
         StopToken());
-    // A job still queued finds this and leaves; one running is waited for
-    // (the loop is not waiting for this thread while it runs a job).
-    std::lock_guard lock(job->mutex);
-    job->abandoned = true;
-    return delivered.value_or(0);
+    return delivered.value_or(false);
 }

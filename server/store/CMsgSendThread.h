@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <vector>
 
 class CEventLoop;
 class CLog4c;
@@ -76,26 +75,14 @@ private:
         std::atomic<CChatServer*> service{nullptr};
     };
 
-    // A stored message read for delivery.
-    struct Pending {
-        std::uint32_t record;
-        std::size_t length;
-        std::string time;
-        std::unique_ptr<CMessageBase> message;
-    };
-
     void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
-    // The user's next pending messages in order, parsed (records that no
-    // longer parse are retired on the way), at most a batch.
-    std::vector<Pending> ReadBatch(const CServiceSnapshot::LoggedInUser& user);
     void SendRouteMsgs(const CServiceSnapshot& snapshot);
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
     std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
-    // Runs HandleMsgCache on the loop for the batch's messages in order, up
-    // to the first not delivered, marking each delivered one sent; waits and
-    // returns the number delivered (0 when the wait gave up).
-    std::size_t DeliverOnLoop(std::vector<Pending> batch, const CServiceSnapshot::LoggedInUser& user);
+    // Runs HandleMsgCache on the loop and waits; false when not delivered or
+    // the wait gave up.
+    bool DeliverOnLoop(std::unique_ptr<CMessageBase> message);
     bool StopRequested() const { return StopToken().stop_requested(); }
 
     CLog4c& log_;

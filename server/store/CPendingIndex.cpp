@@ -42,21 +42,6 @@ std::optional<std::uint32_t> CPendingIndex::FirstForUser(const std::string& user
     return *user->second.begin();
 }
 
-std::optional<std::uint32_t> CPendingIndex::NextForUser(const std::string& userId, const std::string& serverName,
-                                                        std::uint32_t after) const
-{
-    const auto server = byServer.find(serverName);
-    if (server == byServer.end())
-        return std::nullopt;
-    const auto user = server->second.byUser.find(userId);
-    if (user == server->second.byUser.end())
-        return std::nullopt;
-    const auto next = user->second.upper_bound(after);
-    if (next == user->second.end())
-        return std::nullopt;
-    return *next;
-}
-
 std::optional<std::uint32_t> CPendingIndex::FirstForRoute(const std::string& localServer) const
 {
     std::optional<std::uint32_t> first;

@@ -20,9 +20,6 @@ public:
 
     // Lowest pending record for exactly this user id on exactly this server.
     std::optional<std::uint32_t> FirstForUser(const std::string& userId, const std::string& serverName) const;
-    // Lowest pending record above `after` for this user on this server.
-    std::optional<std::uint32_t> NextForUser(const std::string& userId, const std::string& serverName,
-                                             std::uint32_t after) const;
     // Lowest pending record whose target server differs from localServer.
     std::optional<std::uint32_t> FirstForRoute(const std::string& localServer) const;
 

@@ -132,31 +132,6 @@ TEST_F(MsgCacheTest, UserMessagesLeaveInArrivalOrderOnePerSentMark)
     EXPECT_EQ(cache.SetMsgSent(99), 0) << "no such record";
 }
 
-TEST_F(MsgCacheTest, ReadingAheadFollowsOneUsersPendingRecordsWithoutMarking)
-{
-    CMsgCache cache(folder.Log());
-    cache.OpenCache(folder.Path());
-    Add(cache, "m1", "bob", "home");
-    Add(cache, "x", "carol", "home");
-    Add(cache, "m2", "bob", "home");
-    Add(cache, "m3", "bob", "home");
-    Add(cache, "y", "bob", "away");
-
-    std::string bytes;
-    std::uint32_t n = 0;
-    ASSERT_EQ(cache.GetNextUserMsg(bytes, n, "bob", "home", 0), 1);
-    EXPECT_EQ(bytes, "m2");
-    EXPECT_EQ(n, 2u);
-    ASSERT_EQ(cache.GetNextUserMsg(bytes, n, "bob", "home", n), 1);
-    EXPECT_EQ(bytes, "m3");
-    EXPECT_EQ(cache.GetNextUserMsg(bytes, n, "bob", "home", n), 0) << "the last one; other servers do not count";
-    EXPECT_EQ(NextFor(cache, "bob", "home"), "m1") << "reading ahead marks nothing";
-    cache.SetMsgSent(2);
-    ASSERT_EQ(cache.GetNextUserMsg(bytes, n, "bob", "home", 0), 1);
-    EXPECT_EQ(bytes, "m3") << "a record marked sent is skipped";
-    EXPECT_EQ(cache.GetNextUserMsg(bytes, n, "nobody", "home", 0), 0);
-}
-
 TEST_F(MsgCacheTest, MatchingIsExactAndRoutingSkipsTheLocalServer)
 {
     CMsgCache cache(folder.Log());
