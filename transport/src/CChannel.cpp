@@ -154,13 +154,16 @@ bool CChannel::Connect(const std::string& host, unsigned port, std::chrono::mill
 
 void CChannel::Close()
 {
+    Settled settled;
     {
         std::lock_guard lock(mutex_);
         open_ = false;
         fd_ = -1;
         writing_ = false;
         pending_.clear();
+        SettleLocked(settled, true);
     }
+    PostSettled(std::move(settled));
     std::error_code ec;
     acceptRetry_.cancel();
     if (acceptor)
@@ -257,16 +260,38 @@ void CChannel::RequestCloseLocked()
     loop.Post([self = shared_from_this()] { self->NotifyClosed(); });
 }
 
-CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length)
+CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
+                                        CMyRASSocket::SendDone* done)
 {
     std::lock_guard lock(mutex_);
     if (!open_ || closeRequested_ || listener_)
         return CMyRASSocket::SendResult::kClosed;
-    return blocking_ ? SendBlockingLocked(header, payload, length) : SendQueuedLocked(header, payload, length);
+    return blocking_ ? SendBlockingLocked(header, payload, length, done)
+                     : SendQueuedLocked(header, payload, length, done);
+}
+
+std::size_t CChannel::UnwrittenBytes() const
+{
+    std::lock_guard lock(mutex_);
+    return pending_.size() + inflight_.size();
+}
+
+void CChannel::PostReceipts(std::vector<CMyRASSocket::SendDone> receipts, bool written)
+{
+    Settled settled;
+    for (auto& done : receipts)
+        settled.emplace_back(std::move(done), written);
+    PostSettled(std::move(settled));
+}
+
+void CChannel::PostSettled(Settled settled)
+{
+    if (!settled.empty())
+        loop.Post([settled = std::move(settled)]() mutable { Run(settled); });
 }
 
 CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                                      std::uint32_t length)
+                                                      std::uint32_t length, CMyRASSocket::SendDone* done)
 {
     iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
     std::size_t left = 24 + static_cast<std::size_t>(length);
@@ -286,11 +311,13 @@ CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header
             return CMyRASSocket::SendResult::kFailed;
         }
     }
+    if (done != nullptr && *done)
+        PostSettled(Settled{{std::move(*done), true}});
     return CMyRASSocket::SendResult::kDone;
 }
 
 CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                                    std::uint32_t length)
+                                                    std::uint32_t length, CMyRASSocket::SendDone* done)
 {
     iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
     const std::size_t total = 24 + static_cast<std::size_t>(length);
@@ -300,8 +327,11 @@ CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, 
             RequestCloseLocked();
             return CMyRASSocket::SendResult::kFailed;
         }
-        if (n == static_cast<long>(total))
+        if (n == static_cast<long>(total)) {
+            if (done != nullptr && *done)
+                PostSettled(Settled{{std::move(*done), true}});
             return CMyRASSocket::SendResult::kDone;
+        }
         // Part of the frame is on the wire: the rest must follow whatever the
         // size, or the stream would be corrupt.
         Advance(iov, static_cast<std::size_t>(std::max(n, 0L)));
@@ -309,7 +339,11 @@ CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, 
         RequestCloseLocked();
         return CMyRASSocket::SendResult::kQueueFull;
     }
+    const std::size_t before = pending_.size();
     Append(pending_, iov);
+    queuedEnd_ += pending_.size() - before;
+    if (done != nullptr && *done)
+        receipts_.push_back({queuedEnd_, std::move(*done)});
     if (!writing_)
         StartWriteLocked();
     return CMyRASSocket::SendResult::kDone;
@@ -321,35 +355,70 @@ void CChannel::StartWriteLocked()
     // sends meanwhile on this connection joins the same write.
     writing_ = true;
     loop.Post([self = shared_from_this()] {
-        std::lock_guard lock(self->mutex_);
-        self->WriteNextLocked();
+        Settled settled;
+        {
+            std::lock_guard lock(self->mutex_);
+            self->WriteNextLocked(settled);
+        }
+        Run(settled);
     });
 }
 
-void CChannel::WriteNextLocked()
+void CChannel::WriteNextLocked(Settled& settled)
 {
     inflight_.clear();
     if (!open_ || pending_.empty()) {
         writing_ = false;
         pending_.clear();
+        SettleLocked(settled, !open_);
         return;
     }
     inflight_.swap(pending_);
     asio::async_write(stream, asio::buffer(inflight_),
-                      [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
+                      [self = shared_from_this()](const std::error_code& ec, std::size_t written) {
+                          self->OnWritten(ec, written);
+                      });
 }
 
-void CChannel::OnWritten(const std::error_code& error)
+void CChannel::OnWritten(const std::error_code& error, std::size_t written)
 {
-    std::lock_guard lock(mutex_);
-    inflight_.clear();
-    ReleaseIfLarge(inflight_);
-    if (error) {
-        writing_ = false;
-        pending_.clear();
-        if (error != asio::error::operation_aborted)
-            RequestCloseLocked();
-        return;
+    Settled settled;
+    {
+        std::lock_guard lock(mutex_);
+        writtenEnd_ += written;
+        inflight_.clear();
+        ReleaseIfLarge(inflight_);
+        if (error) {
+            writing_ = false;
+            pending_.clear();
+            SettleLocked(settled, true);
+            if (error != asio::error::operation_aborted)
+                RequestCloseLocked();
+        } else {
+            SettleLocked(settled, false);
+            WriteNextLocked(settled);
+        }
     }
-    WriteNextLocked();
+    Run(settled);
+}
+
+void CChannel::SettleLocked(Settled& settled, bool dropped)
+{
+    while (!receipts_.empty() && (dropped || receipts_.front().end <= writtenEnd_)) {
+        settled.emplace_back(std::move(receipts_.front().done), receipts_.front().end <= writtenEnd_);
+        receipts_.pop_front();
+    }
+    if (dropped)
+        queuedEnd_ = writtenEnd_ = 0;
+}
+
+void CChannel::Run(Settled& settled)
+{
+    for (auto& [done, written] : settled) {
+        try {
+            done(written);
+        } catch (const std::exception&) {
+            // A receipt's own failure concerns its owner, not the connection.
+        }
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,8 +21,10 @@ class CEventLoop;
 // connection clears `socket` (on the loop thread) when it dies and every
 // handler checks it first.
 //
-// The send side (open/broken flags, queue, one write in flight) is guarded by
-// `mutex`, since any thread may send; everything else is loop-thread only.
+// The send side (open/broken flags, queue, one write in flight, the receipts
+// of queued frames) is guarded by `mutex`, since any thread may send;
+// everything else is loop-thread only. Receipts (the `done` of a send) run
+// on the loop thread, never under the mutex.
 class CChannel : public std::enable_shared_from_this<CChannel> {
 public:
     CChannel(CEventLoop& loop, CMyRASSocket* socket);
@@ -48,21 +51,43 @@ public:
     // Any thread.
     bool IsOpen() const;
     bool CloseRequested() const;
-    CMyRASSocket::SendResult Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length);
+    // Takes `done` (when not null) only when the result is kDone; it then
+    // runs once on the loop: true when the frame's last byte was written,
+    // false when the connection closed first.
+    CMyRASSocket::SendResult Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
+                                  CMyRASSocket::SendDone* done = nullptr);
+    // Bytes queued and not yet written.
+    std::size_t UnwrittenBytes() const;
+    // Runs each receipt with `written` later on the loop.
+    void PostReceipts(std::vector<CMyRASSocket::SendDone> receipts, bool written);
     void SetBlocking(bool on);
     // Shuts the socket down and posts the close notification to the loop.
     void RequestClose();
 
 private:
+    // A queued frame's receipt: it is settled once the queue's written
+    // bytes reach `end` (a position in everything ever queued).
+    struct Receipt {
+        std::uint64_t end;
+        CMyRASSocket::SendDone done;
+    };
+    using Settled = std::vector<std::pair<CMyRASSocket::SendDone, bool>>;
+
     void MarkOpen(int fd, bool listener);
     void RequestCloseLocked();
     CMyRASSocket::SendResult SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                                std::uint32_t length);
+                                                std::uint32_t length, CMyRASSocket::SendDone* done);
     CMyRASSocket::SendResult SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                              std::uint32_t length);
+                                              std::uint32_t length, CMyRASSocket::SendDone* done);
     void StartWriteLocked();
-    void WriteNextLocked();
-    void OnWritten(const std::error_code& error);
+    void WriteNextLocked(Settled& settled);
+    void OnWritten(const std::error_code& error, std::size_t written);
+    // Moves out the receipts of written frames, and with `dropped` every
+    // other one too (their frames were thrown away), resetting the count.
+    void SettleLocked(Settled& settled, bool dropped);
+    // Runs settled receipts (loop thread, mutex not held).
+    static void Run(Settled& settled);
+    void PostSettled(Settled settled);
 
     // Loop thread: the last accept failed for want of resources.
     bool acceptStalled_ = false;
@@ -78,4 +103,7 @@ private:
     int fd_ = -1;
     std::vector<std::uint8_t> pending_;
     std::vector<std::uint8_t> inflight_;
+    std::deque<Receipt> receipts_;
+    std::uint64_t queuedEnd_ = 0;
+    std::uint64_t writtenEnd_ = 0;
 };

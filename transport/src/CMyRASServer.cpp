@@ -104,10 +104,16 @@ void CMyRASServer::LogException(const std::exception& error) const
 
 int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length)
 {
+    return SendBuff(socket, data, length, nullptr);
+}
+
+int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length,
+                           std::function<void(bool)> done)
+{
     try {
         if (!useSendQueue)
-            return TestChunk(socket, data, length);
-        CSendQueue::Instance().Push(socket, data, length);
+            return TestChunk(socket, data, length, done ? &done : nullptr);
+        CSendQueue::Instance().Push(socket, data, length, std::move(done));
         return 1;
     } catch (const std::exception& error) {
         LogException(error);
@@ -115,7 +121,8 @@ int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t
     }
 }
 
-int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length)
+int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length,
+                            std::function<void(bool)>* done)
 {
     static const char* const kDisconnected = "CMyRASSocket 网络连接已断开，停止发送数据...";
     if (!socket || !socket->active || (!data && length > 0)) {
@@ -125,7 +132,7 @@ int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_
     try {
         std::uint8_t header[CFrame::kHeaderSize];
         CFrame::BuildHeader(header, length);
-        switch (socket->SendFrame(header, static_cast<const std::uint8_t*>(data), length)) {
+        switch (socket->SendFrame(header, static_cast<const std::uint8_t*>(data), length, done)) {
         case CMyRASSocket::SendResult::kDone:
             return 1;
         case CMyRASSocket::SendResult::kClosed:
@@ -167,9 +174,8 @@ void CMyRASServer::ThrHandleMessageQueue()
     CSendQueue& queue = CSendQueue::Instance();
     try {
         while (!queue.StopRequested()) {
-            queue.SendPass([this](CMyRASSocket* socket, const std::uint8_t* data, std::uint32_t length) {
-                return TestChunk(socket, data, length);
-            });
+            queue.SendPass([this](CMyRASSocket* socket, const std::uint8_t* data, std::uint32_t length,
+                                  CMyRASSocket::SendDone* done) { return TestChunk(socket, data, length, done); });
             queue.WaitForStop(kSendPassPause);
         }
     } catch (const std::exception& error) {

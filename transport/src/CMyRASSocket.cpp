@@ -52,6 +52,8 @@ private:
 thread_local std::vector<std::uint8_t> ScratchLease::shared_;
 thread_local bool ScratchLease::inUse_ = false;
 
+std::atomic<std::uint64_t> g_nextSerial{1};
+
 // Connections made without an owner live on the thread's loop, or on a
 // process-wide loop that is never run.
 CEventLoop& LoopFor(CMyRASServer* owner)
@@ -68,13 +70,14 @@ CEventLoop& LoopFor(CMyRASServer* owner)
 
 CMyRASSocket::CMyRASSocket(CMyRASServer* owningEndpoint)
     : userId{}, userName{}, active(0), owner(owningEndpoint),
-      channel_(std::make_shared<CChannel>(LoopFor(owningEndpoint), this))
+      channel_(std::make_shared<CChannel>(LoopFor(owningEndpoint), this)),
+      serial_(g_nextSerial.fetch_add(1, std::memory_order_relaxed))
 {
 }
 
 CMyRASSocket::~CMyRASSocket()
 {
-    CSendQueue::Instance().Forget(this);
+    channel_->PostReceipts(CSendQueue::Instance().Forget(this), false);
     channel_->socket = nullptr;
     channel_->Close();
 }
@@ -124,9 +127,14 @@ unsigned CMyRASSocket::LocalPort() const
 }
 
 CMyRASSocket::SendResult CMyRASSocket::SendFrame(const std::uint8_t* header, const std::uint8_t* payload,
-                                                 std::uint32_t length)
+                                                 std::uint32_t length, SendDone* done)
 {
-    return channel_->Send(header, payload, length);
+    return channel_->Send(header, payload, length, done);
+}
+
+std::size_t CMyRASSocket::UnwrittenBytes() const
+{
+    return channel_->UnwrittenBytes();
 }
 
 void CMyRASSocket::SetBlockingSends(bool on)

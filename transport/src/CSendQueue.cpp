@@ -8,21 +8,31 @@ CSendQueue& CSendQueue::Instance()
     return *queue;
 }
 
-void CSendQueue::Push(CMyRASSocket* socket, const void* data, std::uint32_t length)
+void CSendQueue::Push(CMyRASSocket* socket, const void* data, std::uint32_t length, CMyRASSocket::SendDone done)
 {
     auto* bytes = static_cast<const std::uint8_t*>(data);
-    Entry entry{socket, std::vector<std::uint8_t>(bytes, bytes + (bytes ? length : 0))};
+    Entry entry{socket, std::vector<std::uint8_t>(bytes, bytes + (bytes ? length : 0)), std::move(done)};
     std::lock_guard lock(mutex_);
     entries_.push_back(std::move(entry));
 }
 
-void CSendQueue::Forget(const CMyRASSocket* socket)
+std::vector<CMyRASSocket::SendDone> CSendQueue::Forget(const CMyRASSocket* socket)
 {
+    std::vector<CMyRASSocket::SendDone> dropped;
     std::unique_lock lock(mutex_);
     if (entries_.empty())
-        return;
+        return dropped;
     idle_.wait(lock, [&] { return !inFlight_ || inFlight_->socket != socket; });
-    entries_.remove_if([&](const Entry& entry) { return entry.socket == socket; });
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (it->socket != socket) {
+            ++it;
+            continue;
+        }
+        if (it->done)
+            dropped.push_back(std::move(it->done));
+        it = entries_.erase(it);
+    }
+    return dropped;
 }
 
 void CSendQueue::SendPass(const SendFn& send)
@@ -31,7 +41,8 @@ void CSendQueue::SendPass(const SendFn& send)
     for (auto it = entries_.begin(); it != entries_.end();) {
         inFlight_ = &*it;
         lock.unlock();
-        const int sent = send(it->socket, it->data.data(), static_cast<std::uint32_t>(it->data.size()));
+        const int sent =
+            send(it->socket, it->data.data(), static_cast<std::uint32_t>(it->data.size()), it->done ? &it->done : nullptr);
         lock.lock();
         inFlight_ = nullptr;
         idle_.notify_all();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "corvane/CMyRASSocket.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -9,24 +11,27 @@
 #include <thread>
 #include <vector>
 
-class CMyRASSocket;
-
 // The process-wide send queue of queued-mode endpoints and the one thread
 // that drains it. Entries are appended by any thread; a connection that is
 // destroyed takes its entries with it (Forget), waiting for a send through it
 // that is in progress, so nothing is ever sent through a destroyed object.
 class CSendQueue {
 public:
-    using SendFn = std::function<int(CMyRASSocket*, const std::uint8_t*, std::uint32_t)>;
+    // Sends one entry; takes the entry's receipt (when it has one) only when
+    // it returns 1.
+    using SendFn =
+        std::function<int(CMyRASSocket*, const std::uint8_t*, std::uint32_t, CMyRASSocket::SendDone*)>;
 
     // Never destroyed, so connections destroyed late at exit can still
     // leave it safely.
     static CSendQueue& Instance();
 
-    // Appends a copy of the payload. Any thread.
-    void Push(CMyRASSocket* socket, const void* data, std::uint32_t length);
-    // Drops every entry of socket. Any thread but the send thread.
-    void Forget(const CMyRASSocket* socket);
+    // Appends a copy of the payload, with its receipt (may be empty). Any
+    // thread.
+    void Push(CMyRASSocket* socket, const void* data, std::uint32_t length, CMyRASSocket::SendDone done = {});
+    // Drops every entry of socket; returns the receipts of the dropped
+    // entries, for the caller to report. Any thread but the send thread.
+    std::vector<CMyRASSocket::SendDone> Forget(const CMyRASSocket* socket);
     // One pass from the front: an entry whose send returns 1 is removed,
     // others stay for the next pass. Send thread.
     void SendPass(const SendFn& send);
@@ -46,6 +51,7 @@ private:
     struct Entry {
         CMyRASSocket* socket;
         std::vector<std::uint8_t> data;
+        CMyRASSocket::SendDone done;
     };
 
     mutable std::mutex mutex_;

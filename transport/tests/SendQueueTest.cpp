@@ -89,6 +89,27 @@ TEST_F(SendQueue, ClosedConnectionIsAcceptedThenRetriedEveryPassUntilStopped)
     EXPECT_EQ(Recorder::CountLines(kDisconnected), tries);
 }
 
+TEST_F(SendQueue, ReceiptsReportTheSendThreadsWritesAndTheDroppedEntries)
+{
+    RawClient first(port);
+    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
+    std::vector<std::pair<int, bool>> reports;  // loop thread only
+    auto receipt = [&reports](int frame) { return [&reports, frame](bool written) { reports.emplace_back(frame, written); }; };
+    OnLoop([&] {
+        EXPECT_EQ(server->SendBuff(server->At(0), "sent", 4, receipt(1)), 1);
+        server->StartSendThread();
+    });
+    EXPECT_EQ(first.Read(28), Frame("sent"));
+    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return reports.size(); }) == 1; }));
+
+    first.Close();
+    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    OnLoop([&] { EXPECT_EQ(server->SendBuff(server->At(0), "never", 5, receipt(2)), 1); });
+    RawClient second(port);  // its accept destroys the closed connection with its entry
+    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return reports.size(); }) == 2; }));
+    EXPECT_EQ(OnLoop([&] { return reports; }), (std::vector<std::pair<int, bool>>{{1, true}, {2, false}}));
+}
+
 TEST_F(SendQueue, EntriesOfASweptConnectionAreNeverSentThroughIt)
 {
     RawClient first(port);

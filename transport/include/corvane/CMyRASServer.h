@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,12 @@ public:
     // (a connection taken from CMyRASServer_Srv::connections must be used
     // under its connections lock, or on the loop thread).
     int SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length);
+    // SendBuff with a receipt: when the result is 1, `done` runs once on the
+    // connection's loop thread, true when the frame's last byte was written
+    // to the socket, false when the connection closed or was destroyed
+    // before that (not at all if the loop itself is destroyed first). When
+    // the result is 0, `done` never runs. Any thread, as SendBuff.
+    int SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length, std::function<void(bool)> done);
 
     // With useSendQueue set, starts the process-wide send thread (idle
     // priority). The process runs at most one: nothing happens while one
@@ -98,7 +105,7 @@ protected:
     int port = 8801;
 
 private:
-    int TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length);
+    int TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length, std::function<void(bool)>* done);
     void StopService();
     void ThrHandleMessageQueue();
 

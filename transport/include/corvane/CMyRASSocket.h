@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,13 @@ class CChannel;
 // closed as a slow consumer. A connection switched to blocking sends (the
 // outbound client) instead waits on the calling thread until the frame is
 // written, at most kBlockingSendLimit.
+//
+// Receipts: a frame may be sent with a `SendDone`, which tells its sender
+// whether the frame reached the socket: it runs once on the loop thread,
+// true when the frame's last byte was written to the socket, false when the
+// connection closed (or was destroyed) before that, its queue thrown away.
+// Frames queued behind an unwritten one are never written either, so the
+// receipts of one connection report in the order of their frames.
 class CMyRASSocket {
 public:
     static constexpr std::size_t kMaxQueuedBytes = 16u * 1024 * 1024;
@@ -73,14 +81,25 @@ public:
     // The locally bound port (useful after binding port 0), or 0.
     unsigned LocalPort() const;
 
+    using SendDone = std::function<void(bool written)>;
+
     enum class SendResult {
         kDone,      // the whole frame was written or queued
         kClosed,    // no open socket, or the connection is being closed
         kQueueFull, // slow consumer: refused, the connection is being closed
         kFailed,    // socket error or blocking time limit: being closed
     };
-    // Sends header + payload as one frame. Any thread.
-    SendResult SendFrame(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length);
+    // Sends header + payload as one frame. Any thread. When `done` is given,
+    // it is taken (moved from) only when the result is kDone and then runs
+    // as described above; otherwise the caller keeps it, never run.
+    SendResult SendFrame(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
+                         SendDone* done = nullptr);
+    // Bytes accepted for sending and not yet written to the socket. Any
+    // thread.
+    std::size_t UnwrittenBytes() const;
+    // A number naming this connection object for the whole process run,
+    // never reused (addresses are). Any thread.
+    std::uint64_t Serial() const { return serial_; }
     // Switches sends to blocking on the calling thread (see above).
     void SetBlockingSends(bool on);
 
@@ -104,4 +123,5 @@ private:
     void DeliverFrame(const std::uint8_t* payload, std::uint32_t length, std::uint8_t version);
 
     std::shared_ptr<CChannel> channel_;
+    const std::uint64_t serial_;
 };
