@@ -90,6 +90,7 @@ void LookUp(benchmark::State& state, const std::string& user, int expected)
     for (auto _ : state) {
         if (cache.GetUserMsg(bytes, record, user, "home") != expected)
             state.SkipWithError("unexpected lookup result");
+        cache.ReleaseMsg(record);
         benchmark::DoNotOptimize(bytes.data());
     }
 }

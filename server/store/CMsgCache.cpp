@@ -166,7 +166,8 @@ int CMsgCache::CountPending()
 
 int CMsgCache::ScanLocked()
 {
-    pending.Clear();
+    // Records handed out stay so: a rescan must not hand them out twice.
+    pending.ForgetWaiting();
     pendingCount = 0;
     head.firstPending = 0;
     if (!opened)
@@ -259,17 +260,29 @@ int CMsgCache::GetUserMsg(std::string& bytes, std::uint32_t& record, const std::
                           const std::string& serverName)
 {
     return Guarded([&] {
-        const auto n = opened ? pending.FirstForUser(userId, serverName) : std::nullopt;
-        return n ? ReadMessage(*n, bytes, record) : 0;
+        return HandOut(opened ? pending.TakeFirstForUser(userId, serverName) : std::nullopt, bytes, record);
     });
 }
 
 int CMsgCache::GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer)
 {
     return Guarded([&] {
-        const auto n = opened ? pending.FirstForRoute(localServer) : std::nullopt;
-        return n ? ReadMessage(*n, bytes, record) : 0;
+        return HandOut(opened ? pending.TakeFirstForRoute(localServer) : std::nullopt, bytes, record);
     });
+}
+
+// Reads the message of a record just handed out; a record whose message
+// could not be read goes back to pending.
+int CMsgCache::HandOut(std::optional<std::uint32_t> n, std::string& bytes, std::uint32_t& record)
+{
+    if (!n)
+        return 0;
+    try {
+        return ReadMessage(*n, bytes, record);
+    } catch (...) {
+        pending.Release(*n);
+        throw;
+    }
 }
 
 // Hands out the message of record n. Bytes beyond the end of the data file
@@ -297,17 +310,31 @@ int CMsgCache::SetMsgSent(std::uint32_t n)
     return Guarded([&] {
         if (!opened || n >= head.count)
             return 0;
-        std::uint8_t raw[kRecordSize];
-        ReadRecord(n, raw);
         const std::uint8_t sent = 1;
         if (!indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1)) {
             LogFileError("标记缓存消息已发送失败", indexFile.LastError());
             return 0;
         }
-        const MSG_INDEX record = MSG_INDEX::Decode(raw);
-        pending.Remove(n, record.targetUser, record.targetServer);
+        pending.Remove(n);
         return 1;
     });
+}
+
+int CMsgCache::ReleaseMsg(std::uint32_t n)
+{
+    return Guarded([&] { return pending.Release(n) ? 1 : 0; });
+}
+
+bool CMsgCache::HasPendingFor(const std::string& userId, const std::string& serverName) const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return pending.HasForUser(userId, serverName);
+}
+
+bool CMsgCache::HasPendingRoute(const std::string& localServer) const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return pending.HasForRoute(localServer);
 }
 
 void CMsgCache::CloseCache()

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class CLog4c;
@@ -57,19 +58,32 @@ public:
                const std::string& sourceUser, const std::string& sourceServer,
                const std::string& targetUser, const std::string& targetServer);
 
-    // The oldest pending message for exactly this user id on exactly this
-    // server (case-sensitive, whole texts): fills bytes and record, returns 1;
-    // 0 when there is none. Delivery worker thread.
+    // Hands out the oldest pending message for exactly this user id on
+    // exactly this server (case-sensitive, whole texts) that is not handed
+    // out already: fills bytes and record, returns 1; 0 when there is none.
+    // The record stays handed out until SetMsgSent or ReleaseMsg, so the
+    // next call gives the user's following message. Delivery worker thread.
     int GetUserMsg(std::string& bytes, std::uint32_t& record,
                    const std::string& userId, const std::string& serverName);
 
-    // The oldest pending message whose target server is not localServer
-    // (an empty target server counts as another server). Delivery worker.
+    // The same for the oldest pending message whose target server is not
+    // localServer (an empty target server counts as another server).
+    // Delivery worker thread (or the routing thread).
     int GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer);
 
     // Marks record sent; it is never handed out again. Also the way to retire
-    // a record whose message no longer parses. Delivery worker thread.
+    // a record whose message no longer parses. Any thread.
     int SetMsgSent(std::uint32_t record);
+
+    // Puts a handed-out record back to pending: it is handed out again, in
+    // its original order among the target's messages. 1 when the record was
+    // handed out, 0 otherwise. Any thread.
+    int ReleaseMsg(std::uint32_t record);
+
+    // Whether a message is pending (handed out or not) for the user, or for
+    // servers other than localServer; hands nothing out. Any thread.
+    bool HasPendingFor(const std::string& userId, const std::string& serverName) const;
+    bool HasPendingRoute(const std::string& localServer) const;
 
     // Closes both files and forgets the pending records. Any thread.
     void CloseCache();
@@ -82,6 +96,7 @@ private:
     std::uint32_t AdoptableRecords(std::uint32_t from, std::uint32_t upTo);
     int ScanLocked();
     bool ReadRecord(std::uint32_t n, std::uint8_t* raw);
+    int HandOut(std::optional<std::uint32_t> n, std::string& bytes, std::uint32_t& record);
     int ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record);
     bool WriteHead();
     void LogFileError(const char* what, const std::string& error);

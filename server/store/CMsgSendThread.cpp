@@ -98,8 +98,10 @@ void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
         if (!message)
             continue;
         const std::string time = message->time;
-        if (!DeliverOnLoop(std::move(message)))
+        if (!DeliverOnLoop(std::move(message))) {
+            cache_.ReleaseMsg(record);
             return;
+        }
         cache_.SetMsgSent(record);
         log_.LogEvent(0, "已发送缓存消息,时间:%s 长度:%d 用户: %s@%s", time.c_str(), static_cast<int>(bytes.size()),
                       user.userId.c_str(), user.serverName.c_str());
@@ -114,8 +116,10 @@ void CMsgSendThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
         auto message = ParseStored(bytes, record);
         if (!message)
             continue;
-        if (!CServerFederation::RouteMessage(log_, snapshot, *message))
+        if (!CServerFederation::RouteMessage(log_, snapshot, *message)) {
+            cache_.ReleaseMsg(record);
             return;
+        }
         cache_.SetMsgSent(record);
         log_.LogEvent(0, "已发送路由消息,时间:%s source:%s target:%s ", message->time.c_str(),
                       message->source.c_str(), message->target.c_str());

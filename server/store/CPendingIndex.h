@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,27 +11,58 @@
 // The pending (unsent) records of the message cache, by target, in record
 // order, so that finding the next message for a user or for routing costs no
 // file read and does not grow with the number of records ever written.
+//
+// A pending record is either waiting or handed out: taking the next record
+// for a user or for routing hands it out, so a second lookup gives the one
+// after it; releasing puts it back among the waiting ones, in its original
+// place; removing (sent) forgets it in either state.
 // Not thread-safe: the cache calls it under its own lock.
 class CPendingIndex {
 public:
     void Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer);
-    // Forgets a record; a record not held is ignored.
-    void Remove(std::uint32_t record, const std::string& targetUser, const std::string& targetServer);
+    // Forgets a record, waiting or handed out; a record not held is ignored.
+    void Remove(std::uint32_t record);
     void Clear();
+    // Forgets the waiting records and keeps the handed-out ones, before a
+    // rescan adds the waiting ones again.
+    void ForgetWaiting();
 
-    // Lowest pending record for exactly this user id on exactly this server.
-    std::optional<std::uint32_t> FirstForUser(const std::string& userId, const std::string& serverName) const;
-    // Lowest pending record whose target server differs from localServer.
-    std::optional<std::uint32_t> FirstForRoute(const std::string& localServer) const;
+    // Hands out the lowest waiting record for exactly this user id on
+    // exactly this server.
+    std::optional<std::uint32_t> TakeFirstForUser(const std::string& userId, const std::string& serverName);
+    // Hands out the lowest waiting record whose target server differs from
+    // localServer.
+    std::optional<std::uint32_t> TakeFirstForRoute(const std::string& localServer);
+    // Puts a handed-out record back among the waiting ones; false when the
+    // record is not handed out.
+    bool Release(std::uint32_t record);
 
-    std::size_t Size() const { return size; }
+    // Whether anything is pending (waiting or handed out) for the user, or
+    // for servers other than localServer.
+    bool HasForUser(const std::string& userId, const std::string& serverName) const;
+    bool HasForRoute(const std::string& localServer) const;
+
+    bool IsHandedOut(std::uint32_t record) const { return handedOut.count(record) != 0; }
+    std::size_t HandedOut() const { return handedOut.size(); }
+    // Pending records, waiting and handed out.
+    std::size_t Size() const { return targets.size(); }
 
 private:
-    struct ServerPending {
+    struct Target {
+        std::string user;
+        std::string server;
+    };
+    struct ServerWaiting {
         std::set<std::uint32_t> records;
         std::unordered_map<std::string, std::set<std::uint32_t>> byUser;
     };
 
-    std::unordered_map<std::string, ServerPending> byServer;
-    std::size_t size = 0;
+    void Wait(std::uint32_t record, const Target& target);
+    void Unwait(std::uint32_t record, const Target& target);
+    std::optional<std::uint32_t> FirstForRoute(const std::string& localServer) const;
+    std::optional<std::uint32_t> HandOut(std::optional<std::uint32_t> record);
+
+    std::unordered_map<std::string, ServerWaiting> waiting;
+    std::map<std::uint32_t, Target> targets; // every pending record
+    std::set<std::uint32_t> handedOut;
 };

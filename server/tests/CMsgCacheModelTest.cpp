@@ -11,20 +11,21 @@
 
 namespace {
 
-// The lookups as a plain scan of every record in file order: the in-memory
-// pending records must give the same record, every time.
+// The lookups as a plain scan of every record in file order, skipping those
+// handed out: the in-memory pending records must give the same record.
 struct ScanModel {
     struct Entry {
         std::string user;
         std::string server;
         std::string body;
         bool sent = false;
+        bool out = false;
     };
 
     std::optional<std::uint32_t> User(const std::string& user, const std::string& server) const
     {
         for (std::size_t n = 0; n < entries.size(); ++n)
-            if (!entries[n].sent && entries[n].user == user && entries[n].server == server)
+            if (!entries[n].sent && !entries[n].out && entries[n].user == user && entries[n].server == server)
                 return static_cast<std::uint32_t>(n);
         return std::nullopt;
     }
@@ -32,7 +33,7 @@ struct ScanModel {
     std::optional<std::uint32_t> Route(const std::string& local) const
     {
         for (std::size_t n = 0; n < entries.size(); ++n)
-            if (!entries[n].sent && entries[n].server != local)
+            if (!entries[n].sent && !entries[n].out && entries[n].server != local)
                 return static_cast<std::uint32_t>(n);
         return std::nullopt;
     }
@@ -55,6 +56,20 @@ void Expect(int found, const std::string& bytes, std::uint32_t record, const std
     if (want) {
         ASSERT_EQ(record, *want);
         ASSERT_EQ(bytes, model.entries[*want].body);
+    }
+}
+
+// A record just handed out is marked sent, released, or left handed out.
+void Settle(CMsgCache& cache, ScanModel& model, std::uint32_t record, unsigned choice)
+{
+    model.entries[record].out = true;
+    if (choice == 1) {
+        ASSERT_EQ(cache.SetMsgSent(record), 1);
+        model.entries[record].sent = true;
+        model.entries[record].out = false;
+    } else if (choice == 2) {
+        ASSERT_EQ(cache.ReleaseMsg(record), 1);
+        model.entries[record].out = false;
     }
 }
 
@@ -82,25 +97,24 @@ TEST(MsgCacheModelTest, LookupsReturnWhatAScanOfTheFileWouldReturn)
             const std::string server = pick(servers);
             const int found = cache->GetUserMsg(bytes, record, user, server);
             Expect(found, bytes, record, model.User(user, server), model);
-            if (found && random() % 2 == 0) {
-                ASSERT_EQ(cache->SetMsgSent(record), 1);
-                model.entries[record].sent = true;
-            }
+            if (found)
+                Settle(*cache, model, record, random() % 3);
         } else if (op < 90) {
             const std::string local = pick(servers);
             const int found = cache->GetRouteMsg(bytes, record, local);
             Expect(found, bytes, record, model.Route(local), model);
-            if (found && random() % 2 == 0) {
-                ASSERT_EQ(cache->SetMsgSent(record), 1);
-                model.entries[record].sent = true;
-            }
+            if (found)
+                Settle(*cache, model, record, random() % 3);
         } else if (op < 97) {
             if (model.entries.empty())
                 continue;
             const auto n = static_cast<std::uint32_t>(random() % model.entries.size());
             ASSERT_EQ(cache->SetMsgSent(n), 1);
             model.entries[n].sent = true;
+            model.entries[n].out = false;
         } else {
+            for (auto& entry : model.entries)
+                entry.out = false;
             cache = std::make_unique<CMsgCache>(folder.Log());
             cache->OpenCache(folder.Path());
             ASSERT_EQ(cache->ScannedPending(), model.Pending());

@@ -120,7 +120,8 @@ TEST_F(MsgCacheTest, UserMessagesLeaveInArrivalOrderOnePerSentMark)
 
     std::uint32_t n = 0;
     EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m1");
-    EXPECT_EQ(NextFor(cache, "bob", "home"), "m1") << "not marked sent, so offered again";
+    EXPECT_EQ(cache.ReleaseMsg(n), 1);
+    EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m1") << "released, so offered again";
     cache.SetMsgSent(n);
     EXPECT_EQ(NextFor(cache, "bob", "home", &n), "m2");
     EXPECT_EQ(n, 2u);
@@ -130,6 +131,47 @@ TEST_F(MsgCacheTest, UserMessagesLeaveInArrivalOrderOnePerSentMark)
     EXPECT_EQ(NextFor(cache, "bob", "home"), "");
     EXPECT_EQ(NextFor(cache, "carol", "home"), "x");
     EXPECT_EQ(cache.SetMsgSent(99), 0) << "no such record";
+}
+
+TEST_F(MsgCacheTest, HandedOutRecordsAreNotHandedOutTwiceAndReleaseKeepsTheirOrder)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    Add(cache, "m1", "bob", "home");
+    Add(cache, "r1", "eve", "far");
+    Add(cache, "m2", "bob", "home");
+    Add(cache, "r2", "eve", "", "alice", "home");
+    Add(cache, "m3", "bob", "home");
+
+    // A user's second and third messages go out while the first is out.
+    std::uint32_t first = 0;
+    std::uint32_t second = 0;
+    std::uint32_t third = 0;
+    EXPECT_EQ(NextFor(cache, "bob", "home", &first), "m1");
+    EXPECT_EQ(NextFor(cache, "bob", "home", &second), "m2");
+    EXPECT_EQ(NextFor(cache, "bob", "home", &third), "m3");
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "") << "each record is handed out once";
+    EXPECT_TRUE(cache.HasPendingFor("bob", "home")) << "handed out is still pending";
+
+    // Released out of order, they come back in arrival order.
+    EXPECT_EQ(cache.ReleaseMsg(third), 1);
+    EXPECT_EQ(cache.ReleaseMsg(first), 1);
+    EXPECT_EQ(cache.ReleaseMsg(first), 0) << "no longer handed out";
+    EXPECT_EQ(cache.SetMsgSent(second), 1);
+    EXPECT_EQ(cache.ReleaseMsg(second), 0) << "sent records stay sent";
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "m1");
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "m3");
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "");
+
+    // Routing follows the same rules, and a rescan hands nothing out twice.
+    std::uint32_t route = 0;
+    EXPECT_EQ(NextRoute(cache, "home", &route), "r1");
+    EXPECT_EQ(cache.CountPending(), 4);
+    EXPECT_EQ(NextRoute(cache, "home"), "r2");
+    EXPECT_EQ(NextRoute(cache, "home"), "");
+    EXPECT_TRUE(cache.HasPendingRoute("home"));
+    cache.ReleaseMsg(route);
+    EXPECT_EQ(NextRoute(cache, "home"), "r1");
 }
 
 TEST_F(MsgCacheTest, MatchingIsExactAndRoutingSkipsTheLocalServer)
@@ -152,7 +194,9 @@ TEST_F(MsgCacheTest, MatchingIsExactAndRoutingSkipsTheLocalServer)
     EXPECT_EQ(NextRoute(cache, "home", &n), "other");
     cache.SetMsgSent(n);
     EXPECT_EQ(NextRoute(cache, "home"), "") << "messages for the local server are never routed";
-    EXPECT_EQ(NextFor(cache, "bob", "home"), "local");
+    std::uint32_t local = 0;
+    EXPECT_EQ(NextFor(cache, "bob", "home", &local), "local");
+    cache.ReleaseMsg(local);
     EXPECT_EQ(NextRoute(cache, "elsewhere"), "local") << "the local name is the caller's";
 }
 

@@ -43,16 +43,12 @@ public:
     // Whether a message for userId@serverName is pending.
     bool HasPendingFor(const std::string& userId, const std::string& serverName)
     {
-        std::string bytes;
-        std::uint32_t record = 0;
-        return Cache().GetUserMsg(bytes, record, userId, serverName) == 1;
+        return Cache().HasPendingFor(userId, serverName);
     }
     // Whether a message for another server than localName is pending.
     bool HasPendingRoute(const std::string& localName)
     {
-        std::string bytes;
-        std::uint32_t record = 0;
-        return Cache().GetRouteMsg(bytes, record, localName) == 1;
+        return Cache().HasPendingRoute(localName);
     }
 
 private:
