@@ -116,21 +116,22 @@ TEST_F(CLog4cTest, WarnsAboutMissingFolderOnlyBeforeInitInstance)
 TEST_F(CLog4cTest, PassingThresholdWritesAtOnceAndEmptiesPending)
 {
     const fs::path file = dir_ / "2017-03-05.txt";
-    std::size_t logged = 0;
     {
         CLog4c log(clock_.Get());
         log.InitInstance(dir_.string());
+        // 256 lines of 1024 bytes (stamp 22, text 1000, line end 2): exactly
+        // 256 KiB gathered, which is not yet more than the threshold.
         const std::string text(1000, 'x');
-        while (logged <= CLog4c::kSaveThreshold) {
-            EXPECT_FALSE(fs::exists(file));
+        for (int i = 0; i < 256; ++i) {
             log.LogEvent(text.c_str());
-            logged += text.size() + 24;
+            ASSERT_FALSE(fs::exists(file)) << "written after line " << i + 1;
         }
+        log.LogEvent("y");
         ASSERT_TRUE(fs::exists(file));
-        EXPECT_EQ(fs::file_size(file), logged);
+        EXPECT_EQ(fs::file_size(file), 262144u + 25u);
     }
     // Nothing was left pending for the destructor.
-    EXPECT_EQ(fs::file_size(file), logged);
+    EXPECT_EQ(fs::file_size(file), 262144u + 25u);
 }
 
 TEST_F(CLog4cTest, DestructionWritesPendingAndCreatesNoFileWhenNothingPending)

@@ -23,6 +23,22 @@ TEST(Conversion, GbkAndUtf8RoundTripByteForByte)
     EXPECT_EQ(CXmlMsg::g2u("ab\x81"), "") << "a lead byte without its trail gives no text";
 }
 
+// "À" takes 2 bytes in UTF-8 and 4 in GB18030: the GBK form of a text made
+// of it is twice as long, and conversion must have room for all of it.
+TEST(Conversion, TextThatDoublesInGbkConvertsWhole)
+{
+    ASSERT_EQ(std::string("À").size(), 4u);
+    ASSERT_EQ(Utf8(u8"À").size(), 2u);
+    std::string gbk;
+    std::string utf8;
+    for (int i = 0; i < 40; ++i) {
+        gbk += "À";
+        utf8 += Utf8(u8"À");
+        ASSERT_EQ(CXmlMsg::u2gb(utf8), gbk) << i + 1 << " characters";
+        ASSERT_EQ(CXmlMsg::g2u(gbk), utf8) << i + 1 << " characters";
+    }
+}
+
 TEST(Conversion, ThreadsConvertAtTheSameTime)
 {
     const std::string gbk = "张三李四王五 😀";

@@ -236,6 +236,16 @@ TEST(RoundTrip, BuiltDocumentHasTheFixedShape)
     ASSERT_GT(xml.BuildXml(&bx), 0u);
     EXPECT_NE(bx.buff.find("<body format=\"\">a &lt; b &amp; c &gt; \"d\"</body>"), std::string::npos)
         << bx.buff;
+
+    // In an attribute a parser turns raw tab, newline and carriage return
+    // into blanks, so they are written as references; in text only the
+    // carriage return is.
+    talk.format = "\ta\nb\rc";
+    talk.text = "1\t2\n3\r4";
+    bx = BX_DATA{&talk};
+    ASSERT_GT(xml.BuildXml(&bx), 0u);
+    EXPECT_NE(bx.buff.find("<body format=\"&#9;a&#10;b&#13;c\">1\t2\n3&#13;4</body>"), std::string::npos)
+        << bx.buff;
 }
 
 TEST(RoundTrip, WhiteSpaceAndControlCharactersSurviveExactly)

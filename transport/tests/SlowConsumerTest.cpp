@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+#include <vector>
+
 namespace {
+
+// The slow-consumer bound, stated here rather than taken from the library.
+constexpr std::size_t kSendBound = 16u * 1024 * 1024;
+constexpr std::size_t kMiB = 1024 * 1024;
 
 TEST(SlowConsumer, PeerThatNeverReadsIsClosedWithoutStallingOthers)
 {
@@ -63,6 +71,66 @@ TEST(SlowConsumer, ConcurrentSendersNeverInterleaveFrames)
     }
     EXPECT_EQ(as, kRounds);
     EXPECT_EQ(bs, kRounds);
+}
+
+// A write in flight counts against the bound as much as queued frames: the
+// first frame is being written (part of it has reached the peer) while the
+// loop goes on queueing behind it in later handlers.
+TEST(SlowConsumer, BoundCountsTheWriteInFlight)
+{
+    ServerFixture fixture;
+    RawClient stuck(fixture.port, 64 * 1024);
+    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    auto send = [&](const std::string& payload) {
+        return fixture.OnLoop([&] {
+            return fixture.server->SendBuff(fixture.server->At(0), payload.data(),
+                                            static_cast<std::uint32_t>(payload.size()));
+        });
+    };
+    const std::string first(12 * kMiB, 'f');
+    ASSERT_EQ(send(first), 1);
+    ASSERT_TRUE(Eventually([&] { return stuck.Unread() > 0; }));
+
+    const std::string chunk(kMiB, 'c');
+    std::size_t accepted = first.size() + 24;
+    int result = 1;
+    while (result == 1 && accepted < 4 * kSendBound) {
+        result = send(chunk);
+        if (result == 1)
+            accepted += chunk.size() + 24;
+    }
+    ASSERT_EQ(result, 0) << "never refused after " << accepted << " bytes";
+    EXPECT_GT(accepted + chunk.size() + 24, kSendBound) << "refused before the bound was reached";
+    // What the kernels took before the close was written, not waiting.
+    std::size_t written = 0;
+    ASSERT_TRUE(stuck.WaitClosed(&written));
+    EXPECT_LE(accepted - written, kSendBound) << accepted << " bytes accepted, " << written << " written";
+}
+
+// A frame sent from another thread goes straight to the socket, which takes
+// only part of it when the peer reads late; the rest must follow without the
+// part already written.
+TEST(SlowConsumer, FramesThatTheSocketTakesInPartArriveWholeAndOnce)
+{
+    ServerFixture fixture;
+    RawClient late(fixture.port, 64 * 1024);
+    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    std::vector<std::string> payloads;
+    for (char fill : {'p', 'q', 'r'})
+        payloads.emplace_back(5 * kMiB, fill);
+    std::thread sender([&] {
+        for (const std::string& payload : payloads) {
+            auto lock = fixture.server->LockConnections();
+            EXPECT_EQ(fixture.server->SendBuff(fixture.server->List().at(0).get(), payload.data(),
+                                               static_cast<std::uint32_t>(payload.size())),
+                      1);
+        }
+    });
+    sender.join();
+    for (const std::string& payload : payloads)
+        ASSERT_TRUE(late.Read(payload.size() + 24) == Frame(payload)) << "frame of '" << payload[0] << "'";
+    EXPECT_EQ(fixture.OnLoop([&] { return fixture.server->SendBuff(fixture.server->At(0), "end", 3); }), 1);
+    EXPECT_EQ(late.Read(27), Frame("end"));
 }
 
 } // namespace

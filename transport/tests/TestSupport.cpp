@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,9 +117,11 @@ ServerFixture::~ServerFixture()
     OnLoop([this] { server.reset(); });
 }
 
-RawClient::RawClient(unsigned port)
+RawClient::RawClient(unsigned port, int receiveBuffer)
 {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address = Loopback(port);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         Close();
@@ -161,7 +164,7 @@ std::string RawClient::Read(std::size_t n)
     return out.size() == n ? out : std::string();
 }
 
-bool RawClient::WaitClosed()
+bool RawClient::WaitClosed(std::size_t* received)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -172,8 +175,16 @@ bool RawClient::WaitClosed()
         long got = ::recv(fd_, buffer, sizeof buffer, 0);
         if (got <= 0)
             return true;
+        if (received)
+            *received += static_cast<std::size_t>(got);
     }
     return false;
+}
+
+std::size_t RawClient::Unread() const
+{
+    int count = 0;
+    return ::ioctl(fd_, FIONREAD, &count) == 0 ? static_cast<std::size_t>(count) : 0;
 }
 
 void RawClient::Close()

@@ -73,7 +73,9 @@ public:
 // A plain blocking TCP socket to 127.0.0.1, for feeding raw bytes.
 class RawClient {
 public:
-    explicit RawClient(unsigned port);
+    // receiveBuffer > 0 sets SO_RCVBUF before connecting: a peer whose
+    // kernel holds little of what it has not read yet.
+    explicit RawClient(unsigned port, int receiveBuffer = 0);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
@@ -81,8 +83,11 @@ public:
     bool Send(const std::string& bytes);
     // Reads exactly n bytes (within a time limit); empty on failure.
     std::string Read(std::size_t n);
-    // True when the peer closed (EOF) within the time limit.
-    bool WaitClosed();
+    // True when the peer closed (EOF) within the time limit; what arrived
+    // before is read and, with `received`, counted there.
+    bool WaitClosed(std::size_t* received = nullptr);
+    // Bytes arrived and not read yet.
+    std::size_t Unread() const;
     void Close();
 
 private:
