@@ -98,8 +98,7 @@ bool CMsgCache::PrepareIndex()
     if (indexFile.ReadAt(0, raw, kHeadSize) != kHeadSize)
         return false;
     head = MSG_INDEX_HEAD::Decode(raw);
-    if (size != RecordPosition(head.count))
-        RepairIndex(size);
+    RepairIndex(size);
     return true;
 }
 
@@ -125,15 +124,23 @@ bool CMsgCache::KeepShortIndexAside(std::uint64_t size)
     return true;
 }
 
-// Complete records beyond the count whose bytes lie inside the data file are
-// adopted (a crash came between record and head); whatever follows, a torn
-// record included, is cut off.
+// Keeps the records that are whole and whose bytes lie wholly inside the
+// data file. Complete records beyond the count are adopted (a crash came
+// between record and head); a torn record is cut off, and so are the last
+// records whose bytes never reached the data file (a crash came between the
+// index and the data), even when the index length agrees with its head.
 void CMsgCache::RepairIndex(std::uint64_t size)
 {
+    std::uint64_t dataSize = 0;
+    if (!dataFile.Size(dataSize))
+        return;
     const std::uint64_t complete = (size - kHeadSize) / kRecordSize;
     const auto inFile = static_cast<std::uint32_t>(std::min<std::uint64_t>(complete, kMaxOffset));
     const std::uint32_t oldCount = head.count;
-    const std::uint32_t newCount = inFile <= oldCount ? inFile : AdoptableRecords(oldCount, inFile);
+    const std::uint32_t whole = inFile <= oldCount ? inFile : AdoptableRecords(oldCount, inFile, dataSize);
+    const std::uint32_t newCount = RecordsWithData(whole, dataSize);
+    if (size == RecordPosition(oldCount) && newCount == oldCount)
+        return;
     if (!indexFile.Truncate(RecordPosition(newCount)))
         LogFileError("修复消息索引文件失败", indexFile.LastError());
     head.count = newCount;
@@ -142,21 +149,30 @@ void CMsgCache::RepairIndex(std::uint64_t size)
                  static_cast<unsigned>(newCount));
 }
 
-std::uint32_t CMsgCache::AdoptableRecords(std::uint32_t from, std::uint32_t upTo)
+std::uint32_t CMsgCache::AdoptableRecords(std::uint32_t from, std::uint32_t upTo, std::uint64_t dataSize)
 {
-    std::uint64_t dataSize = 0;
-    if (!dataFile.Size(dataSize))
-        return from;
-    std::uint8_t raw[kRecordSize];
     std::uint32_t n = from;
-    for (; n < upTo; ++n) {
-        if (!ReadRecord(n, raw))
-            break;
-        const MSG_INDEX record = MSG_INDEX::Decode(raw);
-        if (std::uint64_t{record.offset} + record.length > dataSize)
-            break;
-    }
+    while (n < upTo && HasData(n, dataSize))
+        ++n;
     return n;
+}
+
+// How many of the first `count` records remain once the last ones whose
+// bytes pass the end of the data file are dropped.
+std::uint32_t CMsgCache::RecordsWithData(std::uint32_t count, std::uint64_t dataSize)
+{
+    while (count > 0 && !HasData(count - 1, dataSize))
+        --count;
+    return count;
+}
+
+bool CMsgCache::HasData(std::uint32_t n, std::uint64_t dataSize)
+{
+    std::uint8_t raw[kRecordSize];
+    if (!ReadRecord(n, raw))
+        return false;
+    const MSG_INDEX record = MSG_INDEX::Decode(raw);
+    return std::uint64_t{record.offset} + record.length <= dataSize;
 }
 
 int CMsgCache::CountPending()
@@ -170,6 +186,7 @@ int CMsgCache::ScanLocked()
     pending.ForgetWaiting();
     pendingCount = 0;
     head.firstPending = 0;
+    dataEnd = 0;
     if (!opened)
         return 0;
     std::vector<std::uint8_t> batch(std::size_t{kScanBatch} * kRecordSize);
@@ -183,6 +200,7 @@ int CMsgCache::ScanLocked()
         indexFile.ReadAt(RecordPosition(start), batch.data(), want);
         for (std::uint32_t i = 0; i < records; ++i) {
             const MSG_INDEX record = MSG_INDEX::Decode(batch.data() + std::size_t{i} * kRecordSize);
+            dataEnd = std::max(dataEnd, std::uint64_t{record.offset} + record.length);
             if (!record.IsPending())
                 continue;
             if (first)
@@ -227,6 +245,8 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
             LogFileError("缓存消息写入失败", dataFile.LastError());
             return 0;
         }
+        // Never where a record claims bytes, even bytes the file lacks.
+        offset = std::max(offset, dataEnd);
         if (offset > kMaxOffset || length > kMaxOffset || head.count == std::numeric_limits<std::uint32_t>::max()) {
             log.LogEvent(kError, "消息缓存文件已满,拒绝写入长度:%u", static_cast<unsigned>(std::min<std::size_t>(length, kMaxOffset)));
             return 0;
@@ -248,6 +268,7 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
         // The record is in place; a head that fails to reach the disk is
         // mended by the repair at the next opening.
         head.count = n + 1;
+        dataEnd = offset + length;
         WriteHead();
         pending.Add(n, targetUser, targetServer);
         log.LogEvent(kInfo, "缓存消息写入长度:%d target:%s@%s", static_cast<int>(length), targetUser.c_str(),

@@ -93,7 +93,9 @@ private:
     bool PrepareIndex();
     bool KeepShortIndexAside(std::uint64_t size);
     void RepairIndex(std::uint64_t size);
-    std::uint32_t AdoptableRecords(std::uint32_t from, std::uint32_t upTo);
+    std::uint32_t AdoptableRecords(std::uint32_t from, std::uint32_t upTo, std::uint64_t dataSize);
+    std::uint32_t RecordsWithData(std::uint32_t count, std::uint64_t dataSize);
+    bool HasData(std::uint32_t n, std::uint64_t dataSize);
     int ScanLocked();
     bool ReadRecord(std::uint32_t n, std::uint8_t* raw);
     int HandOut(std::optional<std::uint32_t> n, std::string& bytes, std::uint32_t& record);
@@ -110,6 +112,7 @@ private:
     CCacheFile dataFile;
     MSG_INDEX_HEAD head;
     int pendingCount = 0;
+    std::uint64_t dataEnd = 0; // where the bytes of the records end
     bool opened = false;
     std::string directory;
     std::string openError;

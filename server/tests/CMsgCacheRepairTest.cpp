@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -127,11 +128,61 @@ TEST_F(MsgCacheRepairTest, IndexShorterThanItsHeadIsKeptAsideAndStartsEmpty)
     EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 消息索引文件不完整(5 字节)").size(), 1u);
 }
 
-TEST_F(MsgCacheRepairTest, MessageCutShortInTheDataFileIsHandedOutAsFarAsItExists)
+TEST_F(MsgCacheRepairTest, RecordsWhoseBytesNeverReachedTheDataFileAreDroppedAndNotShared)
 {
-    Write(IndexImage(2).Record("bob", 0, 2).Record("bob", 2, 10), "b1b2-");
+    // A crash between index and data: the head counts 3, two records are
+    // whole, the second names bytes 159..315 of a data file that holds only
+    // the first message's 159 bytes.
+    const std::string before = "before" + std::string(153, '.');
+    const std::string after = "aft1" + std::string(153, '.');
+    Write(IndexImage(3).Record("bob", 0, 159).Record("bob", 159, 157), before);
     CMsgCache cache(folder.Log());
     cache.OpenCache(folder.Path());
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 消息索引文件长度与记录数不符,已修复:记录数 3 -> 1").size(), 1u);
+    EXPECT_EQ(cache.ScannedPending(), 1);
+
+    ASSERT_EQ(cache.AddMsg(after.data(), after.size(), "alice", "home", "bob", "home"), 1);
+    std::vector<std::string> received;
+    std::uint32_t n = 0;
+    for (std::string next; !(next = NextFor(cache, "bob", &n)).empty(); cache.SetMsgSent(n))
+        received.push_back(next);
+    EXPECT_EQ(received, (std::vector<std::string>{before, after}));
+}
+
+TEST_F(MsgCacheRepairTest, IndexOfTheRightLengthStillLosesRecordsWithoutData)
+{
+    // Index and head written, data not: the length agrees with the head.
+    Write(IndexImage(2).Record("bob", 0, 2).Record("bob", 2, 2), "b1");
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    EXPECT_EQ(IndexSize(), kHead + kRecord);
+    EXPECT_EQ(CacheTestFolder::LinesWith("记录数 2 -> 1").size(), 1u);
+    cache.AddMsg("b3", 2, "a", "home", "bob", "home");
+    std::uint32_t n = 0;
+    EXPECT_EQ(NextFor(cache, "bob", &n), "b1");
+    cache.SetMsgSent(n);
+    EXPECT_EQ(NextFor(cache, "bob"), "b3");
+}
+
+TEST_F(MsgCacheRepairTest, AppendsGoPastEveryByteAKeptRecordClaims)
+{
+    // A damaged record in the middle names bytes the data file lacks.
+    Write(IndexImage(3).Record("bob", 0, 2).Record("carol", 2, 50).Record("dave", 2, 2), "b1d1");
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    ASSERT_EQ(cache.AddMsg("e1", 2, "a", "home", "eve", "home"), 1);
+    EXPECT_EQ(U32At(ReadBytes(folder.File("msg_index.dat")), kHead + 3 * kRecord + 124), 52u);
+    EXPECT_EQ(NextFor(cache, "eve"), "e1");
+    EXPECT_EQ(NextFor(cache, "dave"), "d1");
+}
+
+TEST_F(MsgCacheRepairTest, MessageCutShortInTheDataFileIsHandedOutAsFarAsItExists)
+{
+    Write(IndexImage(2).Record("bob", 0, 2).Record("bob", 2, 10), "b1b2-1234567");
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    // The data file loses its end while the cache runs.
+    std::filesystem::resize_file(folder.File("msg_data.dat"), 5);
     std::uint32_t n = 0;
     NextFor(cache, "bob", &n);
     cache.SetMsgSent(n);
