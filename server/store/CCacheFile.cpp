@@ -61,6 +61,10 @@ std::size_t CCacheFile::ReadAt(std::uint64_t position, void* buffer, std::size_t
 
 bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t len)
 {
+    if (const int fault = writeFault ? writeFault(position, len) : 0) {
+        errno = fault;
+        return Fail("write");
+    }
     const auto* in = static_cast<const char*>(buffer);
     std::size_t done = 0;
     while (done < len) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // One cache file opened for reading and writing, created when missing (with
@@ -33,10 +34,17 @@ public:
 
     const std::string& LastError() const { return lastError; }
 
+    // Tells, for each write (position, length), the error number it fails
+    // with, as a failing disk would; 0 lets it through. Tests inject I/O
+    // errors with it; empty: no fault.
+    using WriteFault = std::function<int(std::uint64_t position, std::size_t len)>;
+    void SetWriteFault(WriteFault fault) { writeFault = std::move(fault); }
+
 private:
     bool Fail(const char* what);
 
     int fd = -1;
     std::string path;
     std::string lastError;
+    WriteFault writeFault;
 };

@@ -201,7 +201,7 @@ int CMsgCache::ScanLocked()
         for (std::uint32_t i = 0; i < records; ++i) {
             const MSG_INDEX record = MSG_INDEX::Decode(batch.data() + std::size_t{i} * kRecordSize);
             dataEnd = std::max(dataEnd, std::uint64_t{record.offset} + record.length);
-            if (!record.IsPending())
+            if (!record.IsPending() || unmarked.count(start + i) != 0)
                 continue;
             if (first)
                 head.firstPending = start + i;
@@ -310,6 +310,8 @@ int CMsgCache::HandOut(std::optional<std::uint32_t> n, std::string& bytes, std::
 // are not invented: a cut message is handed out as far as it exists.
 int CMsgCache::ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record)
 {
+    if (faults.beforeRead)
+        faults.beforeRead();
     std::uint8_t raw[kRecordSize];
     ReadRecord(n, raw);
     const MSG_INDEX index = MSG_INDEX::Decode(raw);
@@ -329,15 +331,17 @@ int CMsgCache::ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& r
 int CMsgCache::SetMsgSent(std::uint32_t n)
 {
     return Guarded([&] {
-        if (!opened || n >= head.count)
+        if (!opened || n >= head.count || unmarked.count(n) != 0)
             return 0;
         const std::uint8_t sent = 1;
-        if (!indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1)) {
-            LogFileError("标记缓存消息已发送失败", indexFile.LastError());
-            return 0;
-        }
+        const bool written = indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1);
         pending.Remove(n);
-        return 1;
+        if (written)
+            return 1;
+        unmarked.insert(n);
+        log.LogEvent(kError, "标记缓存消息已发送失败,记录:%u 本次运行不再发送:%s", static_cast<unsigned>(n),
+                     indexFile.LastError().substr(0, kMaxErrorText).c_str());
+        return 0;
     });
 }
 
@@ -364,7 +368,15 @@ void CMsgCache::CloseCache()
     indexFile.Close();
     dataFile.Close();
     pending.Clear();
+    unmarked.clear();
     opened = false;
+}
+
+void CMsgCache::InjectFaults(Faults injected)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    faults = std::move(injected);
+    indexFile.SetWriteFault(faults.indexWrite);
 }
 
 // Reads record n; what cannot be read is zeros. False on a short read.

@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 class CLog4c;
@@ -72,7 +74,10 @@ public:
     int GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer);
 
     // Marks record sent; it is never handed out again. Also the way to retire
-    // a record whose message no longer parses. Any thread.
+    // a record whose message no longer parses. When the mark cannot be
+    // written the record was still delivered: it is logged once, never
+    // handed out again in this run (a restart may deliver it once more), and
+    // 0 tells the caller to back off. Any thread.
     int SetMsgSent(std::uint32_t record);
 
     // Puts a handed-out record back to pending: it is handed out again, in
@@ -87,6 +92,15 @@ public:
 
     // Closes both files and forgets the pending records. Any thread.
     void CloseCache();
+
+    // Faults for tests: writes to the index may fail (see CCacheFile), and
+    // a hook runs before each message is read (it may throw).
+    struct Faults {
+        CCacheFile::WriteFault indexWrite;
+        std::function<void()> beforeRead;
+    };
+    // Installs faults; default Faults{} removes them. Any thread.
+    void InjectFaults(Faults faults);
 
 private:
     bool OpenFiles();
@@ -117,4 +131,6 @@ private:
     std::string directory;
     std::string openError;
     CPendingIndex pending;
+    std::set<std::uint32_t> unmarked; // delivered, but the sent mark failed
+    Faults faults;
 };

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <exception>
 #include <optional>
+#include <string>
 
 namespace {
 
 constexpr std::chrono::milliseconds kCyclePause{1000};
+constexpr std::chrono::seconds kFailurePause{2};
 
 } // namespace
 
@@ -68,6 +70,29 @@ CChatServer::MsgStore CMsgSendThread::Store()
 
 void CMsgSendThread::RunCycle()
 {
+    // A cycle that fails (a file error, memory) must not end the worker
+    // quietly: it is logged and the next cycle comes after a back-off.
+    try {
+        DeliverAll();
+    } catch (const std::exception& e) {
+        BackOff(e.what());
+        return;
+    } catch (...) {
+        BackOff("unknown exception");
+        return;
+    }
+    SleepFor(kCyclePause);
+}
+
+void CMsgSendThread::BackOff(const char* reason)
+{
+    log_.LogEvent(2, "消息发送线程异常:%s,%d 秒后继续", std::string(reason).substr(0, 200).c_str(),
+                  static_cast<int>(kFailurePause.count()));
+    SleepFor(kFailurePause);
+}
+
+void CMsgSendThread::DeliverAll()
+{
     if (loop_ != nullptr) {
         auto snapshot = loop_->Call(
             [link = link_]() -> std::optional<CServiceSnapshot> {
@@ -86,7 +111,6 @@ void CMsgSendThread::RunCycle()
             SendRouteMsgs(**snapshot);
         }
     }
-    SleepFor(kCyclePause);
 }
 
 void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
@@ -102,9 +126,11 @@ void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
             cache_.ReleaseMsg(record);
             return;
         }
-        cache_.SetMsgSent(record);
+        const bool marked = cache_.SetMsgSent(record) == 1;
         log_.LogEvent(0, "已发送缓存消息,时间:%s 长度:%d 用户: %s@%s", time.c_str(), static_cast<int>(bytes.size()),
                       user.userId.c_str(), user.serverName.c_str());
+        if (!marked)
+            return;
     }
 }
 
@@ -120,9 +146,11 @@ void CMsgSendThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
             cache_.ReleaseMsg(record);
             return;
         }
-        cache_.SetMsgSent(record);
+        const bool marked = cache_.SetMsgSent(record) == 1;
         log_.LogEvent(0, "已发送路由消息,时间:%s source:%s target:%s ", message->time.c_str(),
                       message->source.c_str(), message->target.c_str());
+        if (!marked)
+            return;
     }
 }
 

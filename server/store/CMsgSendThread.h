@@ -62,7 +62,9 @@ public:
     CChatServer::MsgStore Store();
 
     // One cycle: deliveries to logged-in users, then routing, then a sleep of
-    // one second (cut short by a stop). Worker thread.
+    // one second (cut short by a stop). An exception out of the cycle is
+    // logged and followed by a longer sleep: the worker keeps running.
+    // Worker thread.
     void RunCycle() override;
 
     // The cache, for inspection. Any thread.
@@ -75,6 +77,8 @@ private:
         std::atomic<CChatServer*> service{nullptr};
     };
 
+    void DeliverAll();
+    void BackOff(const char* reason);
     void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
     void SendRouteMsgs(const CServiceSnapshot& snapshot);
     // Parses stored bytes; a message that no longer parses is logged, its

@@ -174,6 +174,31 @@ TEST_F(MsgCacheTest, HandedOutRecordsAreNotHandedOutTwiceAndReleaseKeepsTheirOrd
     EXPECT_EQ(NextRoute(cache, "home"), "r1");
 }
 
+TEST_F(MsgCacheTest, AFailedSentMarkIsLoggedOnceAndTheRecordIsNotHandedOutAgainInThisRun)
+{
+    {
+        CMsgCache cache(folder.Log());
+        cache.OpenCache(folder.Path());
+        Add(cache, "m1", "bob", "home");
+        Add(cache, "m2", "bob", "home");
+        std::uint32_t n = 0;
+        ASSERT_EQ(NextFor(cache, "bob", "home", &n), "m1");
+        cache.InjectFaults({FailSentMarks, nullptr});
+        EXPECT_EQ(cache.SetMsgSent(n), 0);
+        EXPECT_EQ(cache.SetMsgSent(n), 0);
+        EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 标记缓存消息已发送失败,记录:0 本次运行不再发送:").size(), 1u);
+        cache.InjectFaults({});
+        EXPECT_EQ(cache.ReleaseMsg(n), 0);
+        EXPECT_EQ(cache.CountPending(), 1) << "a rescan does not bring it back";
+        EXPECT_EQ(NextFor(cache, "bob", "home"), "m2");
+        EXPECT_EQ(NextFor(cache, "bob", "home"), "");
+    }
+    // The mark never reached the file: the next run delivers it again.
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "m1");
+}
+
 TEST_F(MsgCacheTest, MatchingIsExactAndRoutingSkipsTheLocalServer)
 {
     CMsgCache cache(folder.Log());

@@ -1,3 +1,4 @@
+#include "CacheTestSupport.h"
 #include "WorkerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,35 @@ TEST_F(Worker, AStoredMessageThatNoLongerParsesIsRetired)
     EXPECT_EQ(ChatsReceived(bob, 1), std::vector<std::string>{"after the damage"});
     EXPECT_EQ(ServiceLogLines::Count("缓存消息无法解析,已标记为已发送"), 1);
     EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
+}
+
+TEST_F(Worker, AFailedSentMarkDeliversTheMessageOnceAndTheWorkerGoesOn)
+{
+    run.Cache().InjectFaults({FailSentMarks, nullptr});
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    auto one = MakeTalk("alice@hub", "bob@hub", "one");
+    StoreForBob(Built(one));
+    ASSERT_EQ(ChatsReceived(bob, 1), std::vector<std::string>{"one"});
+    // A later cycle delivers the next message, and still not the first again.
+    auto two = MakeTalk("alice@hub", "bob@hub", "two");
+    StoreForBob(Built(two));
+    EXPECT_EQ(ChatsReceived(bob, 1), std::vector<std::string>{"two"});
+    EXPECT_EQ(ServiceLogLines::Count("标记缓存消息已发送失败"), 2);
+}
+
+TEST_F(Worker, AnExceptionOutOfACycleIsLoggedAndTheWorkerResumes)
+{
+    struct ReadFailure {};
+    run.Cache().InjectFaults({nullptr, [] { throw ReadFailure{}; }});
+    auto talk = MakeTalk("alice@hub", "bob@hub", "survives");
+    StoreForBob(Built(talk));
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(ServiceLogLines::WaitFor("ERROR 消息发送线程异常:unknown exception,2 秒后继续"));
+    EXPECT_TRUE(run.Worker().IsRunning());
+    run.Cache().InjectFaults({});
+    EXPECT_EQ(ChatsReceived(bob, 1), std::vector<std::string>{"survives"});
 }
 
 TEST_F(Worker, ARestartDeliversWhatTheLastRunLeft)

@@ -1,5 +1,6 @@
 #include "CacheTestSupport.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -76,4 +77,9 @@ std::string TextAt(const std::vector<std::uint8_t>& bytes, std::size_t offset)
     for (std::size_t i = offset; i < bytes.size() && bytes[i] != 0; ++i)
         text.push_back(static_cast<char>(bytes[i]));
     return text;
+}
+
+int FailSentMarks(std::uint64_t, std::size_t length)
+{
+    return length == 1 ? EIO : 0;
 }

@@ -35,3 +35,7 @@ void WriteBytes(const std::string& file, const std::vector<std::uint8_t>& bytes)
 std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t offset);
 // NUL-terminated text in a field starting at offset.
 std::string TextAt(const std::vector<std::uint8_t>& bytes, std::size_t offset);
+
+// An index write fault (CMsgCache::Faults) failing only the sent marks, the
+// index's one-byte writes, with EIO.
+int FailSentMarks(std::uint64_t position, std::size_t length);
