@@ -25,7 +25,15 @@ constexpr auto kDefaultExpect = std::chrono::seconds(5);
 // How long the end of a piped input or script waits for late replies.
 constexpr auto kDefaultLinger = std::chrono::seconds(1);
 
-const char* kUsage = "usage: quorvel-client [--json] [--script FILE] [--linger SECONDS] HOST PORT";
+const char* kUsage =
+    "usage: quorvel-client [--json] [--script FILE] [--linger SECONDS] HOST PORT\n"
+    "  --json             print each received message as one JSON object\n"
+    "  --script FILE      read the commands from FILE instead of standard input\n"
+    "  --linger SECONDS   wait for late answers at the end of the input (default 1, 0 on a terminal)\n"
+    "  --help             print this text\n"
+    "Commands come one per line; type help in a session for the list.\n"
+    "Exit status: 0 normal end, 1 connection failed or lost, 2 wrong options or unreadable script,\n"
+    "3 an expect saw no message in time, 4 a command failed.";
 
 } // namespace
 
@@ -46,11 +54,13 @@ bool CClientApp::ParseSeconds(std::string_view text, std::chrono::milliseconds& 
     return true;
 }
 
-bool CClientApp::ParseOptions(int argc, char** argv)
+CClientApp::Options CClientApp::ParseOptions(int argc, char** argv)
 {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+            return Options::kHelp;
         if (arg == "--json") {
             json_ = true;
         } else if ((arg == "--script" || arg == "--linger") && i + 1 < argc) {
@@ -58,26 +68,32 @@ bool CClientApp::ParseOptions(int argc, char** argv)
             if (arg == "--script")
                 script_ = value;
             else if (!ParseSeconds(value, linger_))
-                return false;
+                return Options::kBad;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return false;
+            return Options::kBad;
         } else {
             positional.push_back(arg);
         }
     }
     if (positional.size() != 2)
-        return false;
+        return Options::kBad;
     host_ = positional[0];
     const std::string& port = positional[1];
     auto [ptr, ec] = std::from_chars(port.data(), port.data() + port.size(), port_);
-    return ec == std::errc() && ptr == port.data() + port.size() && port_ > 0 && port_ <= 65535;
+    const bool good = ec == std::errc() && ptr == port.data() + port.size() && port_ > 0 && port_ <= 65535;
+    return good ? Options::kRun : Options::kBad;
 }
 
 int CClientApp::Run(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     out_ = std::make_unique<CClientOutput>(std::cout, std::cerr);
-    if (!ParseOptions(argc, argv)) {
+    const Options options = ParseOptions(argc, argv);
+    if (options == Options::kHelp) {
+        std::cout << kUsage << std::endl;
+        return kExitOk;
+    }
+    if (options == Options::kBad) {
         out_->Notice(kUsage);
         return kExitUsage;
     }
@@ -126,7 +142,7 @@ int CClientApp::Session(CLineReader& reader)
         if (result == CLineReader::Result::kIdle)
             continue;
         if (result == CLineReader::Result::kEnd)
-            return Pause(linger_) ? kExitOk : kExitConnection;
+            return AwaitAnswers() && Pause(linger_) ? NormalEnd() : kExitConnection;
         if (!RunLine(line))
             return exitCode_;
     }
@@ -140,6 +156,7 @@ bool CClientApp::RunLine(const std::string& line)
         std::chrono::milliseconds time{};
         if (cmd.Count() != 1 || !ParseSeconds(cmd.Arg(0), time)) {
             out_->Error("usage: wait SECONDS");
+            failed_ = true;
             return true;
         }
         if (Pause(time))
@@ -149,12 +166,46 @@ bool CClientApp::RunLine(const std::string& line)
     }
     if (cmd.Verb() == "expect")
         return Expect(cmd);
-    const auto step = connection_->Loop().Call([this, &line] { return session_->Execute(line); });
-    if (step.value_or(CClientSession::Step::kQuit) == CClientSession::Step::kQuit) {
-        exitCode_ = lost_ ? kExitConnection : kExitOk;
-        return false;
+    return Execute(line);
+}
+
+bool CClientApp::Execute(const std::string& line)
+{
+    auto run = [this, &line] {
+        return connection_->Loop().Call([this, &line] { return session_->Execute(line); });
+    };
+    auto step = run().value_or(CClientSession::Step::kQuit);
+    if (step == CClientSession::Step::kWait) {
+        if (!AwaitAnswers()) {
+            exitCode_ = kExitConnection;
+            return false;
+        }
+        step = run().value_or(CClientSession::Step::kQuit);
     }
-    return true;
+    if (step != CClientSession::Step::kQuit)
+        return true;
+    exitCode_ = !lost_ && AwaitAnswers() ? NormalEnd() : kExitConnection;
+    return false;
+}
+
+bool CClientApp::AwaitAnswers()
+{
+    const auto until = std::chrono::steady_clock::now() + kAnswerWait;
+    auto due = [this] { return connection_->Loop().Call([this] { return session_->AnswersDue(); }).value_or(false); };
+    while (!lost_ && due()) {
+        if (std::chrono::steady_clock::now() >= until) {
+            connection_->Loop().Call([this] { session_->AnswersOverdue(); });
+            break;
+        }
+        std::this_thread::sleep_for(kPollStep / 5);
+    }
+    return !lost_;
+}
+
+int CClientApp::NormalEnd()
+{
+    const auto failures = connection_->Loop().Call([this] { return session_->Failures(); }).value_or(0);
+    return failed_ || failures > 0 ? kExitFailed : kExitOk;
 }
 
 bool CClientApp::Pause(std::chrono::milliseconds time)
@@ -170,6 +221,7 @@ bool CClientApp::Expect(const CCommandLine& cmd)
     std::chrono::milliseconds limit = kDefaultExpect;
     if (cmd.Count() < 1 || cmd.Count() > 2 || (cmd.Count() == 2 && !ParseSeconds(cmd.Arg(1), limit))) {
         out_->Error("usage: expect TYPE [SECONDS]");
+        failed_ = true;
         return true;
     }
     const std::string type = cmd.Arg(0);

@@ -24,20 +24,20 @@ CClientSession::CClientSession(Sender send, CClientOutput& output, bool json, st
 const std::map<std::string, CClientSession::Command>& CClientSession::Commands()
 {
     static const std::map<std::string, Command> commands = {
-        {"login", {&CClientSession::Login, 2, 3, "login ID[@SERVER] PASSWORD [STATUS]"}},
-        {"force", {&CClientSession::Force, 1, 3, "force ID[@SERVER] [NAME [PASSWORD]]"}},
-        {"register", {&CClientSession::Register, 5, 5, "register ID NAME SEX PASSWORD TEL"}},
-        {"modify", {&CClientSession::Modify, 4, 5, "modify [ID] NAME SEX PASSWORD TEL"}},
-        {"status", {&CClientSession::Status, 1, kAny, "status TEXT"}},
-        {"say", {&CClientSession::Say, 2, kAny, "say ADDRESS TEXT..."}},
-        {"file", {&CClientSession::File, 2, 2, "file ADDRESS PATH"}},
-        {"info", {&CClientSession::Info, 1, 1, "info ADDRESS"}},
-        {"list", {&CClientSession::List, 0, kAny, "list [FILTER]"}},
-        {"online", {&CClientSession::Online, 0, 0, "online"}},
-        {"friend", {&CClientSession::Friend, 1, kAny, "friend ADDRESS [TEXT...]"}},
-        {"accept", {&CClientSession::Accept, 1, 1, "accept ADDRESS"}},
-        {"heart", {&CClientSession::Heart, 0, 0, "heart"}},
-        {"help", {&CClientSession::Help, 0, 0, "help"}},
+        {"login", {&CClientSession::Login, 2, 3, "login ID[@SERVER] PASSWORD [STATUS]", false}},
+        {"force", {&CClientSession::Force, 1, 3, "force ID[@SERVER] [NAME [PASSWORD]]", false}},
+        {"register", {&CClientSession::Register, 5, 5, "register ID NAME SEX PASSWORD TEL", false}},
+        {"modify", {&CClientSession::Modify, 4, 5, "modify [ID] NAME SEX PASSWORD TEL", false}},
+        {"status", {&CClientSession::Status, 1, kAny, "status TEXT", false}},
+        {"say", {&CClientSession::Say, 2, kAny, "say ADDRESS TEXT...", false}},
+        {"file", {&CClientSession::File, 2, 2, "file ADDRESS PATH", false}},
+        {"info", {&CClientSession::Info, 1, 1, "info ADDRESS", false}},
+        {"list", {&CClientSession::List, 0, kAny, "list [FILTER]", false}},
+        {"online", {&CClientSession::Online, 0, 0, "online", false}},
+        {"friend", {&CClientSession::Friend, 1, kAny, "friend ADDRESS [TEXT...]", false}},
+        {"accept", {&CClientSession::Accept, 1, 1, "accept ADDRESS", false}},
+        {"heart", {&CClientSession::Heart, 0, 0, "heart", false}},
+        {"help", {&CClientSession::Help, 0, 0, "help", true}},
     };
     return commands;
 }
@@ -69,7 +69,7 @@ CClientSession::Step CClientSession::Execute(std::string_view line)
     try {
         return Run(line);
     } catch (const std::exception& error) {
-        out_.Error(std::string("command failed: ") + error.what());
+        Fail(std::string("command failed: ") + error.what());
         return Step::kContinue;
     }
 }
@@ -79,7 +79,7 @@ CClientSession::Step CClientSession::Run(std::string_view line)
     CCommandLine cmd;
     std::string error;
     if (!cmd.Parse(line, error)) {
-        out_.Error(error);
+        Fail(error);
         return Step::kContinue;
     }
     if (cmd.Empty())
@@ -88,29 +88,54 @@ CClientSession::Step CClientSession::Run(std::string_view line)
         return Step::kQuit;
     const auto found = Commands().find(cmd.Verb());
     if (found == Commands().end()) {
-        out_.Error("unknown command \"" + cmd.Verb() + "\" (try help)");
+        Fail("unknown command \"" + cmd.Verb() + "\" (try help)");
         return Step::kContinue;
     }
     const Command& command = found->second;
     if (cmd.Count() < command.minArgs || cmd.Count() > command.maxArgs) {
-        out_.Error(std::string("usage: ") + command.usage);
+        Fail(std::string("usage: ") + command.usage);
         return Step::kContinue;
     }
+    if (AnswersDue() && !command.local)
+        return Step::kWait;
     (this->*command.handler)(cmd);
     return Step::kContinue;
 }
 
-void CClientSession::Send(CMessageBase& msg)
+void CClientSession::Fail(std::string_view text)
 {
-    if (!send_(msg))
-        out_.Error("could not send the " + msg.type + " request");
+    ++failures_;
+    out_.Error(text);
+}
+
+void CClientSession::AnswersOverdue()
+{
+    if (!AnswersDue())
+        return;
+    Fail(loginsDue_ > 0 ? "no answer to the login came in time" : "no answer to the registration came in time");
+    loginsDue_ = 0;
+    changesDue_ = 0;
+}
+
+bool CClientSession::Send(CMessageBase& msg)
+{
+    if (send_(msg))
+        return true;
+    Fail("could not send the " + msg.type + " request");
+    return false;
+}
+
+void CClientSession::SendAwaiting(CMessageBase& msg, std::size_t& due)
+{
+    if (Send(msg))
+        ++due;
 }
 
 bool CClientSession::ToGbk(std::string_view utf8, std::string& gbk)
 {
     gbk = CXmlMsg::u2gb(utf8);
     if (gbk.empty() && !utf8.empty()) {
-        out_.Error("input is not valid UTF-8 text");
+        Fail("input is not valid UTF-8 text");
         return false;
     }
     return true;
@@ -120,7 +145,7 @@ bool CClientSession::RequireLogin()
 {
     if (me_.LoggedIn())
         return true;
-    out_.Error("not logged in (use login first)");
+    Fail(loginRefused_ ? "not logged in: the login was refused" : "not logged in (use login first)");
     return false;
 }
 
@@ -134,7 +159,7 @@ bool CClientSession::DeliveryAddress(std::string_view typed, std::string& addres
     std::string server;
     CClientIdentity::Split(address, user, server);
     if (user.empty() || server.empty()) {
-        out_.Error("give the address as user@server");
+        Fail("give the address as user@server");
         return false;
     }
     return true;
@@ -154,7 +179,7 @@ void CClientSession::Login(const CCommandLine& cmd)
         !ToGbk(cmd.Count() > 2 ? cmd.Arg(2) : "", statu))
         return;
     pendingLogin_ = address;
-    Send(*builder_.Login(address, password, statu));
+    SendAwaiting(*builder_.Login(address, password, statu), loginsDue_);
 }
 
 void CClientSession::Force(const CCommandLine& cmd)
@@ -166,7 +191,7 @@ void CClientSession::Force(const CCommandLine& cmd)
         !ToGbk(cmd.Count() > 2 ? cmd.Arg(2) : "", password))
         return;
     pendingLogin_ = address;
-    Send(*builder_.ForceLogin(address, name, password, {}));
+    SendAwaiting(*builder_.ForceLogin(address, name, password, {}), loginsDue_);
 }
 
 void CClientSession::Register(const CCommandLine& cmd)
@@ -176,7 +201,7 @@ void CClientSession::Register(const CCommandLine& cmd)
         if (!ToGbk(cmd.Arg(i), f[i]))
             return;
     }
-    Send(*builder_.Register(f[0], f[1], f[2], f[3], f[4], false));
+    SendAwaiting(*builder_.Register(f[0], f[1], f[2], f[3], f[4], false), changesDue_);
 }
 
 void CClientSession::Modify(const CCommandLine& cmd)
@@ -190,7 +215,7 @@ void CClientSession::Modify(const CCommandLine& cmd)
         if (!ToGbk(cmd.Arg(own ? i - 1 : i), f[i]))
             return;
     }
-    Send(*builder_.Register(f[0], f[1], f[2], f[3], f[4], true));
+    SendAwaiting(*builder_.Register(f[0], f[1], f[2], f[3], f[4], true), changesDue_);
 }
 
 void CClientSession::Status(const CCommandLine& cmd)
@@ -220,7 +245,7 @@ void CClientSession::File(const CCommandLine& cmd)
     std::string name;
     if (!chunker.Open(cmd.Arg(1), error) || !ToGbk(chunker.Name(), name)) {
         if (!error.empty())
-            out_.Error(error);
+            Fail(error);
         return;
     }
     CFileChunker::Chunk chunk;
@@ -229,13 +254,13 @@ void CClientSession::File(const CCommandLine& cmd)
         auto msg = builder_.FileChunk(target, name, chunker.Size(), chunk.offset, chunk.Action(),
                                       CBase64::Encode(chunk.bytes));
         if (!send_(*msg)) {
-            out_.Error("sending " + chunker.Name() + " stopped at byte " + std::to_string(chunk.offset));
+            Fail("sending " + chunker.Name() + " stopped at byte " + std::to_string(chunk.offset));
             return;
         }
         ++count;
     }
     if (!error.empty()) {
-        out_.Error(error);
+        Fail(error);
         return;
     }
     out_.Notice("sent " + chunker.Name() + " (" + std::to_string(chunker.Size()) + " bytes, " +
@@ -280,7 +305,7 @@ void CClientSession::Accept(const CCommandLine& cmd)
         return;
     const auto found = friendRequests_.find(asker);
     if (found == friendRequests_.end()) {
-        out_.Error("no friend request from " + CXmlMsg::g2u(asker));
+        Fail("no friend request from " + CXmlMsg::g2u(asker));
         return;
     }
     auto reply = builder_.FriendAccept(found->second);
@@ -351,11 +376,14 @@ void CClientSession::OnMessage(CMessageBase& msg)
 void CClientSession::OnLoginReply(const CMessageBase& msg)
 {
     const auto& reply = static_cast<const CMessageUserLogin&>(msg);
-    if (reply.result != "success") {
+    if (loginsDue_ > 0)
+        --loginsDue_;
+    loginRefused_ = reply.result != "success";
+    if (loginRefused_) {
         std::string text = "login refused for " + CXmlMsg::g2u(reply.userId);
         if (!reply.error.empty())
             text += ": " + CXmlMsg::g2u(reply.error);
-        out_.Error(text);
+        Fail(text);
         return;
     }
     me_.TakeLogin(reply.userId, pendingLogin_, reply);
@@ -364,13 +392,15 @@ void CClientSession::OnLoginReply(const CMessageBase& msg)
 void CClientSession::OnRegReply(const CMessageBase& msg)
 {
     const auto& reply = static_cast<const CMessageUserReg&>(msg);
+    if (changesDue_ > 0)
+        --changesDue_;
     if (reply.result == "success")
         return;
     std::string text = (reply.modify == "true" ? "change of " : "registration of ") + CXmlMsg::g2u(reply.userId) +
                        " refused";
     if (!reply.error.empty())
         text += ": " + CXmlMsg::g2u(reply.error);
-    out_.Error(text);
+    Fail(text);
 }
 
 void CClientSession::OnFriend(const CMessageUserFriend& msg)

@@ -25,6 +25,38 @@ std::string Outcome(const std::string& result, const std::string& error)
     return text;
 }
 
+// A status as people read it: the protocol's "false" is a user gone offline.
+std::string StatusText(const std::string& statu)
+{
+    return statu == "false" ? std::string("offline") : CMessagePrinter::Show(statu);
+}
+
+std::string TalkerText(const CTalker& talker)
+{
+    std::string text = CMessagePrinter::Show(Address(talker.userId, talker.serverName));
+    if (!talker.name.empty())
+        text += " \"" + CMessagePrinter::Show(talker.name) + "\"";
+    if (!talker.statu.empty())
+        text += " " + StatusText(talker.statu);
+    return text;
+}
+
+std::string InforDetails(const CMessageUserInfor& m)
+{
+    // The server fills in the user's server only when it knows the user.
+    if (m.server.empty() && m.name.empty() && m.talkers.empty())
+        return CMessagePrinter::Show(m.user) + " is unknown";
+    std::string text = CMessagePrinter::Show(m.user);
+    if (!m.name.empty())
+        text += " \"" + CMessagePrinter::Show(m.name) + "\"";
+    text += " sex " + CMessagePrinter::Show(m.sex) + ", tel " + CMessagePrinter::Show(m.tel) + ", server " +
+            CMessagePrinter::Show(m.server) + ", status " + StatusText(m.statu) + "; " +
+            std::to_string(m.talkers.size()) + " friends";
+    for (std::size_t i = 0; i < m.talkers.size(); ++i)
+        text += (i == 0 ? ": " : ", ") + TalkerText(m.talkers[i]);
+    return text;
+}
+
 std::string LoginDetails(const CMessageUserLogin& m)
 {
     std::string text = CMessagePrinter::Show(m.userId);
@@ -98,16 +130,6 @@ std::string CMessagePrinter::Show(std::string_view gbk)
     return OneLine(CXmlMsg::g2u(gbk));
 }
 
-std::string CMessagePrinter::TalkerText(const CTalker& talker)
-{
-    std::string text = Show(Address(talker.userId, talker.serverName));
-    if (!talker.name.empty())
-        text += " \"" + Show(talker.name) + "\"";
-    if (!talker.statu.empty())
-        text += " " + Show(talker.statu);
-    return text;
-}
-
 std::string CMessagePrinter::Prefix(const CMessageBase& head)
 {
     std::string text = Show(head.type);
@@ -127,23 +149,15 @@ std::string CMessagePrinter::Details(CMessageBase& msg)
     if (auto* m = dynamic_cast<CMessageUserReg*>(&msg))
         return RegDetails(*m);
     if (auto* m = dynamic_cast<CMessageChangeStatu*>(&msg))
-        return Show(Address(m->userId, m->server)) + " is now " + Show(m->statu);
+        return Show(Address(m->userId, m->server)) + " is now " + StatusText(m->statu);
     if (auto* m = dynamic_cast<CMessageUserFriend*>(&msg))
         return FriendDetails(*m);
     if (auto* m = dynamic_cast<CMessageTransFile*>(&msg))
         return FileDetails(*m);
     if (auto* m = dynamic_cast<CMessageHeart*>(&msg))
         return "sender " + Show(m->sender);
-    if (auto* m = dynamic_cast<CMessageUserInfor*>(&msg)) {
-        std::string text = Show(m->user);
-        if (!m->name.empty())
-            text += " \"" + Show(m->name) + "\"";
-        text += " sex " + Show(m->sex) + ", tel " + Show(m->tel) + ", server " + Show(m->server) + ", status " +
-                Show(m->statu) + "; " + std::to_string(m->talkers.size()) + " friends";
-        for (std::size_t i = 0; i < m->talkers.size(); ++i)
-            text += (i == 0 ? ": " : ", ") + TalkerText(m->talkers[i]);
-        return text;
-    }
+    if (auto* m = dynamic_cast<CMessageUserInfor*>(&msg))
+        return InforDetails(*m);
     if (auto* m = dynamic_cast<CMessageUserList*>(&msg)) {
         std::string text = std::to_string(m->talkers.size()) + " users";
         if (m->online == "true")

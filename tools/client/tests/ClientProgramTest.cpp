@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +66,7 @@ TEST_F(ClientProgramTest, ScriptRunsAndPrintsOneLinePerMessage)
                            "quit\n"
                            "say bob never sent\n",
                            "", server.Port());
-    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(status, 4) << err;
     EXPECT_EQ(out, "user-login from alice: alice success\n"
                    "user-talking from bob@hub to alice@hub: hello back\n");
     EXPECT_EQ(err, "error: unknown command \"frobnicate\" (try help)\n");
@@ -116,10 +117,13 @@ TEST_F(ClientProgramTest, ExitStatusTellsHowTheSessionEnded)
     EXPECT_EQ(Run("login alice secret\nexpect user-infor 0.2\nsay bob not sent\n", "", server.Port()), 3);
     EXPECT_EQ(err, "error: no user-infor message arrived in time\n");
 
-    EXPECT_EQ(Run("login alice wrong\nexpect user-login\n", "--linger 0", server.Port()), 0);
+    EXPECT_EQ(Run("login alice wrong\nexpect user-login\n", "--linger 0", server.Port()), 4);
     EXPECT_EQ(err, "error: login refused for alice\n");
 
     EXPECT_EQ(Run("", "--bogus", server.Port()), 2);
+    EXPECT_EQ(Run("", "--help", server.Port()), 0);
+    EXPECT_EQ(out.rfind("usage: quorvel-client ", 0), 0u) << out;
+    EXPECT_EQ(err, "");
     EXPECT_EQ(Run("", "", 0), 2);
 
     unsigned closedPort = 0;
@@ -129,6 +133,28 @@ TEST_F(ClientProgramTest, ExitStatusTellsHowTheSessionEnded)
     }
     EXPECT_EQ(Run("heart\n", "", closedPort), 1);
     EXPECT_EQ(err, "error: cannot connect to 127.0.0.1:" + std::to_string(closedPort) + "\n");
+}
+
+TEST_F(ClientProgramTest, CommandsAfterALoginWaitForItsAnswer)
+{
+    // The stand-in answers a login only after a while, as a busy server may.
+    ListenerFixture server([hub = HubResponder()](CMessageBase& received) {
+        if (received.type == CMessageUserLogin::kType)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return hub(received);
+    });
+    EXPECT_EQ(Run("login alice secret\nsay bob hello\nquit\n", "--linger 0", server.Port()), 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(server.Listener().Payloads().size(), 2u);
+
+    // A refused login fails each command that needs it; the end of the
+    // input waits for the answer, so the status tells.
+    EXPECT_EQ(Run("login alice wrong\nsay bob hi\nonline\n", "--linger 0", server.Port()), 4);
+    EXPECT_EQ(err, "error: login refused for alice\n"
+                   "error: not logged in: the login was refused\n"
+                   "error: not logged in: the login was refused\n");
+    EXPECT_EQ(Run("login alice wrong\n", "--linger 0", server.Port(), true), 4);
+    EXPECT_EQ(server.Listener().Payloads().size(), 4u);
 }
 
 TEST_F(ClientProgramTest, LostConnectionEndsTheSession)

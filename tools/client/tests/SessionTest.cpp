@@ -175,7 +175,45 @@ TEST_F(SessionTest, ReceivedMessagesAreCountedAndPrinted)
     std::getline(printed, line);
     EXPECT_EQ(line, "group-chat from x@hub: message of an unknown type");
     std::getline(printed, line);
-    EXPECT_EQ(line, "user-changestatu: bob@hub is now false");
+    EXPECT_EQ(line, "user-changestatu: bob@hub is now offline");
+}
+
+TEST_F(SessionTest, CommandsWaitForOutstandingAnswers)
+{
+    EXPECT_EQ(session->Execute("login alice secret"), CClientSession::Step::kContinue);
+    EXPECT_TRUE(session->AnswersDue());
+    EXPECT_EQ(session->Execute("say bob hi"), CClientSession::Step::kWait);
+    EXPECT_EQ(session->Execute("help"), CClientSession::Step::kContinue);
+    errors.str("");
+    EXPECT_EQ(sent.size(), 1u);
+    CMessageUserLogin reply;
+    reply.userId = "alice";
+    reply.result = "success";
+    reply.routedServers.emplace_back().name = "hub";
+    Deliver(reply);
+    EXPECT_FALSE(session->AnswersDue());
+    EXPECT_EQ(session->Execute("say bob hi"), CClientSession::Step::kContinue);
+    EXPECT_EQ(Last<CMessageUserTalking>().target, "bob@hub");
+
+    session->Execute("register carol Carol F pw 555");
+    EXPECT_EQ(session->Execute("info carol"), CClientSession::Step::kWait);
+    session->AnswersOverdue();
+    EXPECT_EQ(session->Execute("info carol"), CClientSession::Step::kContinue);
+    EXPECT_EQ(errors.str(), "error: no answer to the registration came in time\n");
+    EXPECT_EQ(session->Failures(), 1u);
+
+    CMessageUserInfor unknown;
+    unknown.user = "nobody@hub";
+    Deliver(unknown);
+    CMessageUserInfor known;
+    known.user = "bob";
+    known.name = "Bob";
+    known.server = "hub";
+    known.statu = "false";
+    Deliver(known);
+    EXPECT_EQ(lines.str().substr(lines.str().find("user-infor")),
+              "user-infor: nobody@hub is unknown\n"
+              "user-infor: bob \"Bob\" sex , tel , server hub, status offline; 0 friends\n");
 }
 
 TEST_F(JsonSessionTest, FileChunksAreSavedAndReportedAsJson)

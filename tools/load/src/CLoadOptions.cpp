@@ -47,7 +47,13 @@ std::string CLoadOptions::Usage()
            "  --window W          relay at full speed: messages in flight per sender\n"
            "                      (default 4096 in all, 16 to 256 each)\n"
            "  --report FILE       HTML report (default quorvel-load-SCENARIO.html)\n"
-           "  --no-baseline       relay: skip the loopback measurement\n";
+           "  --no-baseline       relay: skip the loopback measurement\n"
+           "  --help              print this text\n";
+}
+
+bool CLoadOptions::AsksForHelp(const std::vector<std::string>& args)
+{
+    return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
 }
 
 std::optional<CLoadOptions> CLoadOptions::Parse(const std::vector<std::string>& args, std::string& error)

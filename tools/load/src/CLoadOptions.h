@@ -31,6 +31,8 @@ public:
     // the scenario. Nullopt with `error` set on a bad command line.
     static std::optional<CLoadOptions> Parse(const std::vector<std::string>& args, std::string& error);
     static std::string Usage();
+    // True when the arguments hold --help (or -h): the usage is printed instead.
+    static bool AsksForHelp(const std::vector<std::string>& args);
     // Whether the server is started by the generator.
     bool Spawns() const { return !serverProgram.empty(); }
 

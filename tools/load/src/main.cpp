@@ -32,8 +32,13 @@ CLoadResult RunLoopback(const CLoadOptions& o)
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (CLoadOptions::AsksForHelp(args)) {
+        std::cout << CLoadOptions::Usage();
+        return 0;
+    }
     std::string error;
-    const auto options = CLoadOptions::Parse(std::vector<std::string>(argv + 1, argv + argc), error);
+    const auto options = CLoadOptions::Parse(args, error);
     if (!options) {
         std::cerr << "quorvel-load: " << error << "\n" << CLoadOptions::Usage();
         return 2;

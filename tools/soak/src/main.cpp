@@ -5,6 +5,7 @@
 // answered a login at the end and ended cleanly on its exit command.
 //
 //   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]
+//   quorvel-soak --help
 //
 // --pace N makes every pause of the hostile clients N times longer.
 
@@ -72,10 +73,20 @@ unsigned long long Value(const std::atomic<std::uint64_t>& counter)
 
 int main(int argc, char** argv)
 {
+    constexpr const char* kUsage =
+        "usage: quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]\n"
+        "  --quorveld PATH          the server program to start a copy of\n"
+        "  --seconds N              how long the attack lasts (default 60)\n"
+        "  --chatters N             well-behaved users chatting in a ring (default 8, at least 2)\n"
+        "  --rounds-per-second N    chat rounds per second (default 20)\n"
+        "  --pace N                 every pause of the hostile clients N times longer (default 1)\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: %s --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]\n",
-                     argv[0]);
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const std::vector<std::string> chatterNames = Names("chat", options.chatters);

@@ -5,7 +5,6 @@
 #include <string_view>
 
 class CMessageBase;
-class CTalker;
 
 // Turns received messages into output lines, one line each, UTF-8:
 // readable text for people, or one JSON object for scripts. Messages hold
@@ -37,6 +36,5 @@ public:
 private:
     static std::string Prefix(const CMessageBase& head);
     static std::string Details(CMessageBase& msg);
-    static std::string TalkerText(const CTalker& talker);
     static std::string HeadJson(const CMessageBase& head, std::string_view members);
 };
