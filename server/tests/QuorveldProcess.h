@@ -37,8 +37,9 @@ public:
     QuorveldProcess(const QuorveldProcess&) = delete;
     QuorveldProcess& operator=(const QuorveldProcess&) = delete;
 
-    // Starts the copy; false when it cannot be started.
-    bool Start()
+    // Starts the copy, with `argument` on its command line when not empty;
+    // false when it cannot be started.
+    bool Start(const std::string& argument = {})
     {
         int fds[2];
         int input[2];
@@ -55,7 +56,10 @@ public:
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::dup2(fds[1], STDOUT_FILENO);
             ::dup2(input[0], STDIN_FILENO);
-            ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+            if (argument.empty())
+                ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+            else
+                ::execl(program_.c_str(), program_.c_str(), argument.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);

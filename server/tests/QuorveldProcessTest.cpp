@@ -57,4 +57,23 @@ TEST(QuorveldProcess, SigintKeepsTheSettingsFileAndNormalisesTheFlag)
     EXPECT_EQ(TempFolder::Read(dir / "config/server.ini"), "[Server]\r\nSendAllFriend=1\r\nNote=保留\r\n");
 }
 
+TEST(QuorveldProcess, HelpAndVersionPrintAndOtherArgumentsAreRefused)
+{
+    TempFolder dir;
+    for (const char* argument : {"--help", "--version", "--port"}) {
+        QuorveldProcess quorveld(dir.Path());
+        ASSERT_TRUE(quorveld.Start(argument));
+        const bool refused = std::string(argument) == "--port";
+        const std::string expected = std::string(argument) == "--version" ? "quorveld (Quorvel) " : "usage: quorveld";
+        // A refusal prints the usage on the error stream only.
+        EXPECT_EQ(quorveld.WaitForOutput(expected, 30s), !refused) << quorveld.Output();
+        const int status = quorveld.WaitForExit(30s);
+        ASSERT_TRUE(WIFEXITED(status)) << argument << " status " << status;
+        EXPECT_EQ(WEXITSTATUS(status), refused ? 2 : 0) << argument;
+    }
+    // None of them ran the server: it made none of its folders.
+    for (const char* folder : {"tmp", "data", "log", "config"})
+        EXPECT_FALSE(fs::exists(dir / folder)) << folder;
+}
+
 } // namespace

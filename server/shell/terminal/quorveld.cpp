@@ -4,6 +4,9 @@
 // standard input, one per line; SIGINT and SIGTERM are the exit command.
 // At exit the settings are written, then the global objects are destroyed
 // in reverse order, the log writing its remaining lines.
+//
+//   quorveld              runs the server
+//   quorveld --help       prints the usage; --version prints the version
 
 #include "CServerConsoleDlg.h"
 #include "CStdinReader.h"
@@ -18,9 +21,40 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
-int main()
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quorveld [--help | --version]\n"
+    "Runs the Quorvel server. It keeps its config/, data/, log/ and tmp/ folders next to the\n"
+    "program file, prints its log on standard output and reads console commands from\n"
+    "standard input: start, stop, options, options on, options off, exit.\n";
+
+// What the command line asks for: -1 to run the server, otherwise the exit
+// status after the usage or the version was printed.
+int CommandLine(int argc, char** argv)
 {
+    if (argc == 1)
+        return -1;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("quorveld (Quorvel) " QUORVEL_VERSION);
+        return 0;
+    }
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (const int status = CommandLine(argc, argv); status >= 0)
+        return status;
     if (!theApp.InitInstance(theLog))
         return 1;
     // Started in the background of an interactive shell, a read from the
