@@ -3,7 +3,6 @@
 #include "quorvel_client/CBase64.h"
 #include "quorvel_client/CClientOutput.h"
 #include "quorvel_client/CFileChunker.h"
-#include "quorvel_client/CJsonObject.h"
 #include "quorvel_client/CMessagePrinter.h"
 
 #include <marlune/Marlune.h>
@@ -425,15 +424,6 @@ void CClientSession::OnFileChunk(CMessageBase& msg)
     if (outcome.status != CFileReceiver::Status::kSaved)
         return;
     const std::string name = outcome.saved.filename().string();
-    if (json_) {
-        out_.Line(CJsonObject()
-                      .Add("event", "file-saved")
-                      .Add("file", name)
-                      .AddNumber("size", static_cast<long long>(outcome.size))
-                      .Add("source", source)
-                      .Str());
-    } else {
-        out_.Line("saved file " + CMessagePrinter::OneLine(name) + " (" + std::to_string(outcome.size) +
-                  " bytes) from " + CMessagePrinter::OneLine(source));
-    }
+    out_.Line(json_ ? CMessagePrinter::FileSavedJson(name, outcome.size, source)
+                    : CMessagePrinter::FileSavedText(name, outcome.size, source));
 }

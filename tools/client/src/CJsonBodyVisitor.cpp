@@ -6,15 +6,13 @@
 
 void CJsonBodyVisitor::Text(const char* attribute, std::string& value)
 {
-    body_.Add(attribute, CXmlMsg::g2u(value));
+    body_[attribute] = CXmlMsg::g2u(value);
 }
 
 void CJsonBodyVisitor::Content(std::string& value)
 {
-    if (!keepContent_)
-        return;
-    hasContent_ = true;
-    content_ = CXmlMsg::g2u(value);
+    if (keepContent_)
+        content_ = CXmlMsg::g2u(value);
 }
 
 void CJsonBodyVisitor::Talker(CTalker& talker)
@@ -30,41 +28,37 @@ void CJsonBodyVisitor::Talkers(std::vector<CTalker>& talkers)
 
 void CJsonBodyVisitor::Server(CTalkerServer& server)
 {
-    std::vector<std::string> users;
+    nlohmann::ordered_json users = nlohmann::ordered_json::array();
     for (const auto& talker : server.talkers)
         users.push_back(TalkerJson(*talker));
-    server_ = CJsonObject()
-                  .Add("name", CXmlMsg::g2u(server.name))
-                  .Add("ip", CXmlMsg::g2u(server.ip))
-                  .Add("port", CXmlMsg::g2u(server.port))
-                  .Add("description", CXmlMsg::g2u(server.description))
-                  .AddRaw("talkers", CJsonObject::Array(users))
-                  .Str();
+    server_ = {{"name", CXmlMsg::g2u(server.name)},
+               {"ip", CXmlMsg::g2u(server.ip)},
+               {"port", CXmlMsg::g2u(server.port)},
+               {"description", CXmlMsg::g2u(server.description)},
+               {"talkers", std::move(users)}};
 }
 
-void CJsonBodyVisitor::AddTo(CJsonObject& json) const
+void CJsonBodyVisitor::AddTo(nlohmann::ordered_json& json) const
 {
-    json.AddRaw("body", body_.Str());
-    if (hasContent_)
-        json.Add("content", content_);
+    json["body"] = body_;
+    if (content_)
+        json["content"] = *content_;
     if (!talkers_.empty())
-        json.AddRaw("talkers", CJsonObject::Array(talkers_));
-    if (!server_.empty())
-        json.AddRaw("server", server_);
+        json["talkers"] = talkers_;
+    if (!server_.is_null())
+        json["server"] = server_;
 }
 
-std::string CJsonBodyVisitor::TalkerJson(const CTalker& talker)
+nlohmann::ordered_json CJsonBodyVisitor::TalkerJson(const CTalker& talker)
 {
-    return CJsonObject()
-        .Add("userid", CXmlMsg::g2u(talker.userId))
-        .Add("name", CXmlMsg::g2u(talker.name))
-        .Add("sex", CXmlMsg::g2u(talker.sex))
-        .Add("tel", CXmlMsg::g2u(talker.tel))
-        .Add("password", CXmlMsg::g2u(talker.password))
-        .Add("statu", CXmlMsg::g2u(talker.statu))
-        .Add("friends", CXmlMsg::g2u(talker.friends))
-        .Add("server", CXmlMsg::g2u(talker.serverName))
-        .Add("serverdesc", CXmlMsg::g2u(talker.serverDesc))
-        .Add("memo", CXmlMsg::g2u(talker.memo))
-        .Str();
+    return {{"userid", CXmlMsg::g2u(talker.userId)},
+            {"name", CXmlMsg::g2u(talker.name)},
+            {"sex", CXmlMsg::g2u(talker.sex)},
+            {"tel", CXmlMsg::g2u(talker.tel)},
+            {"password", CXmlMsg::g2u(talker.password)},
+            {"statu", CXmlMsg::g2u(talker.statu)},
+            {"friends", CXmlMsg::g2u(talker.friends)},
+            {"server", CXmlMsg::g2u(talker.serverName)},
+            {"serverdesc", CXmlMsg::g2u(talker.serverDesc)},
+            {"memo", CXmlMsg::g2u(talker.memo)}};
 }

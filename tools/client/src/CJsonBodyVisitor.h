@@ -1,9 +1,10 @@
 #pragma once
 
-#include "quorvel_client/CJsonObject.h"
-
 #include <marlune/CFieldVisitor.h>
 
+#include <nlohmann/json.hpp>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,14 @@ public:
     void Server(CTalkerServer& server) override;
 
     // Adds "body", and "content", "talkers", "server" when present.
-    void AddTo(CJsonObject& json) const;
+    void AddTo(nlohmann::ordered_json& json) const;
 
-    static std::string TalkerJson(const CTalker& talker);
+    static nlohmann::ordered_json TalkerJson(const CTalker& talker);
 
 private:
     bool keepContent_;
-    CJsonObject body_;
-    bool hasContent_ = false;
-    std::string content_;
-    std::vector<std::string> talkers_;
-    std::string server_;
+    nlohmann::ordered_json body_ = nlohmann::ordered_json::object();
+    std::optional<std::string> content_;
+    nlohmann::ordered_json talkers_ = nlohmann::ordered_json::array();
+    nlohmann::ordered_json server_;
 };

@@ -2,14 +2,32 @@
 
 #include "CJsonBodyVisitor.h"
 #include "quorvel_client/CBase64.h"
-#include "quorvel_client/CJsonObject.h"
 
 #include <marlune/Marlune.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
-#include <vector>
 
 namespace {
+
+// The head members every JSON line starts with.
+nlohmann::ordered_json HeadJson(const CMessageBase& head)
+{
+    nlohmann::ordered_json routed = nlohmann::ordered_json::array();
+    for (const CTalkerServer& server : head.routedServers)
+        routed.push_back(CXmlMsg::g2u(server.name));
+    return {{"type", CXmlMsg::g2u(head.type)},     {"time", CXmlMsg::g2u(head.time)},
+            {"source", CXmlMsg::g2u(head.source)}, {"target", CXmlMsg::g2u(head.target)},
+            {"memo", CXmlMsg::g2u(head.memo)},     {"routed", std::move(routed)}};
+}
+
+// One line of JSON; bytes that are not UTF-8 become U+FFFD instead of
+// failing the line.
+std::string Line(const nlohmann::ordered_json& json)
+{
+    return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 
 std::string Address(const std::string& user, const std::string& server)
 {
@@ -189,51 +207,37 @@ std::string CMessagePrinter::UnreadableText(std::size_t length, std::string_view
     return "unreadable message of " + std::to_string(length) + " bytes: " + OneLine(reason);
 }
 
-std::string CMessagePrinter::HeadJson(const CMessageBase& head, std::string_view members)
-{
-    std::vector<std::string> routed;
-    for (const CTalkerServer& server : head.routedServers)
-        routed.push_back(CJsonObject::Quote(CXmlMsg::g2u(server.name)));
-    CJsonObject json;
-    json.Add("type", CXmlMsg::g2u(head.type))
-        .Add("time", CXmlMsg::g2u(head.time))
-        .Add("source", CXmlMsg::g2u(head.source))
-        .Add("target", CXmlMsg::g2u(head.target))
-        .Add("memo", CXmlMsg::g2u(head.memo))
-        .AddRaw("routed", CJsonObject::Array(routed));
-    std::string text = json.Str();
-    if (members.size() > 2) {
-        text.pop_back();
-        text += ",";
-        text += members.substr(1);
-    }
-    return text;
-}
-
 std::string CMessagePrinter::Json(CMessageBase& msg)
 {
     auto* file = dynamic_cast<CMessageTransFile*>(&msg);
     CJsonBodyVisitor visitor(file == nullptr);
     msg.VisitBody(visitor);
-    CJsonObject members;
-    visitor.AddTo(members);
+    nlohmann::ordered_json json = HeadJson(msg);
+    visitor.AddTo(json);
     std::string bytes;
     if (file != nullptr && CBase64::Decode(file->data, bytes))
-        members.AddNumber("chunk", static_cast<long long>(bytes.size()));
-    return HeadJson(msg, members.Str());
+        json["chunk"] = bytes.size();
+    return Line(json);
 }
 
 std::string CMessagePrinter::UnknownJson(const CMessageBase& head)
 {
-    return HeadJson(head, CJsonObject().AddBool("known", false).Str());
+    nlohmann::ordered_json json = HeadJson(head);
+    json["known"] = false;
+    return Line(json);
 }
 
 std::string CMessagePrinter::UnreadableJson(std::size_t length, std::string_view reason)
 {
-    return CJsonObject()
-        .Add("type", "")
-        .AddBool("unreadable", true)
-        .AddNumber("length", static_cast<long long>(length))
-        .Add("reason", reason)
-        .Str();
+    return Line({{"type", ""}, {"unreadable", true}, {"length", length}, {"reason", reason}});
+}
+
+std::string CMessagePrinter::FileSavedText(const std::string& file, std::uintmax_t size, const std::string& source)
+{
+    return "saved file " + OneLine(file) + " (" + std::to_string(size) + " bytes) from " + OneLine(source);
+}
+
+std::string CMessagePrinter::FileSavedJson(const std::string& file, std::uintmax_t size, const std::string& source)
+{
+    return Line({{"event", "file-saved"}, {"file", file}, {"size", size}, {"source", source}});
 }

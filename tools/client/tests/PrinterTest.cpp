@@ -1,20 +1,22 @@
 #include "TestText.h"
 
-#include "quorvel_client/CJsonObject.h"
 #include "quorvel_client/CMessagePrinter.h"
 
 #include <marlune/Marlune.h>
 
 #include <gtest/gtest.h>
 
-TEST(JsonObject, EscapesEveryCharacterJsonRequires)
+TEST(MessagePrinter, JsonEscapesEveryCharacterItMustAndStaysOneLine)
 {
-    EXPECT_EQ(CJsonObject::Quote("a\"b\\c"), R"("a\"b\\c")");
-    EXPECT_EQ(CJsonObject::Quote("l1\nl2\r\t\b\f"), R"("l1\nl2\r\t\b\f")");
-    EXPECT_EQ(CJsonObject::Quote(std::string("\x01\x1f\x7f", 3)), R"("\u0001\u001f\u007f")");
-    EXPECT_EQ(CJsonObject::Quote(Utf8(u8"你好/é")), "\"" + Utf8(u8"你好/é") + "\"");
-    EXPECT_EQ(CJsonObject().Add("k", "v").AddNumber("n", -3).AddBool("b", true).AddRaw("a", "[]").Str(),
-              R"({"k":"v","n":-3,"b":true,"a":[]})");
+    CMessageUserTalking talk;
+    talk.source = "a\"b\\c";
+    talk.text = CXmlMsg::u2gb(Utf8(u8"l1\nl2\r\t\x01 你好/é"));
+    const std::string json = CMessagePrinter::Json(talk);
+    EXPECT_EQ(json.find('\n'), std::string::npos);
+    EXPECT_NE(json.find(R"("source":"a\"b\\c")"), std::string::npos) << json;
+    EXPECT_NE(json.find(Utf8(u8R"("content":"l1\nl2\r\t\u0001 你好/é")")), std::string::npos) << json;
+    // A reason that is not UTF-8 still gives a whole line.
+    EXPECT_EQ(CMessagePrinter::UnreadableJson(1, "\xff"), Utf8(u8R"({"type":"","unreadable":true,"length":1,"reason":"�"})"));
 }
 
 TEST(MessagePrinter, ChatLineIsUtf8OnOneLine)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ public:
     // A payload that is not a message at all.
     static std::string UnreadableText(std::size_t length, std::string_view reason);
     static std::string UnreadableJson(std::size_t length, std::string_view reason);
+    // A file received whole and saved as `file` (UTF-8 texts).
+    static std::string FileSavedText(const std::string& file, std::uintmax_t size, const std::string& source);
+    static std::string FileSavedJson(const std::string& file, std::uintmax_t size, const std::string& source);
 
     // `utf8` with control characters escaped, so it stays on one line.
     static std::string OneLine(std::string_view utf8);
@@ -36,5 +40,4 @@ public:
 private:
     static std::string Prefix(const CMessageBase& head);
     static std::string Details(CMessageBase& msg);
-    static std::string HeadJson(const CMessageBase& head, std::string_view members);
 };
