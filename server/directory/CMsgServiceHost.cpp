@@ -3,6 +3,7 @@
 #include "CChatServer.h"
 #include "CMsgSendThread.h"
 #include "CServerXml.h"
+#include "MsgIndexLayout.h"
 #include "scrivlet/CLog4c.h"
 
 #include <atomic>
@@ -14,6 +15,7 @@ namespace {
 std::atomic<CLog4c*> serviceLog{nullptr};
 
 constexpr unsigned kPortCeiling = 100000;
+constexpr int kError = 2;
 
 } // namespace
 
@@ -59,6 +61,7 @@ bool CMsgServiceHost::StopMsgService()
         saves_->Flush();
         saves_.reset();
     }
+    awaitingPort_ = false;
     if (!service_)
         return false;
     service_.reset();
@@ -114,6 +117,13 @@ bool CMsgServiceHost::NameRefused()
         log_.LogEvent(0, "服务器名[%s]包含特殊字符'/',不允许启动服务器", name.c_str());
         return true;
     }
+    // Every stored message carries the server name in a fixed field: a longer
+    // name would lose every message for this server's users.
+    if (!FitsField(name, MsgIndexLayout::kServerNameField)) {
+        log_.LogEvent(kError, "服务器名[%s]超过 %u 字节,不允许启动服务器", name.c_str(),
+                      static_cast<unsigned>(MsgIndexLayout::kServerNameField - 1));
+        return true;
+    }
     return false;
 }
 
@@ -125,11 +135,44 @@ void CMsgServiceHost::RegisterAndListen()
     // announcements cannot hold the loop in file writes.
     saves_ = std::make_unique<CCoalescedSave>([this] { SaveConfig(); }, kSaveInterval);
     service_->SetConfigHook([this] { saves_->Request(); });
-    // The result is not checked: a refused port leaves the service running
-    // without a listening socket.
-    service_->BeginListen(LeadingPort(service_->localServer.port));
+    Listen();
     service_->AnnounceToRouteServers();
     service_->StartSendThread();
+}
+
+void CMsgServiceHost::Listen()
+{
+    // A refused port leaves the service running without a listening socket;
+    // a port held by another program is tried again by the timer.
+    listenPort_ = LeadingPort(service_->localServer.port);
+    awaitingPort_ = service_->BeginListen(listenPort_) == 0 && !service_->ListenError().empty();
+    retryTicks_ = 0;
+    lineTicks_ = 0;
+}
+
+bool CMsgServiceHost::RetryListen()
+{
+    if (!service_ || !awaitingPort_)
+        return false;
+    ++lineTicks_;
+    if (++retryTicks_ < kListenRetryTicks)
+        return false;
+    retryTicks_ = 0;
+    if (service_->ListenAgain()) {
+        awaitingPort_ = false;
+        return true;
+    }
+    if (lineTicks_ >= kListenRetryLineTicks) {
+        lineTicks_ = 0;
+        log_.LogEvent(kError, "监听端口 %u 仍然失败: %.259s,每 %d 秒重试一次", listenPort_,
+                      service_->ListenError().c_str(), kListenRetryTicks);
+    }
+    return false;
+}
+
+bool CMsgServiceHost::Listening() const
+{
+    return service_ && service_->ListeningPort() != 0;
 }
 
 void CMsgServiceHost::BindWorker()

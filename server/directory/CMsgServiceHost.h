@@ -23,10 +23,12 @@ public:
     // What a start did.
     enum class StartResult {
         AlreadyRunning,   // a service exists; nothing changed
-        Refused,          // the server name holds "@" or "/"; no service
+        Refused,          // the server name holds "@" or "/", or is too
+                          // long for the message store; no service
         StartedUnloaded,  // the directory file could not be read: a service
                           // without listening, callbacks or announcement
-        Started,          // loaded, listening where the port allowed
+        Started,          // loaded; listening, or without a port it
+                          // refused, or retrying one another program holds
     };
 
     // Where the program keeps its files and how the service reads the
@@ -40,6 +42,11 @@ public:
     // Directory saves asked for by the service run at most this often; a
     // stop writes one still pending.
     static constexpr std::chrono::milliseconds kSaveInterval{1000};
+    // While another program holds the service's port, listening is tried
+    // again every kListenRetryTicks ticks of the console's timer, and a
+    // failed attempt is logged at most once per kListenRetryLineTicks ticks.
+    static constexpr int kListenRetryTicks = 3;
+    static constexpr int kListenRetryLineTicks = 60;
 
     CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings);
     // Stops a service still running.
@@ -60,6 +67,12 @@ public:
     void SaveConfig();
     // Announces this server to its route servers; nothing without a service.
     void AnnounceToRouteServers();
+    // One tick of the console's timer: while the running service could not
+    // listen because its port was taken, tries again every
+    // kListenRetryTicks ticks. True when this tick made it listen.
+    bool RetryListen();
+    // Whether a service runs and has its listening socket.
+    bool Listening() const;
 
     // The running service, or null.
     CChatServer* Service() const { return service_.get(); }
@@ -76,6 +89,9 @@ public:
 private:
     bool NameRefused();
     void RegisterAndListen();
+    // The service's first attempt to listen; a port taken by another
+    // program makes the timer retry it.
+    void Listen();
     void BindWorker();
 
     CLog4c& log_;
@@ -83,4 +99,8 @@ private:
     Settings settings_;
     std::unique_ptr<CChatServer> service_;
     std::unique_ptr<CCoalescedSave> saves_;   // the service's directory saves
+    unsigned listenPort_ = 0;     // the port the service listens or waits for
+    bool awaitingPort_ = false;   // listening failed for a reason that may pass
+    int retryTicks_ = 0;          // ticks since the last attempt to listen
+    int lineTicks_ = 0;           // ticks since the last line about the port
 };

@@ -1,6 +1,7 @@
 #include "CLoginHandler.h"
 
 #include "CChatServer.h"
+#include "MsgIndexLayout.h"
 #include "ServiceTexts.h"
 
 #include "corvane/CMyRASSocket.h"
@@ -18,9 +19,22 @@ constexpr const char* kOffline = "false";
 
 } // namespace
 
-bool CLoginHandler::FitsConnection(const std::string& userId, const std::string& userName)
+bool CLoginHandler::FitsLimits(const std::string& userId, const std::string& userName)
 {
-    return userId.size() < sizeof CMyRASSocket::userId && userName.size() < sizeof CMyRASSocket::userName;
+    static_assert(MsgIndexLayout::kUserIdField <= sizeof CMyRASSocket::userId,
+                  "an id the store holds must fit a connection's field");
+    return FitsField(userId, MsgIndexLayout::kUserIdField) && FitsField(userName, sizeof CMyRASSocket::userName);
+}
+
+const char* CLoginHandler::ForcedIdError(const std::string& userId)
+{
+    if (!FitsLimits(userId, {}))
+        return service_text::kTooLongError;
+    if (userId.empty())
+        return service_text::kEmptyIdError;
+    if (userId.find('/') != std::string::npos)
+        return service_text::kBadCharsError;
+    return nullptr;
 }
 
 void CLoginHandler::Refuse(CMessageUserLogin& message, CMyRASSocket* socket, const char* error)
@@ -71,7 +85,7 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
             break;
         }
     }
-    if (found != nullptr && !FitsConnection(found->userId, found->name)) {
+    if (found != nullptr && !FitsLimits(found->userId, found->name)) {
         log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
         Refuse(*message, socket, service_text::kTooLongError);
         return;
@@ -98,9 +112,9 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
     if (message == nullptr)
         return;
     CLog4c& log = service_.Log();
-    if (!FitsConnection(message->userId, {})) {
-        log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
-        Refuse(*message, socket, service_text::kTooLongError);
+    if (const char* error = ForcedIdError(message->userId)) {
+        log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), error);
+        Refuse(*message, socket, error);
         return;
     }
     log.LogEvent(0, "用户 %s[%s] 强制登录成功!", message->userId.c_str(), message->name.c_str());

@@ -25,13 +25,18 @@ public:
     // Unbinds a closing connection and marks its user offline to friends.
     void OnWsDisconnected(ON_WS_DISCONNECTED* para);
 
-    // Whether userId (and name) fit the connection's fields with their
-    // terminators; a cut id would bind the connection to another user.
-    static bool FitsConnection(const std::string& userId, const std::string& userName);
+    // Whether userId fits the message store's user id field and userName the
+    // connection's name field, terminators included: a longer id could log
+    // in but never receive a stored message, a cut one would bind another
+    // user. Any thread.
+    static bool FitsLimits(const std::string& userId, const std::string& userName);
 
 private:
     // Refuses the login on socket with error (may be empty).
     void Refuse(CMessageUserLogin& message, CMyRASSocket* socket, const char* error);
+    // Why a forced login may not create or take this id (too long, empty,
+    // or holding the friend list's separator "/"), or null.
+    static const char* ForcedIdError(const std::string& userId);
     static void Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName);
     void AnnounceStatus(CTalker& talker, const std::string& statu);
 

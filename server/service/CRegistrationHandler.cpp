@@ -11,8 +11,9 @@
 
 namespace {
 
-// Characters a registration refuses in a user id, each looked for by itself.
-constexpr const char* kRegRefusedChars = "~!@#$%^&*";
+// Characters a registration refuses in a user id, each looked for by itself;
+// "/" separates the entries of a friend list.
+constexpr const char* kRegRefusedChars = "~!@#$%^&*/";
 constexpr std::array<const char*, 7> kReservedIds = {"ADMIN",   "SERVICE",  "SERVER", "GROUP",
                                                      "MEETING", "BRANTLEX", "NORVEX"};
 constexpr const char* kExistsError = "用户账号已经存在!";
@@ -63,8 +64,12 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         message->error = kReservedError;
         ok = false;
     }
-    if (!CLoginHandler::FitsConnection(message->userId, message->name)) {
+    if (!CLoginHandler::FitsLimits(message->userId, message->name)) {
         message->error = service_text::kTooLongError;
+        ok = false;
+    }
+    if (message->userId.empty()) {
+        message->error = service_text::kEmptyIdError;
         ok = false;
     }
 

@@ -16,6 +16,8 @@ namespace {
 std::atomic<CServerConsoleDlg*> theConsole{nullptr};
 
 constexpr std::chrono::milliseconds kTimerPeriod{1000};
+// Added to the caption while the service has no listening socket.
+constexpr const char* kNotListening = " (未监听)";
 
 } // namespace
 
@@ -53,7 +55,7 @@ void CServerConsoleDlg::StartMsgService()
     if (result == CMsgServiceHost::StartResult::AlreadyRunning || result == CMsgServiceHost::StartResult::Refused)
         return;
     if (result == CMsgServiceHost::StartResult::Started)
-        View().SetCaption(Caption(host_.Service()->localServer));
+        ShowCaption();
     View().EnableButtons(false, true);
     log_.LogEvent(0, "消息服务已经开启成功!");
 }
@@ -82,6 +84,13 @@ void CServerConsoleDlg::OnTimer()
             ++startCounter_;
         }
     }
+    if (host_.RetryListen())
+        ShowCaption();
+}
+
+void CServerConsoleDlg::ShowCaption()
+{
+    View().SetCaption(Caption(host_.Service()->localServer, host_.Listening()));
 }
 
 void CServerConsoleDlg::SaveConfig()
@@ -126,10 +135,10 @@ void CServerConsoleDlg::AppendLog(const char* line)
         console->View().ShowLogLine(line ? line : "");
 }
 
-std::string CServerConsoleDlg::Caption(const CTalkerServer& server)
+std::string CServerConsoleDlg::Caption(const CTalkerServer& server, bool listening)
 {
     return "聊天服务器[名称:" + server.name + " IP:" + server.ip + " 端口:" + server.port + " 描述:" +
-           server.description + "]";
+           server.description + "]" + (listening ? "" : kNotListening);
 }
 
 CServerConsoleDlg::Layout CServerConsoleDlg::LayoutControls(int w, int h)

@@ -60,7 +60,8 @@ public:
     void StartMsgService();
     // The stop button: stops the worker and the service.
     void StopMsgService();
-    // One tick of the one-second timer; none after the teardown.
+    // One tick of the one-second timer (also the retries of a port another
+    // program holds); none after the teardown.
     void OnTimer();
     // The directory-changed hook's save.
     void SaveConfig();
@@ -80,8 +81,9 @@ public:
     // The log sink registered with the log: shows the line on the process's
     // console, or drops it when there is none. Any thread.
     static void AppendLog(const char* line);
-    // The window caption for a running service.
-    static std::string Caption(const CTalkerServer& server);
+    // The window caption for a running service; one without its listening
+    // socket says so.
+    static std::string Caption(const CTalkerServer& server, bool listening);
     // Control places for a client area of w x h.
     static Layout LayoutControls(int w, int h);
 
@@ -90,6 +92,9 @@ public:
     int StartCounter() const { return startCounter_; }
 
 private:
+    // Shows the running service's caption.
+    void ShowCaption();
+
     CServerApp& app_;
     CLog4c& log_;
     CMsgServiceHost host_;

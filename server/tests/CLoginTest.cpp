@@ -144,10 +144,10 @@ TEST_F(Login, ClosingAConnectionThatNeverLoggedInSendsNothing)
     EXPECT_TRUE(before->empty());
 }
 
-TEST_F(Login, AnIdOrNameTooLongForTheConnectionIsRefused)
+TEST_F(Login, AnIdTooLongForTheStoreOrANameTooLongForTheConnectionIsRefused)
 {
-    const std::string longestId(49, 'i');
-    const std::string tooLongId(50, 'i');
+    const std::string longestId(39, 'i');
+    const std::string tooLongId(40, 'i');
     fixture.AddUser(longestId, "pw", std::string(99, 'n'));
     fixture.AddUser(tooLongId, "pw");
     fixture.AddUser("longname", "pw", std::string(100, 'n'));
@@ -161,4 +161,26 @@ TEST_F(Login, AnIdOrNameTooLongForTheConnectionIsRefused)
 
     EXPECT_EQ(client.Login(longestId, "pw"), "success");
     EXPECT_EQ(LoggedIn(fixture), std::vector<std::string>{longestId});
+}
+
+TEST_F(Login, ForcedLoginRefusesTheEmptyIdAndTheFriendListSeparator)
+{
+    TestClient client(fixture.Port());
+    const std::pair<std::string, std::string> expected[] = {
+        {"", "用户账号不能为空!"}, {"x/y", kBadChars}, {std::string(40, 'i'), "用户账号或姓名太长!"}};
+    for (const auto& [userId, error] : expected) {
+        CMessageUserLogin login;
+        login.type = CMessageUserLogin::kType;
+        login.userId = userId;
+        login.password = "pw";
+        login.force = "true";
+        ASSERT_TRUE(client.Send(login));
+        auto reply = client.ReceiveAs<CMessageUserLogin>();
+        ASSERT_TRUE(reply) << userId;
+        EXPECT_EQ(reply->result, "failed") << userId;
+        EXPECT_EQ(reply->error, error) << userId;
+        EXPECT_FALSE(fixture.Find(userId)) << userId;
+    }
+    EXPECT_TRUE(LoggedIn(fixture).empty());
+    EXPECT_EQ(fixture.configSaves, 0);
 }

@@ -9,6 +9,10 @@ namespace {
 const std::string kExists = "用户账号已经存在!";
 const std::string kBadChars = "用户账号不能包含 ' ~ ! # $ % ^ & *'等特殊字符!";
 const std::string kReserved = "用户帐号不能包含特殊单词!";
+const std::string kTooLong = "用户账号或姓名太长!";
+const std::string kEmpty = "用户账号不能为空!";
+// The longest id the message store holds (39 bytes and a terminator).
+const std::string kLongestId(39, 'x');
 
 class Registration : public ::testing::Test {
 protected:
@@ -68,19 +72,28 @@ TEST_F(Registration, NewUserIsCreatedOnThisServer)
     EXPECT_EQ(ServiceLogLines::Count("用户 carol Carol 注册信息 success !"), 1);
 }
 
-TEST_F(Registration, SpecialCharactersAreRefusedDollarIncluded)
+TEST_F(Registration, SpecialCharactersAreRefusedDollarAndSlashIncluded)
 {
-    for (const char* id : {"a$b", "a~", "x@hub", "a#", "a%", "a^b", "a&b", "a*b", "!a"})
+    // "/" separates a friend list: "x/y" as a friend would split in two.
+    for (const char* id : {"a$b", "a~", "x@hub", "a#", "a%", "a^b", "a&b", "a*b", "!a", "x/y", "/"}) {
         EXPECT_EQ(Register(id), std::make_pair(std::string("failed"), kBadChars)) << id;
+        EXPECT_FALSE(fixture.Find(id)) << id;
+    }
 }
 
-TEST_F(Registration, IdsAndNamesTooLongForAConnectionAreRefused)
+TEST_F(Registration, TheEmptyIdIsRefusedAlsoAsAChange)
 {
-    const std::string kTooLong = "用户账号或姓名太长!";
-    EXPECT_EQ(Register(std::string(50, 'x')), std::make_pair(std::string("failed"), kTooLong));
-    EXPECT_FALSE(fixture.Find(std::string(50, 'x')));
+    EXPECT_EQ(Register(""), std::make_pair(std::string("failed"), kEmpty));
+    EXPECT_EQ(Register("", "Name", true), std::make_pair(std::string("failed"), kEmpty));
+    EXPECT_FALSE(fixture.Find(""));
+}
+
+TEST_F(Registration, IdsTooLongForTheStoreAndNamesTooLongForAConnectionAreRefused)
+{
+    EXPECT_EQ(Register(kLongestId + "x"), std::make_pair(std::string("failed"), kTooLong));
+    EXPECT_FALSE(fixture.Find(kLongestId + "x"));
     EXPECT_EQ(Register("carol", std::string(100, 'n')), std::make_pair(std::string("failed"), kTooLong));
-    EXPECT_EQ(Register(std::string(49, 'x'), std::string(99, 'n')).first, "success");
+    EXPECT_EQ(Register(kLongestId, std::string(99, 'n')).first, "success");
 }
 
 TEST_F(Registration, ExistingIdIsRefusedAndLeftUntouched)
@@ -96,6 +109,10 @@ TEST_F(Registration, TheLastFailingCheckGivesTheText)
     EXPECT_EQ(Register("admin"), std::make_pair(std::string("failed"), kReserved));
     fixture.AddUser("a$", "x");
     EXPECT_EQ(Register("a$"), std::make_pair(std::string("failed"), kBadChars));
+    // The length check comes after the character and existence checks.
+    EXPECT_EQ(Register(kLongestId + "@"), std::make_pair(std::string("failed"), kTooLong));
+    fixture.AddUser(kLongestId + "y", "x");
+    EXPECT_EQ(Register(kLongestId + "y"), std::make_pair(std::string("failed"), kTooLong));
 }
 
 TEST_F(Registration, ModifyOverwritesOrCreates)

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -131,6 +134,62 @@ TEST_F(StartTicks, AnAtSignIsRefusedBeforeASlash)
     EXPECT_FALSE(Running());
     EXPECT_EQ(view_.Count("服务器名[a@b/c]包含特殊字符'@',不允许启动服务器"), 1);
     EXPECT_EQ(view_.Count("包含特殊字符'/'"), 0);
+}
+
+TEST_F(StartTicks, ANameTooLongForTheMessageStoreIsRefused)
+{
+    // 20 bytes: every stored message for this server's users would be lost.
+    WriteDirectory("headquarters-beijing", std::to_string(FreePort()));
+    OnLoop([this] { console_->StartMsgService(); });
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(view_.Count("ERROR 服务器名[headquarters-beijing]超过 19 字节,不允许启动服务器"), 1);
+    EXPECT_EQ(view_.Count(kStarted), 0);
+    EXPECT_TRUE(view_.captions.empty());
+
+    WriteDirectory("headquarters-beijin", std::to_string(FreePort()));
+    OnLoop([this] { console_->StartMsgService(); });
+    EXPECT_TRUE(Running());
+}
+
+TEST_F(StartTicks, APortHeldByAnotherProgramIsRetriedOnTheTimerUntilItIsFree)
+{
+    auto holder = std::make_unique<ListeningSocket>();
+    const unsigned portNumber = holder->Port();
+    ASSERT_NE(portNumber, 0u);
+    const std::string port = std::to_string(portNumber);
+    WriteDirectory("hub", port);
+    const std::string caption = "聊天服务器[名称:hub IP:127.0.0.1 端口:" + port + " 描述:test]";
+    OnLoop([this] { console_->StartMsgService(); });
+
+    const int socketError = view_.Find("生成监听套接字错误!");
+    ASSERT_GE(socketError, 0);
+    EXPECT_GT(view_.Find("ERROR 监听端口 " + port + " 失败: " + std::strerror(EADDRINUSE), socketError),
+              socketError);
+    EXPECT_GT(view_.Find(kStarted, socketError), socketError);
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(ListeningPort(), 0u);
+    EXPECT_EQ(view_.captions, std::vector<std::string>{caption + " (未监听)"});
+
+    // Attempts every few ticks stay quiet; one line a minute tells they go on.
+    const std::string retrying = "ERROR 监听端口 " + port + " 仍然失败: ";
+    Ticks(CMsgServiceHost::kListenRetryLineTicks - 1);
+    EXPECT_EQ(view_.Count(retrying), 0);
+    Ticks(CMsgServiceHost::kListenRetryTicks);
+    EXPECT_EQ(view_.Count(retrying), 1);
+    EXPECT_EQ(view_.Count("生成监听套接字错误!"), 1);
+    EXPECT_EQ(ListeningPort(), 0u);
+
+    holder.reset();
+    Ticks(CMsgServiceHost::kListenRetryTicks);
+    EXPECT_EQ(ListeningPort(), portNumber);
+    EXPECT_EQ(view_.Count("成功开始监听(端口号:" + port + ")!"), 1);
+    EXPECT_EQ(view_.captions.back(), caption);
+    TestClient alice(portNumber);
+    EXPECT_EQ(alice.Login("alice", "pw"), "success");
+
+    Ticks(CMsgServiceHost::kListenRetryLineTicks * 2);
+    EXPECT_EQ(view_.Count(retrying), 1);
+    EXPECT_EQ(view_.Count("成功开始监听"), 1);
 }
 
 TEST_F(StartTicks, AMissingDirectoryFileStillStartsAServiceThatDoesNotListen)

@@ -71,9 +71,10 @@ void CChannel::MarkOpen(int fd, bool listener)
 
 bool CChannel::OpenListener(unsigned port)
 {
+    listenError.clear();
     if (port > 65535)
         return false;
-    std::error_code ec;
+    std::error_code& ec = listenError;
     acceptor.emplace(loop.Context());
     acceptor->open(asio::ip::tcp::v4(), ec);
     if (!ec)
@@ -90,9 +91,10 @@ bool CChannel::OpenListener(unsigned port)
 
 bool CChannel::Listen(int backlog)
 {
+    listenError.clear();
     if (!acceptor)
         return false;
-    std::error_code ec;
+    std::error_code& ec = listenError;
     acceptor->listen(backlog, ec);
     if (!ec)
         acceptor->non_blocking(true, ec);

@@ -33,6 +33,8 @@ public:
     CMyRASSocket* socket;  // null once the connection object is destroyed
     asio::ip::tcp::socket stream;
     std::optional<asio::ip::tcp::acceptor> acceptor;
+    // Why OpenListener or Listen failed last (loop thread).
+    std::error_code listenError;
 
     // Loop thread.
     bool OpenListener(unsigned port);

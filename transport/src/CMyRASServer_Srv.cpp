@@ -15,6 +15,8 @@ constexpr unsigned kLowestPort = 2001;
 // after a restart), which then wait a second or more to retry; the system's
 // maximum (SOMAXCONN) takes such bursts at no cost.
 constexpr int kBacklog = SOMAXCONN;
+// LogEvent's level for an "ERROR" line.
+constexpr int kErrorLevel = 2;
 
 } // namespace
 
@@ -33,6 +35,7 @@ CMyRASServer_Srv::~CMyRASServer_Srv()
 int CMyRASServer_Srv::BeginListen(unsigned listenPort)
 {
     port = static_cast<int>(listenPort);
+    listenError_.clear();
     if (listenPort < kLowestPort) {
         LogEvent(0, "服务器侦听端口号 %d 太小...", port);
         return 0;
@@ -40,15 +43,30 @@ int CMyRASServer_Srv::BeginListen(unsigned listenPort)
     if (!HasStringCallback())
         OnLogEvent("CMyRASServer_Srv类未注册消息事件回调函数,将无法处理接收到的信息,请调用方法 SetOnSckString() "
                    "注册消息处理函数. ");
+    return OpenListening(true);
+}
+
+int CMyRASServer_Srv::ListenAgain()
+{
+    listenError_.clear();
+    if (listenSocket_ || port < static_cast<int>(kLowestPort))
+        return listenSocket_ ? 1 : 0;
+    return OpenListening(false);
+}
+
+int CMyRASServer_Srv::OpenListening(bool logFailure)
+{
     try {
         listenSocket_.reset();
         auto listener = std::make_unique<CMyRASSocket>(this);
-        if (!listener->CreateListener(listenPort)) {
-            OnLogEvent("生成监听套接字错误!");
-            return 0;
-        }
-        if (!listener->Listen(kBacklog)) {
-            OnLogEvent("设置监听端口失败!");
+        const bool created = listener->CreateListener(static_cast<unsigned>(port));
+        if (!created || !listener->Listen(kBacklog)) {
+            listenError_ = listener->ListenError();
+            if (logFailure) {
+                OnLogEvent(created ? "设置监听端口失败!" : "生成监听套接字错误!");
+                if (!listenError_.empty())
+                    LogEvent(kErrorLevel, "监听端口 %d 失败: %.259s", port, listenError_.c_str());
+            }
             return 0;
         }
         listenSocket_ = std::move(listener);
@@ -58,6 +76,11 @@ int CMyRASServer_Srv::BeginListen(unsigned listenPort)
         LogLine("%.259s", error.what());
         return 0;
     }
+}
+
+const std::string& CMyRASServer_Srv::ListenError() const
+{
+    return listenError_;
 }
 
 CMyRASSocket* CMyRASServer_Srv::CreateClientSocket()

@@ -92,6 +92,11 @@ bool CMyRASSocket::Listen(int backlog)
     return channel_->Listen(backlog);
 }
 
+std::string CMyRASSocket::ListenError() const
+{
+    return channel_->listenError ? channel_->listenError.message() : std::string();
+}
+
 bool CMyRASSocket::Accept(CMyRASSocket& into)
 {
     return channel_->AcceptInto(*into.channel_);

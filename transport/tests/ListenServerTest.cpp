@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <arpa/inet.h>
@@ -49,6 +50,8 @@ TEST(ListenServer, PortLimitAndPortInUse)
     EXPECT_EQ(result->second, 0);
     EXPECT_TRUE(Recorder::HasLine("INFOR 服务器侦听端口号 2000 太小..."));
     EXPECT_TRUE(Recorder::HasLine("生成监听套接字错误!"));
+    EXPECT_TRUE(Recorder::HasLine("ERROR 监听端口 " + std::to_string(fixture.port) + " 失败: " +
+                                  std::strerror(EADDRINUSE)));
     EXPECT_TRUE(Recorder::HasLine("成功开始监听(端口号:" + std::to_string(fixture.port) + ")!"));
 }
 

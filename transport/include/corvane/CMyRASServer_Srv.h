@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 #include <vector>
 
 // The listening endpoint: one listening socket, the accepted connections in
@@ -31,9 +32,20 @@ public:
     ~CMyRASServer_Srv() override;
 
     // Opens the listening socket on port (all local addresses). 1 on success,
-    // 0 on failure: port 2000 or lower, port in use, listen failure. A second
-    // call while listening closes the old listening socket first. Loop thread.
+    // 0 on failure: port 2000 or lower, port in use, listen failure; a
+    // failure of the system's socket calls adds an ERROR line naming the port
+    // and the system's reason. A second call while listening closes the old
+    // listening socket first. Loop thread.
     int BeginListen(unsigned port);
+    // Tries again to listen on BeginListen's port after a failure of the
+    // system's socket calls (a port another program holds): logs only the
+    // success line; a failure leaves its reason in ListenError(). 1 when
+    // listening (also when already listening), 0 otherwise. Loop thread.
+    int ListenAgain();
+    // The system's reason the last BeginListen or ListenAgain failed; empty
+    // after a success or a refused port number (retrying cannot help then).
+    // Loop thread.
+    const std::string& ListenError() const;
 
     // A new connection owned by this endpoint (caller owns the object).
     CMyRASSocket* CreateClientSocket() override;
@@ -63,11 +75,14 @@ protected:
     std::vector<std::unique_ptr<CMyRASSocket>> connections;
 
 private:
+    // Opens and listens on `port`; with logFailure the failure lines too.
+    int OpenListening(bool logFailure);
     void SweepClosed();
     bool Contains(const CMyRASSocket* socket) const;
 
     mutable std::shared_mutex connectionsLock_;
     std::unique_ptr<CMyRASSocket> listenSocket_;
+    std::string listenError_;
     RAS_ACCEPT_CALLBACK acceptCallback_ = nullptr;
     RAS_WS_DISCONNECT_CALLBACK disconnectCallback_ = nullptr;
 };

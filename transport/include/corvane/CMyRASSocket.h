@@ -67,6 +67,9 @@ public:
     bool CreateListener(unsigned port);
     // Puts the listening socket into listening state.
     bool Listen(int backlog);
+    // The system's reason the last CreateListener or Listen failed, empty
+    // when it was no system error (a port past 65535) or nothing failed.
+    std::string ListenError() const;
     // Takes one pending incoming connection into `into`.
     bool Accept(CMyRASSocket& into);
     // Connects to host (dotted address or name) and port; returns when the
