@@ -96,6 +96,13 @@ bool CCacheFile::Truncate(std::uint64_t length)
     return true;
 }
 
+bool CCacheFile::Sync()
+{
+    if (::fsync(fd) != 0)
+        return Fail("sync");
+    return true;
+}
+
 bool CCacheFile::Fail(const char* what)
 {
     lastError = path + ": " + what + ": " + std::strerror(errno);

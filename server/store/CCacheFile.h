@@ -31,6 +31,8 @@ public:
     // Current length in bytes; false with LastError() set on an error.
     bool Size(std::uint64_t& size);
     bool Truncate(std::uint64_t length);
+    // Makes what was written reach the disk.
+    bool Sync();
 
     const std::string& LastError() const { return lastError; }
 

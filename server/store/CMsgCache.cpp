@@ -18,6 +18,8 @@ constexpr std::size_t kMaxErrorText = 259;
 constexpr int kInfo = 0;
 constexpr int kError = 2;
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
+constexpr auto kRefusalLogPause = std::chrono::minutes(1);
+constexpr std::size_t kMaxRefusalsRemembered = 4096;
 
 // A source address only describes the message; cut to its field without
 // splitting a character, it still lets the message be delivered.
@@ -50,6 +52,12 @@ int CMsgCache::Guarded(Body&& body)
     }
 }
 
+void CMsgCache::SetLimits(const Limits& bounds)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    limits = bounds;
+}
+
 int CMsgCache::OpenCache(const std::string& dir)
 {
     return Guarded([&] {
@@ -59,6 +67,7 @@ int CMsgCache::OpenCache(const std::string& dir)
         directory = dir;
         opened = OpenFiles();
         ScanLocked();
+        CompactIfWorthIt();
         return 1;
     });
 }
@@ -66,7 +75,13 @@ int CMsgCache::OpenCache(const std::string& dir)
 bool CMsgCache::OpenFiles()
 {
     head = MSG_INDEX_HEAD{};
-    if (!indexFile.Open(directory + "/msg_index.dat"))
+    std::string recovery;
+    const bool recovered = CCacheCompaction::Recover(directory, recovery);
+    if (!recovery.empty())
+        log.LogEvent(recovered ? kInfo : kError, "%s", recovery.c_str());
+    if (!recovered)
+        openError = recovery;
+    else if (!indexFile.Open(directory + "/msg_index.dat"))
         openError = indexFile.LastError();
     else if (!dataFile.Open(directory + "/msg_data.dat"))
         openError = dataFile.LastError();
@@ -207,7 +222,7 @@ int CMsgCache::ScanLocked()
                 head.firstPending = start + i;
             first = false;
             ++pendingCount;
-            pending.Add(start + i, record.targetUser, record.targetServer);
+            pending.Add(start + i, record.targetUser, record.targetServer, record.length);
         }
         start += records;
     }
@@ -240,6 +255,8 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
                          targetServer.c_str());
             return 0;
         }
+        if (!TargetHasRoom(length, sourceUser, sourceServer, targetUser, targetServer))
+            return 0;
         std::uint64_t offset = 0;
         if (!dataFile.Size(offset)) {
             LogFileError("缓存消息写入失败", dataFile.LastError());
@@ -247,10 +264,8 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
         }
         // Never where a record claims bytes, even bytes the file lacks.
         offset = std::max(offset, dataEnd);
-        if (offset > kMaxOffset || length > kMaxOffset || head.count == std::numeric_limits<std::uint32_t>::max()) {
-            log.LogEvent(kError, "消息缓存文件已满,拒绝写入长度:%u", static_cast<unsigned>(std::min<std::size_t>(length, kMaxOffset)));
+        if (!MakeRoom(offset, length))
             return 0;
-        }
         if (!dataFile.WriteAt(offset, bytes, length)) {
             LogFileError("缓存消息写入失败", dataFile.LastError());
             return 0;
@@ -270,11 +285,92 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
         head.count = n + 1;
         dataEnd = offset + length;
         WriteHead();
-        pending.Add(n, targetUser, targetServer);
+        pending.Add(n, targetUser, targetServer, static_cast<std::uint32_t>(length));
         log.LogEvent(kInfo, "缓存消息写入长度:%d target:%s@%s", static_cast<int>(length), targetUser.c_str(),
                      targetServer.c_str());
         return 1;
     });
+}
+
+// One target's pending messages stay within their bounds, so one backlog
+// never takes the space every other user's chat needs.
+bool CMsgCache::TargetHasRoom(std::size_t length, const std::string& sourceUser, const std::string& sourceServer,
+                              const std::string& targetUser, const std::string& targetServer)
+{
+    const CPendingIndex::Totals totals = pending.ForTarget(targetUser, targetServer);
+    if (totals.messages < limits.targetPendingMessages && totals.bytes + length <= limits.targetPendingBytes)
+        return true;
+    const auto now = std::chrono::steady_clock::now();
+    const std::string key = sourceUser + '\0' + sourceServer + '\0' + targetUser + '\0' + targetServer;
+    const auto last = refusalLogged.find(key);
+    if (last != refusalLogged.end() && now - last->second < kRefusalLogPause)
+        return false;
+    if (refusalLogged.size() >= kMaxRefusalsRemembered)
+        std::erase_if(refusalLogged, [&](const auto& entry) { return now - entry.second >= kRefusalLogPause; });
+    if (refusalLogged.size() < kMaxRefusalsRemembered)
+        refusalLogged[key] = now;
+    log.LogEvent(kError, "目标用户待发消息超过上限,拒绝写入 source:%s@%s target:%s@%s 待发:%u 条 %llu 字节",
+                 sourceUser.c_str(), sourceServer.c_str(), targetUser.c_str(), targetServer.c_str(),
+                 static_cast<unsigned>(totals.messages), static_cast<unsigned long long>(totals.bytes));
+    return false;
+}
+
+// A data file whose offsets would pass 4 GiB first reclaims its sent
+// records, whatever the pending part costs to copy: else nothing more could
+// be stored. False (logged) when that does not make room.
+bool CMsgCache::MakeRoom(std::uint64_t& offset, std::size_t length)
+{
+    const bool countFull = head.count == std::numeric_limits<std::uint32_t>::max();
+    if (offset <= kMaxOffset && length <= kMaxOffset && !countFull)
+        return true;
+    if (length <= kMaxOffset && pending.HandedOut() == 0 && pending.Bytes() + length <= kMaxOffset && Compact())
+        offset = dataEnd;
+    if (offset <= kMaxOffset && length <= kMaxOffset && head.count < std::numeric_limits<std::uint32_t>::max())
+        return true;
+    log.LogEvent(kError, "消息缓存文件已满,拒绝写入长度:%u", static_cast<unsigned>(std::min<std::size_t>(length, kMaxOffset)));
+    return false;
+}
+
+// Reclaims the space of sent records once the data file is large and mostly
+// sent, while no record is handed out (compaction renumbers records) and the
+// pending part is small enough to copy under the lock.
+void CMsgCache::CompactIfWorthIt()
+{
+    const std::uint64_t pendingBytes = pending.Bytes();
+    if (opened && pending.HandedOut() == 0 && dataEnd >= limits.compactBytes && pendingBytes * 4 <= dataEnd &&
+        pendingBytes <= limits.compactBytes)
+        Compact();
+}
+
+bool CMsgCache::Compact()
+{
+    const auto started = std::chrono::steady_clock::now();
+    const std::uint32_t oldCount = head.count;
+    const std::uint64_t oldBytes = dataEnd;
+    CCacheCompaction compaction(directory, faults.compactionStep);
+    const CCacheCompaction::Result result = compaction.Run(indexFile, dataFile, pending.Records());
+    if (result == CCacheCompaction::Result::Failed) {
+        LogFileError("压缩消息缓存文件失败", compaction.Error());
+        return false;
+    }
+    indexFile.Close();
+    dataFile.Close();
+    pending.Clear();
+    unmarked.clear();
+    if (result == CCacheCompaction::Result::Stopped) {
+        opened = false; // as after a crash: the next opening puts the files right
+        return false;
+    }
+    if (result == CCacheCompaction::Result::Broken)
+        LogFileError("压缩消息缓存文件失败", compaction.Error());
+    opened = OpenFiles();
+    ScanLocked();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    log.LogEvent(kInfo, "消息缓存已压缩:记录 %u -> %u,数据 %llu -> %llu 字节,用时 %lld 毫秒",
+                 static_cast<unsigned>(oldCount), static_cast<unsigned>(head.count),
+                 static_cast<unsigned long long>(oldBytes), static_cast<unsigned long long>(dataEnd),
+                 static_cast<long long>(took.count()));
+    return opened;
 }
 
 int CMsgCache::GetUserMsg(std::string& bytes, std::uint32_t& record, const std::string& userId,
@@ -336,8 +432,10 @@ int CMsgCache::SetMsgSent(std::uint32_t n)
         const std::uint8_t sent = 1;
         const bool written = indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1);
         pending.Remove(n);
-        if (written)
+        if (written) {
+            CompactIfWorthIt();
             return 1;
+        }
         unmarked.insert(n);
         log.LogEvent(kError, "标记缓存消息已发送失败,记录:%u 本次运行不再发送:%s", static_cast<unsigned>(n),
                      indexFile.LastError().substr(0, kMaxErrorText).c_str());

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "CCacheCompaction.h"
 #include "CCacheFile.h"
 #include "CPendingIndex.h"
 #include "MsgIndexLayout.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,13 +13,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 class CLog4c;
 
 // The on-disk cache of messages not handled when they arrived: msg_index.dat
 // (an 8-byte head and one 132-byte record per message) and msg_data.dat (the
-// message bytes one after another) in the data folder. Records are only
-// appended, or marked sent; the files only grow.
+// message bytes one after another) in the data folder. Records are
+// appended, or marked sent; the space of sent records is reclaimed by
+// compacting both files (CCacheCompaction), which renumbers the records and
+// therefore runs only while no record is handed out.
 //
 // Pending records are also kept in memory (built by the scan at opening,
 // updated by AddMsg and SetMsgSent), so lookups cost no file read when
@@ -28,10 +33,24 @@ class CLog4c;
 // at the same time. Results: 1 success, 0 failure; no exception leaves.
 class CMsgCache {
 public:
+    // Bounds on the store ([LIMITS] in server.ini).
+    struct Limits {
+        // Sent records are reclaimed (both files compacted) once the data
+        // file reaches this size while at least three quarters of it is
+        // sent; also the most pending bytes one compaction copies.
+        std::uint64_t compactBytes = std::uint64_t{64} << 20;
+        // Pending messages and bytes one target user@server may have.
+        std::uint64_t targetPendingBytes = std::uint64_t{256} << 20;
+        std::uint32_t targetPendingMessages = 100000;
+    };
+
     explicit CMsgCache(CLog4c& log);
     ~CMsgCache();
     CMsgCache(const CMsgCache&) = delete;
     CMsgCache& operator=(const CMsgCache&) = delete;
+
+    // Takes new bounds; they apply from the next operation. Any thread.
+    void SetLimits(const Limits& limits);
 
     // Opens (creating when missing) both files in directory, repairs an index
     // whose length disagrees with its head, and scans for pending records.
@@ -54,7 +73,9 @@ public:
     // Appends a message: its bytes exactly as received, and its record with
     // the four addresses. Refused (0, with a log line) while closed, when a
     // target value does not fit its field (it could never match its user or
-    // server), or when the data file would pass 4 GiB. Source values too
+    // server), when the target's pending messages would pass their bounds
+    // (logged once a minute per sender and target), or when the data file
+    // would pass 4 GiB even after reclaiming sent records. Source values too
     // long for their field are stored cut. Service thread.
     int AddMsg(const char* bytes, std::size_t length,
                const std::string& sourceUser, const std::string& sourceServer,
@@ -93,11 +114,13 @@ public:
     // Closes both files and forgets the pending records. Any thread.
     void CloseCache();
 
-    // Faults for tests: writes to the index may fail (see CCacheFile), and
-    // a hook runs before each message is read (it may throw).
+    // Faults for tests: writes to the index may fail (see CCacheFile), a
+    // hook runs before each message is read (it may throw), and compaction
+    // may stop at a step as a crash would (the cache is then closed).
     struct Faults {
-        CCacheFile::WriteFault indexWrite;
-        std::function<void()> beforeRead;
+        CCacheFile::WriteFault indexWrite{};
+        std::function<void()> beforeRead{};
+        CCacheCompaction::StepHook compactionStep{};
     };
     // Installs faults; default Faults{} removes them. Any thread.
     void InjectFaults(Faults faults);
@@ -112,6 +135,11 @@ private:
     bool HasData(std::uint32_t n, std::uint64_t dataSize);
     int ScanLocked();
     bool ReadRecord(std::uint32_t n, std::uint8_t* raw);
+    bool TargetHasRoom(std::size_t length, const std::string& sourceUser, const std::string& sourceServer,
+                       const std::string& targetUser, const std::string& targetServer);
+    bool MakeRoom(std::uint64_t& offset, std::size_t length);
+    void CompactIfWorthIt();
+    bool Compact();
     int HandOut(std::optional<std::uint32_t> n, std::string& bytes, std::uint32_t& record);
     int ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record);
     bool WriteHead();
@@ -133,4 +161,7 @@ private:
     CPendingIndex pending;
     std::set<std::uint32_t> unmarked; // delivered, but the sent mark failed
     Faults faults;
+    Limits limits;
+    // When each sender/target refusal was last logged.
+    std::unordered_map<std::string, std::chrono::steady_clock::time_point> refusalLogged;
 };

@@ -1,12 +1,24 @@
 #include "CPendingIndex.h"
 
-#include <iterator>
 
-void CPendingIndex::Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer)
+namespace {
+
+// A user id and a server name together, unambiguous whatever they hold.
+std::string TotalsKey(const std::string& user, const std::string& server)
 {
-    const auto [at, added] = targets.emplace(record, Target{targetUser, targetServer});
-    if (added)
-        Wait(record, at->second);
+    return user + '\0' + server;
+}
+
+} // namespace
+
+void CPendingIndex::Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer,
+                        std::uint32_t length)
+{
+    const auto [at, added] = targets.emplace(record, Target{targetUser, targetServer, length});
+    if (!added)
+        return;
+    Wait(record, at->second);
+    Count(at->second, true);
 }
 
 void CPendingIndex::Remove(std::uint32_t record)
@@ -16,6 +28,7 @@ void CPendingIndex::Remove(std::uint32_t record)
         return;
     if (handedOut.erase(record) == 0)
         Unwait(record, at->second);
+    Count(at->second, false);
     targets.erase(at);
 }
 
@@ -24,13 +37,53 @@ void CPendingIndex::Clear()
     waiting.clear();
     targets.clear();
     handedOut.clear();
+    totals.clear();
+    bytes = 0;
 }
 
 void CPendingIndex::ForgetWaiting()
 {
     waiting.clear();
-    for (auto at = targets.begin(); at != targets.end();)
-        at = handedOut.count(at->first) != 0 ? std::next(at) : targets.erase(at);
+    for (auto at = targets.begin(); at != targets.end();) {
+        if (handedOut.count(at->first) != 0) {
+            ++at;
+            continue;
+        }
+        Count(at->second, false);
+        at = targets.erase(at);
+    }
+}
+
+std::vector<std::uint32_t> CPendingIndex::Records() const
+{
+    std::vector<std::uint32_t> records;
+    records.reserve(targets.size());
+    for (const auto& entry : targets)
+        records.push_back(entry.first);
+    return records;
+}
+
+CPendingIndex::Totals CPendingIndex::ForTarget(const std::string& userId, const std::string& serverName) const
+{
+    const auto at = totals.find(TotalsKey(userId, serverName));
+    return at == totals.end() ? Totals{} : at->second;
+}
+
+void CPendingIndex::Count(const Target& target, bool add)
+{
+    const std::string key = TotalsKey(target.user, target.server);
+    Totals& sum = totals[key];
+    if (add) {
+        ++sum.messages;
+        sum.bytes += target.length;
+        bytes += target.length;
+        return;
+    }
+    --sum.messages;
+    sum.bytes -= target.length;
+    bytes -= target.length;
+    if (sum.messages == 0)
+        totals.erase(key);
 }
 
 std::optional<std::uint32_t> CPendingIndex::TakeFirstForUser(const std::string& userId, const std::string& serverName)

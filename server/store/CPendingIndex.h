@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 // The pending (unsent) records of the message cache, by target, in record
 // order, so that finding the next message for a user or for routing costs no
@@ -19,7 +20,14 @@
 // Not thread-safe: the cache calls it under its own lock.
 class CPendingIndex {
 public:
-    void Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer);
+    // What is pending for one target user@server: messages and their bytes.
+    struct Totals {
+        std::uint32_t messages = 0;
+        std::uint64_t bytes = 0;
+    };
+
+    void Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer,
+             std::uint32_t length);
     // Forgets a record, waiting or handed out; a record not held is ignored.
     void Remove(std::uint32_t record);
     void Clear();
@@ -46,11 +54,17 @@ public:
     std::size_t HandedOut() const { return handedOut.size(); }
     // Pending records, waiting and handed out.
     std::size_t Size() const { return targets.size(); }
+    // Every pending record number, ascending.
+    std::vector<std::uint32_t> Records() const;
+    Totals ForTarget(const std::string& userId, const std::string& serverName) const;
+    // Bytes of all pending messages.
+    std::uint64_t Bytes() const { return bytes; }
 
 private:
     struct Target {
         std::string user;
         std::string server;
+        std::uint32_t length = 0;
     };
     struct ServerWaiting {
         std::set<std::uint32_t> records;
@@ -61,8 +75,11 @@ private:
     void Unwait(std::uint32_t record, const Target& target);
     std::optional<std::uint32_t> FirstForRoute(const std::string& localServer) const;
     std::optional<std::uint32_t> HandOut(std::optional<std::uint32_t> record);
+    void Count(const Target& target, bool add);
 
     std::unordered_map<std::string, ServerWaiting> waiting;
     std::map<std::uint32_t, Target> targets; // every pending record
     std::set<std::uint32_t> handedOut;
+    std::unordered_map<std::string, Totals> totals; // by TotalsKey
+    std::uint64_t bytes = 0;
 };

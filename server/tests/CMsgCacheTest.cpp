@@ -183,7 +183,7 @@ TEST_F(MsgCacheTest, AFailedSentMarkIsLoggedOnceAndTheRecordIsNotHandedOutAgainI
         Add(cache, "m2", "bob", "home");
         std::uint32_t n = 0;
         ASSERT_EQ(NextFor(cache, "bob", "home", &n), "m1");
-        cache.InjectFaults({FailSentMarks, nullptr});
+        cache.InjectFaults({.indexWrite = FailSentMarks});
         EXPECT_EQ(cache.SetMsgSent(n), 0);
         EXPECT_EQ(cache.SetMsgSent(n), 0);
         EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 标记缓存消息已发送失败,记录:0 本次运行不再发送:").size(), 1u);

@@ -149,7 +149,7 @@ TEST_F(Worker, AStoredMessageThatNoLongerParsesIsRetired)
 
 TEST_F(Worker, AFailedSentMarkDeliversTheMessageOnceAndTheWorkerGoesOn)
 {
-    run.Cache().InjectFaults({FailSentMarks, nullptr});
+    run.Cache().InjectFaults({.indexWrite = FailSentMarks});
     TestClient bob(fixture.Port());
     ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
     auto one = MakeTalk("alice@hub", "bob@hub", "one");
@@ -165,7 +165,7 @@ TEST_F(Worker, AFailedSentMarkDeliversTheMessageOnceAndTheWorkerGoesOn)
 TEST_F(Worker, AnExceptionOutOfACycleIsLoggedAndTheWorkerResumes)
 {
     struct ReadFailure {};
-    run.Cache().InjectFaults({nullptr, [] { throw ReadFailure{}; }});
+    run.Cache().InjectFaults({.beforeRead = [] { throw ReadFailure{}; }});
     auto talk = MakeTalk("alice@hub", "bob@hub", "survives");
     StoreForBob(Built(talk));
     TestClient bob(fixture.Port());
