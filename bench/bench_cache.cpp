@@ -1,5 +1,5 @@
-// Message cache: lookups for one user on caches of growing history, and the
-// rate of appends of 200-byte messages.
+// Message cache: lookups for one user on caches of growing history, the
+// rate of appends of 200-byte messages, and an opening that compacts.
 #include "CMsgCache.h"
 #include "MsgIndexLayout.h"
 
@@ -20,6 +20,8 @@ namespace {
 using namespace MsgIndexLayout;
 
 const std::string kBody(200, 'x');
+// The lookups measure long histories: no compaction at opening.
+const CMsgCache::Limits kNoCompaction{std::uint64_t{1} << 40, std::uint64_t{1} << 32, 1000000};
 
 std::string MakeFolder()
 {
@@ -33,7 +35,9 @@ std::string MakeFolder()
 // all sent except: record 0 (an offline user, so a scan from the first
 // pending record would cover the whole file) and one record in the middle
 // for "one-pending". "idle" has history but nothing pending.
-std::string BuildHistory(std::uint32_t records)
+// With `backlog` > 0, that many records spread evenly stay pending too (for
+// "backlog").
+std::string BuildHistory(std::uint32_t records, std::uint32_t backlog = 0)
 {
     const std::string folder = MakeFolder();
     std::vector<std::uint8_t> index(RecordPosition(records));
@@ -47,6 +51,8 @@ std::string BuildHistory(std::uint32_t records)
             record.targetUser = "one-pending", record.sent = 0;
         if (n % 1000 == 7)
             record.targetUser = "idle";
+        if (backlog > 0 && n % (records / backlog) == 3)
+            record.targetUser = "backlog", record.sent = 0;
         record.Encode(index.data() + RecordPosition(n));
     }
     std::ofstream(folder + "/msg_index.dat", std::ios::binary)
@@ -77,6 +83,7 @@ OpenCache& CacheWith(std::uint32_t records)
         slot = std::make_unique<OpenCache>();
         slot->folder = BuildHistory(records);
         slot->cache = std::make_unique<CMsgCache>(slot->log);
+        slot->cache->SetLimits(kNoCompaction);
         slot->cache->OpenCache(slot->folder);
     }
     return *slot;
@@ -113,10 +120,36 @@ void BM_OpenCache(benchmark::State& state)
     CLog4c log;
     for (auto _ : state) {
         CMsgCache cache(log);
+        cache.SetLimits(kNoCompaction);
         cache.OpenCache(shared.folder);
         benchmark::DoNotOptimize(cache.ScannedPending());
     }
     shared.cache->OpenCache(shared.folder);
+}
+
+// An opening that finds range(0) records of which range(1) are pending and
+// compacts them (a threshold of 16 MiB; the data file holds 200 bytes each).
+void BM_OpenCacheCompacting(benchmark::State& state)
+{
+    const auto records = static_cast<std::uint32_t>(state.range(0));
+    const auto backlog = static_cast<std::uint32_t>(state.range(1));
+    CLog4c log;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string folder = BuildHistory(records, backlog);
+        state.ResumeTiming();
+        {
+            CMsgCache cache(log);
+            cache.SetLimits(CMsgCache::Limits{16 << 20, std::uint64_t{1} << 32, 1000000});
+            cache.OpenCache(folder);
+            if (cache.CountPending() > static_cast<int>(backlog) + 2 ||
+                std::filesystem::file_size(folder + "/msg_data.dat") >= std::uint64_t{records} * kBody.size())
+                state.SkipWithError("not compacted");
+        }
+        state.PauseTiming();
+        std::filesystem::remove_all(folder);
+        state.ResumeTiming();
+    }
 }
 
 void BM_AddMsg200Bytes(benchmark::State& state)
@@ -150,6 +183,12 @@ BENCHMARK(BM_GetUserMsgNothingPending)->Arg(1000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_GetUserMsgOnePending)->Arg(1000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_OpenCache)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddMsg200Bytes);
+BENCHMARK(BM_OpenCacheCompacting)
+    ->Args({100000, 1000})
+    ->Args({1000000, 1000})
+    ->Args({1000000, 50000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 int main(int argc, char** argv)
 {

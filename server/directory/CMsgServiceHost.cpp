@@ -180,6 +180,7 @@ void CMsgServiceHost::BindWorker()
     // Messages not handled at arrival go to the worker's cache; the worker
     // hands them back to the service's HandleMsgCache on this loop.
     service_->SetMsgStore(worker_.Store());
+    worker_.Cache().SetLimits(settings_.storeLimits);
     if (worker_.InitThread(service_.get(), settings_.dataDir))
         worker_.StartService();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CCoalescedSave.h"
+#include "CMsgCache.h"
 
 #include <chrono>
 #include <functional>
@@ -37,6 +38,7 @@ public:
         std::string moduleDir;   // the directory file is <moduleDir>/config/server.xml
         std::string dataDir;     // the delivery worker's cache folder
         std::function<bool()> sendAllFriend;
+        CMsgCache::Limits storeLimits{}; // given to the worker's cache at each start
     };
 
     // Directory saves asked for by the service run at most this often; a

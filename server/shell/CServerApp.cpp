@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@ namespace {
 
 const char* const kSection = "SERVER";
 const char* const kSendAllFriend = "SendAllFriend";
+const char* const kLimits = "LIMITS";
 
 // A folder that exists already, or cannot be made, is no error.
 void MakeFolder(const std::string& path)
@@ -54,7 +56,23 @@ bool CServerApp::InitInstance(CLog4c& log, const std::string& moduleDir)
     MakeFolder(moduleDir_ + "/config");
     settingsPath_ = moduleDir_ + "/config/server.ini";
     sendAllFriend_ = IsPositiveNumber(ReadSetting(kSection, kSendAllFriend, "0"));
+    const CMsgCache::Limits defaults;
+    storeLimits_.compactBytes = ReadLimit("StoreCompactBytes", defaults.compactBytes, UINT32_MAX);
+    storeLimits_.targetPendingBytes = ReadLimit("StoreTargetPendingBytes", defaults.targetPendingBytes, UINT32_MAX);
+    storeLimits_.targetPendingMessages = static_cast<std::uint32_t>(
+        ReadLimit("StoreTargetPendingMessages", defaults.targetPendingMessages, UINT32_MAX));
     return true;
+}
+
+// A whole number from 1 to `most` in [LIMITS]; anything else keeps the default.
+std::uint64_t CServerApp::ReadLimit(const char* key, std::uint64_t defaultValue, std::uint64_t most) const
+{
+    const std::string text = ReadSetting(kLimits, key, "");
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    const bool whole = !text.empty() && text.find('-') == std::string::npos && *end == '\0' && errno == 0;
+    return whole && value >= 1 && value <= most ? value : defaultValue;
 }
 
 int CServerApp::ExitInstance()

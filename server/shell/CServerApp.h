@@ -1,13 +1,16 @@
 #pragma once
 
+#include "CMsgCache.h"
+
+#include <cstdint>
 #include <string>
 
 class CLog4c;
 
 // The program's application object: prepares the process (SIGPIPE ignored,
 // the folders tmp, data, log and config below the program's own folder, the
-// log's folder, the settings file config/server.ini) and holds the one
-// setting, SendAllFriend, that the message service reads.
+// log's folder, the settings file config/server.ini) and holds the settings
+// the message service reads: SendAllFriend, and the store's bounds.
 //
 // Thread: every method runs on the main thread (start-up, exit, the options
 // command); the flag needs no lock because only that thread touches it.
@@ -36,6 +39,9 @@ public:
 
     // When set, every user counts as a friend of every other user.
     bool SendAllFriend() const { return sendAllFriend_; }
+    // The message store's bounds, read from [LIMITS] at start-up (an absent
+    // or unusable key keeps its default); never written back.
+    const CMsgCache::Limits& StoreLimits() const { return storeLimits_; }
     void SetSendAllFriend(bool value) { sendAllFriend_ = value; }
 
     const std::string& ModuleDir() const { return moduleDir_; }
@@ -51,7 +57,10 @@ public:
     static bool IsPositiveNumber(const std::string& text);
 
 private:
+    std::uint64_t ReadLimit(const char* key, std::uint64_t defaultValue, std::uint64_t most) const;
+
     bool sendAllFriend_ = false;
+    CMsgCache::Limits storeLimits_;
     std::string settingsPath_;
     std::string dataDir_;
     std::string tempDir_;

@@ -363,8 +363,10 @@ bool CMsgCache::Compact()
     }
     if (result == CCacheCompaction::Result::Broken)
         LogFileError("压缩消息缓存文件失败", compaction.Error());
+    const int scanned = pendingCount; // the opening scan's count stays what it was
     opened = OpenFiles();
     ScanLocked();
+    pendingCount = scanned;
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     log.LogEvent(kInfo, "消息缓存已压缩:记录 %u -> %u,数据 %llu -> %llu 字节,用时 %lld 毫秒",
                  static_cast<unsigned>(oldCount), static_cast<unsigned>(head.count),

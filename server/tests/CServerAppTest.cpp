@@ -71,6 +71,23 @@ TEST_F(CServerAppTest, SendAllFriendIsSetOnlyByAPositiveNumber)
     EXPECT_FALSE(CServerApp::IsPositiveNumber("-99999999999999999999"));
 }
 
+TEST_F(CServerAppTest, StoreLimitsComeFromLimitsAndAnUnusableValueKeepsTheDefault)
+{
+    const std::string ini = "[LIMITS]\r\nStoreCompactBytes=1000\r\nStoreTargetPendingBytes=-5\r\n"
+                            "StoreTargetPendingMessages=7x\r\n";
+    ASSERT_TRUE(StartWith(ini));
+    const CMsgCache::Limits defaults;
+    EXPECT_EQ(app_.StoreLimits().compactBytes, 1000u);
+    EXPECT_EQ(app_.StoreLimits().targetPendingBytes, defaults.targetPendingBytes);
+    EXPECT_EQ(app_.StoreLimits().targetPendingMessages, defaults.targetPendingMessages);
+    EXPECT_EQ(defaults.compactBytes, 64u << 20);
+    EXPECT_EQ(defaults.targetPendingBytes, 256u << 20);
+    EXPECT_EQ(defaults.targetPendingMessages, 100000u);
+    app_.ExitInstance();
+    EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), ini + "\r\n[SERVER]\r\nSendAllFriend=0\r\n")
+        << "limits are never written back";
+}
+
 TEST_F(CServerAppTest, WriteSettingsWritesOneOrZeroAndKeepsTheRest)
 {
     ASSERT_TRUE(StartWith("[server]\r\nsendallfriend=2\r\nColour=蓝\r\n"));
