@@ -1,5 +1,6 @@
 #include "CChatServer.h"
 
+#include "CDeliveryReceipt.h"
 #include "CLoginHandler.h"
 #include "CQueryHandler.h"
 #include "CRegistrationHandler.h"
@@ -10,6 +11,7 @@
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -156,7 +158,7 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
     return false;
 }
 
-bool CChatServer::HandleMsgCache(CMessageBase* message)
+bool CChatServer::HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt)
 {
     if (message == nullptr)
         return true;
@@ -166,15 +168,15 @@ bool CChatServer::HandleMsgCache(CMessageBase* message)
         return RouteMessage(message);
     const std::string& type = message->type;
     if (type == CMessageUserTalking::kType)
-        return DeliverTalking(message);
+        return DeliverTalking(message, receipt);
     if (type == CMessageChangeStatu::kType) {
         OnChangeStatu(As<CMessageChangeStatu>(message));
         return true;
     }
     if (type == CMessageUserFriend::kType)
-        return OnUserFriend(As<CMessageUserFriend>(message));
+        return OnUserFriend(As<CMessageUserFriend>(message), receipt);
     if (type == CMessageTransFile::kType)
-        return DeliverTransFile(message);
+        return DeliverTransFile(message, receipt);
     return false;
 }
 
@@ -189,7 +191,8 @@ bool CChatServer::IsBoundTo(const CMyRASSocket& socket, std::string_view userId)
            std::memcmp(socket.userId, userId.data(), userId.size()) == 0;
 }
 
-int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uint32_t length)
+int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
+                            CDeliveryReceipt* receipt)
 {
     // An empty id names nobody: it must not reach every connection that has
     // not logged in.
@@ -197,10 +200,26 @@ int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uin
         return 0;
     int result = 0;
     for (const auto& connection : connections) {
-        if (IsBoundTo(*connection, userId))
-            result |= SendBuff(connection.get(), bytes, length);
+        if (!IsBoundTo(*connection, userId))
+            continue;
+        result |= receipt != nullptr ? SendBuff(connection.get(), bytes, length, receipt->Track())
+                                     : SendBuff(connection.get(), bytes, length);
     }
     return result;
+}
+
+CChatServer::UserLinks CChatServer::LinksOf(std::string_view userId) const
+{
+    UserLinks links;
+    if (userId.empty())
+        return links;
+    for (const auto& connection : connections) {
+        if (!IsBoundTo(*connection, userId))
+            continue;
+        links.connections.push_back(connection->Serial());
+        links.unwritten = std::max(links.unwritten, connection->UnwrittenBytes());
+    }
+    return links;
 }
 
 int CChatServer::SendMessageOn(CMyRASSocket* socket, CMessageBase& message)
@@ -212,13 +231,13 @@ int CChatServer::SendMessageOn(CMyRASSocket* socket, CMessageBase& message)
     return SendBuff(socket, bx.Data(), length);
 }
 
-int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& message)
+int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt)
 {
     BX_DATA bx;
     const std::uint32_t length = Build(log_, message, bx);
     if (length == 0)
         return 0;
-    return SendToUser(userId, bx.Data(), length);
+    return SendToUser(userId, bx.Data(), length, receipt);
 }
 
 bool CChatServer::MarkForRouting(CMessageBase& message)
@@ -231,20 +250,20 @@ bool CChatServer::MarkForRouting(CMessageBase& message)
     return true;
 }
 
-bool CChatServer::DeliverTransFile(CMessageBase* message)
+bool CChatServer::DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt)
 {
     if (message == nullptr || MarkForRouting(*message) || message->route)
         return false;
-    return SendMessageToUser(message->DetachTargetUserId(), *message) != 0;
+    return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }
 
-bool CChatServer::DeliverTalking(CMessageBase* message)
+bool CChatServer::DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt)
 {
     if (message == nullptr || MarkForRouting(*message))
         return false;
     if (message->DetachTargetServerName() != localServer.name)
         return false;
-    return SendMessageToUser(message->DetachTargetUserId(), *message) != 0;
+    return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }
 
 CTalker* CChatServer::FindTalker(std::string_view address)
@@ -351,9 +370,9 @@ void CChatServer::NotifyFriends(const CTalker* talker, CMessageBase* message)
     status_->NotifyFriends(talker, message);
 }
 
-bool CChatServer::OnUserFriend(CMessageUserFriend* message)
+bool CChatServer::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt)
 {
-    return status_->OnUserFriend(message);
+    return status_->OnUserFriend(message, receipt);
 }
 
 void CChatServer::OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket)

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+class CDeliveryReceipt;
 class CLog4c;
 class CMessageBase;
 class CMessageChangeStatu;
@@ -73,18 +74,30 @@ public:
     bool HandleMsg(CMessageBase* message, CMyRASSocket* socket);
     // Dispatch of a stored message offered again. True: delivered or
     // finished (the stored copy is marked sent); false: it stays pending.
-    bool HandleMsgCache(CMessageBase* message);
+    // With a receipt, true means handed to the user's connections: the
+    // receipt then tracks every send to the user (see CDeliveryReceipt).
+    bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
 
     // Sends bytes as a frame to every connection bound to userId; the OR of
-    // the send results, 0 when no connection is bound to it.
-    int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length);
+    // the send results, 0 when no connection is bound to it. Each send is
+    // tracked by the receipt, when one is given.
+    int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
+                   CDeliveryReceipt* receipt = nullptr);
     // Builds message and sends it on socket; 0 when nothing was built or sent.
     int SendMessageOn(CMyRASSocket* socket, CMessageBase& message);
     // Builds message and sends it to userId's connections (SendToUser).
-    int SendMessageToUser(std::string_view userId, CMessageBase& message);
+    int SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt = nullptr);
 
-    bool DeliverTransFile(CMessageBase* message);
-    bool DeliverTalking(CMessageBase* message);
+    bool DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+    bool DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+
+    // What a delivery to a user meets: the serials of the connections bound
+    // to it and the most bytes one of them has accepted and not yet written.
+    struct UserLinks {
+        std::vector<std::uint64_t> connections;
+        std::size_t unwritten = 0;
+    };
+    UserLinks LinksOf(std::string_view userId) const;
 
     // The user at address ("id", "id@server"): this server's users first when
     // the server part is this server's name or empty, then each neighbour's
@@ -116,7 +129,7 @@ public:
     void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
     void OnChangeStatu(CMessageChangeStatu* message);
     void NotifyFriends(const CTalker* talker, CMessageBase* message);
-    bool OnUserFriend(CMessageUserFriend* message);
+    bool OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt = nullptr);
     void OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket);
     void OnUserList(CMessageUserList* message, CMyRASSocket* socket);
     void ListOnlineUsers(CMessageUserList* message);

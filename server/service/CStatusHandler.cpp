@@ -110,7 +110,7 @@ void CStatusHandler::PushProfile(const CTalker& party)
     service_.OnUserInfor(&infor, nullptr);
 }
 
-bool CStatusHandler::OnUserFriend(CMessageUserFriend* message)
+bool CStatusHandler::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt)
 {
     if (message == nullptr)
         return false;
@@ -127,5 +127,5 @@ bool CStatusHandler::OnUserFriend(CMessageUserFriend* message)
         PushProfile(message->asker);
         PushProfile(message->asked);
     }
-    return service_.SendMessageToUser(message->DetachTargetUserId(), *message) != 0;
+    return service_.SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 class CChatServer;
+class CDeliveryReceipt;
 class CMessageBase;
 class CMessageChangeStatu;
 class CMessageUserFriend;
@@ -23,7 +24,8 @@ public:
     // Records an accepted friendship on both sides, pushes each local party
     // its refreshed profile, then delivers the message to its target. False
     // when it must stay stored (target not connected, or another server).
-    bool OnUserFriend(CMessageUserFriend* message);
+    // The receipt, when given, tracks the sends to the target.
+    bool OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt = nullptr);
 
 private:
     void PushProfile(const CTalker& party);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -18,11 +19,15 @@ constexpr std::chrono::seconds kFailurePause{2};
 
 } // namespace
 
-CMsgSendThread::CMsgSendThread(CLog4c& log) : log_(log), cache_(log) {}
+CMsgSendThread::CMsgSendThread(CLog4c& log)
+    : log_(log), cache_(log), ledger_(std::make_shared<CDeliveryLedger>(cache_, log))
+{
+}
 
 CMsgSendThread::~CMsgSendThread()
 {
     StopService();
+    ledger_->Detach();
 }
 
 int CMsgSendThread::InitThread(CChatServer* service, const std::string& directory)
@@ -103,6 +108,7 @@ void CMsgSendThread::DeliverAll()
             },
             StopToken());
         if (snapshot && *snapshot) {
+            ++cycle_;
             for (const auto& user : (*snapshot)->loggedIn) {
                 if (StopRequested())
                     break;
@@ -121,16 +127,14 @@ void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
         auto message = ParseStored(bytes, record);
         if (!message)
             continue;
-        const std::string time = message->time;
-        if (!DeliverOnLoop(std::move(message))) {
+        CDeliveryLedger::Pending pending{record, bytes.size(), message->time, user.userId, user.serverName};
+        const auto offer = DeliverOnLoop(std::move(message), std::move(pending));
+        if (offer == CDeliveryLedger::Offer::kHandedOver)
+            continue;
+        // Not delivered: this user's later messages wait for the next cycle.
+        if (offer == CDeliveryLedger::Offer::kHeldBack)
             cache_.ReleaseMsg(record);
-            return;
-        }
-        const bool marked = cache_.SetMsgSent(record) == 1;
-        log_.LogEvent(0, "已发送缓存消息,时间:%s 长度:%d 用户: %s@%s", time.c_str(), static_cast<int>(bytes.size()),
-                      user.userId.c_str(), user.serverName.c_str());
-        if (!marked)
-            return;
+        return;
     }
 }
 
@@ -168,15 +172,32 @@ std::unique_ptr<CMessageBase> CMsgSendThread::ParseStored(const std::string& byt
     return message;
 }
 
-bool CMsgSendThread::DeliverOnLoop(std::unique_ptr<CMessageBase> message)
+CDeliveryLedger::Offer CMsgSendThread::DeliverOnLoop(std::unique_ptr<CMessageBase> message,
+                                                     CDeliveryLedger::Pending pending)
 {
-    // The job owns the message: it may still run after the wait gave up.
-    std::shared_ptr<CMessageBase> shared = std::move(message);
-    const auto delivered = loop_->Call(
-        [link = link_, shared] {
+    // The job owns what it offers: it may still run after the wait gave up,
+    // and then offers nothing, since the worker has released the record.
+    struct Job {
+        std::mutex mutex;
+        bool abandoned = false;
+        CDeliveryLedger::Offer offer = CDeliveryLedger::Offer::kHeldBack;
+        std::unique_ptr<CMessageBase> message;
+        CDeliveryLedger::Pending pending;
+    };
+    auto job = std::make_shared<Job>();
+    job->message = std::move(message);
+    job->pending = std::move(pending);
+    loop_->Call(
+        [link = link_, ledger = ledger_, job, cycle = cycle_] {
+            std::lock_guard lock(job->mutex);
             CChatServer* service = link->service.load();
-            return service != nullptr && service->HandleMsgCache(shared.get());
+            if (!job->abandoned && service != nullptr)
+                job->offer = ledger->Hand(*service, *job->message, job->pending, cycle);
         },
         StopToken());
-    return delivered.value_or(false);
+    // A job still queued finds this and leaves; one running is waited for
+    // (the loop is not waiting for this thread while it runs a job).
+    std::lock_guard lock(job->mutex);
+    job->abandoned = true;
+    return job->offer;
 }

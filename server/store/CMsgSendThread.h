@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CDeliveryLedger.h"
 #include "CMsgCache.h"
 
 #include "CChatServer.h"
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,10 +24,17 @@ class CMessageBase;
 //
 // The worker never reads the service directly. Each cycle it copies what it
 // needs on the service's loop (CChatServer::TakeSnapshot); each delivery to
-// a user runs on that loop (HandleMsgCache) while the worker waits; routing
-// runs on the worker's own thread from the snapshot. A wait on the loop
-// gives up when the worker is told to stop, so a stop issued on the loop
+// a user is handed to that loop (HandleMsgCache) while the worker waits;
+// routing runs on the worker's own thread from the snapshot. A wait on the
+// loop gives up when the worker is told to stop, so a stop issued on the loop
 // never deadlocks with a delivery waiting for it.
+//
+// A delivered message is not marked sent when it is handed over but when a
+// connection wrote it to its socket (CDeliveryLedger): the worker goes on
+// with the user's next message meanwhile, and a message whose connections
+// closed before writing it goes back to pending, in its place. Messages
+// handed over and not yet settled when the worker stops settle later, or
+// stay pending in the files.
 //
 // Use (all on the service's loop thread, the service created there):
 //   service->SetMsgStore(worker.Store());
@@ -84,13 +93,15 @@ private:
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
     std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
-    // Runs HandleMsgCache on the loop and waits; false when not delivered or
-    // the wait gave up.
-    bool DeliverOnLoop(std::unique_ptr<CMessageBase> message);
+    // Offers the message to the service on the loop (CDeliveryLedger::Hand)
+    // and waits; kHeldBack when the wait gave up before the offer was made.
+    CDeliveryLedger::Offer DeliverOnLoop(std::unique_ptr<CMessageBase> message, CDeliveryLedger::Pending pending);
     bool StopRequested() const { return StopToken().stop_requested(); }
 
     CLog4c& log_;
     CMsgCache cache_;
+    std::shared_ptr<CDeliveryLedger> ledger_;
+    std::uint64_t cycle_ = 0;  // worker thread: the number of the running cycle
     std::shared_ptr<Link> link_;
     CEventLoop* loop_ = nullptr;
 };

@@ -114,6 +114,46 @@ TEST_F(Worker, ThreeMessagesArriveInOrder)
     EXPECT_TRUE(LinesReach("已发送缓存消息", 3));
 }
 
+TEST_F(Worker, AReaderThatFallsBehindIsFedInStepsAndLosesNothingWhenItGoes)
+{
+    // Forty file-sized messages wait for bob: 20 MiB, more than a
+    // connection may queue.
+    constexpr int kPieces = 40;
+    constexpr std::size_t kPiece = 512 * 1024;
+    std::vector<std::string> numbers;
+    for (int i = 0; i < kPieces; ++i) {
+        numbers.push_back(std::to_string(i));
+        auto talk = MakeTalk("alice@hub", "bob@hub", numbers.back() + ":" + std::string(kPiece, 'x'));
+        StoreForBob(Built(talk));
+    }
+    // bob logs in on a connection that reads nothing after the login reply.
+    TestClient stalled(fixture.Port(), 4096);
+    ASSERT_EQ(stalled.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(ServiceLogLines::WaitFor("HandleMsgCache type:user-talking"));
+    std::this_thread::sleep_for(2500ms);  // two more cycles of the worker
+    EXPECT_EQ(ServiceLogLines::Count("作为慢速连接关闭"), 0);
+    const auto queued = fixture.OnLoop([](CChatServer& service) { return service.LinksOf("bob").unwritten; });
+    EXPECT_LE(queued, CDeliveryLedger::kUserBacklog + kPiece + 1024) << "handed over up to a bound";
+
+    // bob goes: the server ends the connection, still holding what it
+    // could not write; what it wrote still reaches this reader.
+    stalled.ShutdownWrite();
+    std::vector<std::string> received;
+    while (auto message = stalled.ReceiveMessage(3s)) {
+        if (auto* talk = dynamic_cast<CMessageUserTalking*>(message.get()))
+            received.push_back(talk->text.substr(0, talk->text.find(':')));
+    }
+    EXPECT_LT(received.size(), numbers.size());
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    for (const auto& text : ChatsReceived(bob, kPieces - received.size()))
+        received.push_back(text.substr(0, text.find(':')));
+    EXPECT_EQ(received, numbers) << "every piece, in order, once";
+    EXPECT_TRUE(LinesReach("已发送缓存消息", kPieces));
+    EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
+}
+
 TEST_F(Worker, AFailedFirstDeliveryHoldsBackTheLaterOnes)
 {
     // A stored type the delivery dispatch does not know: never delivered.

@@ -147,11 +147,13 @@ std::vector<StoredMessage> ServiceFixture::Stored()
     return stored_;
 }
 
-TestClient::TestClient(unsigned port)
+TestClient::TestClient(unsigned port, int receiveBuffer)
 {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd_ < 0)
         return;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -163,6 +165,12 @@ TestClient::TestClient(unsigned port)
 TestClient::~TestClient()
 {
     Close();
+}
+
+void TestClient::ShutdownWrite()
+{
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
 }
 
 void TestClient::Close()

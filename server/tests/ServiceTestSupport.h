@@ -103,7 +103,9 @@ private:
 // with a time limit.
 class TestClient {
 public:
-    explicit TestClient(unsigned port);
+    // receiveBuffer > 0 shrinks the socket's receive buffer first (a slow
+    // reader).
+    explicit TestClient(unsigned port, int receiveBuffer = 0);
     ~TestClient();
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
@@ -136,6 +138,8 @@ public:
     // Logs in (forced when force) and returns the reply's result text.
     std::string Login(const std::string& userId, const std::string& password, bool force = false,
                       const std::string& statu = "online");
+    // Tells the server nothing more will be sent; reading goes on.
+    void ShutdownWrite();
     void Close();
 
 private:

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -87,6 +88,27 @@ bool CRawConnection::Drain()
         return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
     }
     return false;
+}
+
+bool CRawConnection::ReadSome(std::string& into, std::size_t limit)
+{
+    char buffer[65536];
+    while (fd_ >= 0 && limit > 0) {
+        const ssize_t n = ::recv(fd_, buffer, std::min(limit, sizeof buffer), MSG_DONTWAIT);
+        if (n > 0) {
+            into.append(buffer, static_cast<std::size_t>(n));
+            limit -= static_cast<std::size_t>(n);
+            continue;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+    }
+    return fd_ >= 0;
+}
+
+void CRawConnection::ShutdownWrite()
+{
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
 }
 
 void CRawConnection::Close(bool reset)

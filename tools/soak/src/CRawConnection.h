@@ -30,6 +30,12 @@ public:
     bool SendFrame(std::string_view payload);
     // Reads and throws away what has arrived; false once the peer closed.
     bool Drain();
+    // Appends to `into` at most `limit` bytes of what has arrived, without
+    // waiting; false once the peer closed.
+    bool ReadSome(std::string& into, std::size_t limit);
+    // Tells the peer nothing more will be sent (it sees the end of the
+    // stream); reading goes on.
+    void ShutdownWrite();
     // Closes; with `reset` the close is abortive (no TIME_WAIT left here).
     void Close(bool reset = false);
 

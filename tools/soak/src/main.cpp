@@ -1,8 +1,10 @@
 // quorvel-soak: starts a copy of quorveld, lets well-behaved users chat in a
 // ring while hostile clients attack the same server for a bounded time, and
-// reports what was handled. Exits 0 when no chat message was lost or
-// duplicated, every well-behaved user stayed connected, the server still
-// answered a login at the end and ended cleanly on its exit command.
+// reports what was handled; meanwhile a slow reader crawls through messages
+// stored for an absent user and drops its connection now and then. Exits 0
+// when no chat message was lost or duplicated, no stored message was lost or
+// came out of order, every well-behaved user stayed connected, the server
+// still answered a login at the end and ended cleanly on its exit command.
 //
 //   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]
 //   quorvel-soak --help
@@ -12,6 +14,7 @@
 #include "CChatters.h"
 #include "CHostileClients.h"
 #include "CSoakServer.h"
+#include "CStoredBacklog.h"
 
 #include "quorvel_client/CSyncClient.h"
 
@@ -95,6 +98,8 @@ int main(int argc, char** argv)
     users.insert(users.end(), slowNames.begin(), slowNames.end());
     users.push_back("hostile");
     users.push_back("probe");
+    users.push_back("keeper");
+    users.push_back("absent");
 
     CSoakServer server(options.quorveld);
     if (!server.Start(users, 60s)) {
@@ -113,13 +118,17 @@ int main(int argc, char** argv)
     const auto deadline = started + std::chrono::seconds(options.seconds);
     CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile", options.pace);
     hostile.Start(deadline);
+    CStoredBacklog backlog(server.Port(), "keeper", "absent", options.pace);
+    backlog.Start(deadline);
     const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
     while (std::chrono::steady_clock::now() < deadline && server.Running()) {
         chatters.Round();
         std::this_thread::sleep_for(pause);
     }
     hostile.Join();
+    backlog.Join();
     chatters.Settle(30s);
+    backlog.Settle(60s);
 
     CSyncClient probe;
     const bool answers = server.Running() && probe.Connect("127.0.0.1", server.Port()) && probe.Login("probe", "pw-probe");
@@ -139,6 +148,12 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(chatters.Lost()),
                 static_cast<unsigned long long>(chatters.Duplicates()),
                 static_cast<unsigned long long>(chatters.SendFailures()));
+    std::printf("stored messages for a slow reader: sent %llu, received %llu, lost %llu, duplicated %llu "
+                "(cut by a drop), out of order %llu, slow sessions %llu\n",
+                static_cast<unsigned long long>(backlog.Sent()), static_cast<unsigned long long>(backlog.Received()),
+                static_cast<unsigned long long>(backlog.Lost()), static_cast<unsigned long long>(backlog.Duplicates()),
+                static_cast<unsigned long long>(backlog.OutOfOrder()),
+                static_cast<unsigned long long>(backlog.SlowSessions()));
     std::printf("well-behaved users disconnected: %llu of %d\n",
                 static_cast<unsigned long long>(disconnected), options.chatters);
     std::printf("server RSS: %ld KiB before, %ld KiB after\n", rssBefore, rssAfter);
@@ -149,7 +164,8 @@ int main(int argc, char** argv)
     std::printf("server exit on command: %s\n", exited ? "clean" : "FAILED");
 
     const bool ok = running && answers && exited && chatters.Lost() == 0 && chatters.Duplicates() == 0 &&
-                    chatters.SendFailures() == 0 && disconnected == 0 && chatters.Sent() > 0;
+                    chatters.SendFailures() == 0 && disconnected == 0 && chatters.Sent() > 0 && backlog.Sent() > 0 &&
+                    backlog.Lost() == 0 && backlog.OutOfOrder() == 0;
     std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
     return ok ? 0 : 1;
 }

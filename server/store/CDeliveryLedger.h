@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class CChatServer;
+class CLog4c;
+class CMessageBase;
+class CMsgCache;
+
+// The stored messages the delivery worker handed to the service and that are
+// not settled yet: a message counts as delivered only once a connection
+// wrote it whole to its socket. The ledger hands a message over with a
+// receipt and settles it when the receipt tells: marks the record sent and
+// logs it, or returns it to pending (its connections closed before writing
+// it), in which case the user's deliveries are held back for the rest of the
+// worker's cycle.
+//
+// Per user it keeps the order of delivery safe: while some of the user's
+// messages are unsettled, a new one is handed over only to connections that
+// were also given the unsettled ones (a connection that logged in since waits
+// until they settle), so a message returned to pending is never overtaken by
+// a later one. And it bounds what a slow reader is given: nothing more while
+// one of the user's connections has kUserBacklog bytes or more unwritten.
+//
+// Threads: Hand and the settling run on the service loop thread; Detach on
+// any thread.
+class CDeliveryLedger : public std::enable_shared_from_this<CDeliveryLedger> {
+public:
+    // Unwritten bytes on one of a user's connections beyond which no more of
+    // the user's stored messages are handed over in a cycle: well under the
+    // connection's own bound, so a slow reader is never closed for the
+    // backlog, and enough to keep a fast one busy for a cycle.
+    static constexpr std::size_t kUserBacklog = 4u * 1024 * 1024;
+
+    // A record handed out by the cache for a user.
+    struct Pending {
+        std::uint32_t record = 0;
+        std::size_t length = 0;
+        std::string time;
+        std::string userId;
+        std::string serverName;
+    };
+
+    enum class Offer {
+        kHandedOver,    // with a receipt; the ledger settles the record
+        kNotDelivered,  // the service could not deliver; the record is back to pending
+        kHeldBack,      // not offered (backlog, order, a failure this cycle); the caller releases the record
+    };
+
+    CDeliveryLedger(CMsgCache& cache, CLog4c& log);
+
+    // Offers one stored message of pending's user to the service in the
+    // worker's cycle `cycle`. Loop thread.
+    Offer Hand(CChatServer& service, CMessageBase& message, const Pending& pending, std::uint64_t cycle);
+
+    // Settlements after this touch neither the cache nor the log (their
+    // owner is going away). Any thread.
+    void Detach();
+
+private:
+    struct UserState {
+        int unsettled = 0;
+        std::vector<std::uint64_t> connections;  // what the unsettled ones went to
+        std::uint64_t heldBackIn = 0;            // cycle in which a failure holds the user back
+    };
+
+    void Settle(const Pending& pending, bool delivered);
+    // Marks sent and logs, or releases; false when the user must be held back.
+    bool Record(const Pending& pending, bool delivered);
+    static std::string Key(const Pending& pending) { return pending.userId + '@' + pending.serverName; }
+
+    std::unordered_map<std::string, UserState> users_;  // loop thread
+    std::uint64_t cycle_ = 0;                           // loop thread: the latest cycle offered in
+
+    std::mutex mutex_;  // guards the two pointers against Detach
+    CMsgCache* cache_;
+    CLog4c* log_;
+};
