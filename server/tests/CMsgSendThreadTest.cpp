@@ -135,7 +135,13 @@ TEST_F(Worker, AReaderThatFallsBehindIsFedInStepsAndLosesNothingWhenItGoes)
     const auto queued = fixture.OnLoop([](CChatServer& service) { return service.LinksOf("bob").unwritten; });
     EXPECT_LE(queued, CDeliveryLedger::kUserBacklog + kPiece + 1024) << "handed over up to a bound";
 
-    // bob goes: the server ends the connection, still holding what it
+    // bob logs in again elsewhere: the new connection must not get later
+    // pieces ahead of those the stalled one may never write.
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    std::this_thread::sleep_for(1200ms);  // a cycle with both connections
+
+    // The stalled connection goes: the server ends it, still holding what it
     // could not write; what it wrote still reaches this reader.
     stalled.ShutdownWrite();
     std::vector<std::string> received;
@@ -144,9 +150,6 @@ TEST_F(Worker, AReaderThatFallsBehindIsFedInStepsAndLosesNothingWhenItGoes)
             received.push_back(talk->text.substr(0, talk->text.find(':')));
     }
     EXPECT_LT(received.size(), numbers.size());
-
-    TestClient bob(fixture.Port());
-    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
     for (const auto& text : ChatsReceived(bob, kPieces - received.size()))
         received.push_back(text.substr(0, text.find(':')));
     EXPECT_EQ(received, numbers) << "every piece, in order, once";

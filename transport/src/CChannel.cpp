@@ -67,6 +67,7 @@ void CChannel::MarkOpen(int fd, bool listener)
     closeRequested_ = false;
     closeNotified_ = false;
     fd_ = fd;
+    queuedEnd_ = writtenEnd_ = 0;
 }
 
 bool CChannel::OpenListener(unsigned port)
