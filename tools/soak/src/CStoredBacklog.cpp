@@ -7,6 +7,7 @@
 #include "corvane/CFrame.h"
 #include "marlune/Marlune.h"
 
+#include <cstdio>
 #include <random>
 #include <string_view>
 
@@ -68,8 +69,10 @@ void CStoredBacklog::Join()
 void CStoredBacklog::Run()
 {
     CSyncClient sender;
-    if (!sender.Connect("127.0.0.1", port_) || !sender.Login(sender_, "pw-" + sender_))
+    if (!sender.Connect("127.0.0.1", port_) || !sender.Login(sender_, "pw-" + sender_)) {
+        std::fprintf(stderr, "soak: %s could not log in\n", sender_.c_str());
         return;
+    }
     std::mt19937 engine(11);
     const std::string padding(kPadding, 'p');
     while (std::chrono::steady_clock::now() < deadline_) {

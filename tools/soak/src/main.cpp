@@ -117,9 +117,9 @@ int main(int argc, char** argv)
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = started + std::chrono::seconds(options.seconds);
     CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile", options.pace);
-    hostile.Start(deadline);
     CStoredBacklog backlog(server.Port(), "keeper", "absent", options.pace);
     backlog.Start(deadline);
+    hostile.Start(deadline);
     const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
     while (std::chrono::steady_clock::now() < deadline && server.Running()) {
         chatters.Round();
