@@ -1,7 +1,8 @@
 // Two servers, each the other's route server: users of both become friends
 // and chat, messages wait for a user who is away, and for a server that is
-// down.
+// down. Route servers that hang hold up nothing but their own traffic.
 
+#include "FramePeer.h"
 #include "ScenarioUser.h"
 #include "ServerUnderTest.h"
 
@@ -103,6 +104,35 @@ TEST(FederationScenario, UsersOfTwoServersBefriendAndChatThroughOutagesOfEither)
 
     EXPECT_TRUE(beta.Exit()) << beta.Output();
     EXPECT_TRUE(alpha.Exit()) << alpha.Output();
+}
+
+TEST(FederationScenario, HungRouteServersHoldUpNoLoginNoLocalChatAndNoExit)
+{
+    HungPeer stuck(HungPeer::Mode::kNeverReads);
+    HungPeer silent(HungPeer::Mode::kNeverAccepts);
+    ServerUnderTest alpha("alpha");
+    alpha.AddUser("carol", "carol-pw");
+    alpha.AddUser("bob", "bob-pw");
+    alpha.AddRouteServer("stuck", stuck.Port());
+    alpha.AddRouteServer("silent", silent.Port());
+    const std::string sendFailed = ServerUnderTest::Utf8(u8"发送数据失败");
+
+    ASSERT_TRUE(alpha.Start()) << alpha.Output();
+    ScenarioUser carol(alpha, "carol", "carol-pw");
+    ScenarioUser bob(alpha, "bob", "bob-pw");
+    ASSERT_TRUE(carol.LogIn());
+    ASSERT_TRUE(bob.LogIn());
+    ASSERT_TRUE(carol.Say("dave@stuck", std::string(8 * 1024 * 1024, 'x')));
+    ASSERT_TRUE(alpha.WaitForOutput(ServerUnderTest::Utf8(u8"路由到路由服务器:stuck[127.0.0.1]"))) << alpha.Output();
+
+    ASSERT_TRUE(carol.Say("bob@alpha", "close to home"));
+    EXPECT_EQ(bob.Chats(1), Texts{"close to home"}) << alpha.Output();
+    bob.LogOut();
+    EXPECT_TRUE(bob.LogIn());
+    EXPECT_EQ(alpha.Output().find(sendFailed), std::string::npos) << "answered while the routed message was stuck";
+
+    EXPECT_TRUE(alpha.Exit()) << alpha.Output();
+    EXPECT_EQ(alpha.Output().find(sendFailed), std::string::npos) << "the exit did not wait for the stuck send";
 }
 
 } // namespace

@@ -47,8 +47,13 @@ void ServerUnderTest::AddUser(const std::string& id, const std::string& password
 
 void ServerUnderTest::AddRouteServer(const ServerUnderTest& other)
 {
-    routes_.push_back("<server name=\"" + other.Name() + "\" ip=\"127.0.0.1\" port=\"" +
-                      std::to_string(other.Port()) + "\" description=\"\"/>");
+    AddRouteServer(other.Name(), other.Port());
+}
+
+void ServerUnderTest::AddRouteServer(const std::string& name, unsigned port)
+{
+    routes_.push_back("<server name=\"" + name + "\" ip=\"127.0.0.1\" port=\"" + std::to_string(port) +
+                      "\" description=\"\"/>");
 }
 
 void ServerUnderTest::WriteDirectoryFile() const

@@ -35,6 +35,8 @@ public:
     // Entries of the directory file written before the first start.
     void AddUser(const std::string& id, const std::string& password, const std::string& friends = {});
     void AddRouteServer(const ServerUnderTest& other);
+    // A route server that is no ServerUnderTest (a stand-in on port).
+    void AddRouteServer(const std::string& name, unsigned port);
 
     // Starts the program, then the service at once with the console's
     // "start" command; true once the port listens and the service runs.

@@ -84,21 +84,22 @@ void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRAS
     }
 }
 
-void CChatServer::StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length)
+bool CChatServer::StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length)
 {
     const char* bytes = reinterpret_cast<const char*>(data);
     if (!store_) {
         log_.LogEvent(0, "没有消息存储,非即时消息未保存:%s source:%s target:%s", message.type.c_str(),
                       message.source.c_str(), message.target.c_str());
-        return;
+        return false;
     }
     if (!store_(message, bytes, length)) {
         log_.LogEvent(0, "非即时消息保存失败,已丢弃:%s source:%s target:%s", message.type.c_str(),
                       message.source.c_str(), message.target.c_str());
-        return;
+        return false;
     }
     log_.LogEvent(0, "非即时消息已放入消息队列处理...%s source:%s target:%s", message.type.c_str(),
                   message.source.c_str(), message.target.c_str());
+    return true;
 }
 
 void CChatServer::ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length)
@@ -322,6 +323,7 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
     CServiceSnapshot snapshot;
     snapshot.localName = localServer.name;
     snapshot.transportLog = GetLogEvent();
+    snapshot.loop = &Loop();
     for (const auto& connection : connections) {
         const std::string userId = BoundUserId(*connection);
         if (userId.empty())

@@ -134,13 +134,18 @@ public:
     void OnUserList(CMessageUserList* message, CMyRASSocket* socket);
     void ListOnlineUsers(CMessageUserList* message);
 
-    // Federation: announcements of other servers, this server's own
-    // announcement, and forwarding to route servers (CServerFederation).
-    // The delivery worker routes on its own thread through
-    // CServerFederation::RouteMessage with a snapshot, never through these.
+    // Federation (CServerFederation): announcements of other servers, this
+    // server's own announcement (sent without waiting for the route
+    // servers), and a message to route met on the loop, which is filed in
+    // the store for the routing thread. The routing thread forwards from a
+    // snapshot (CRoutePass), never through these.
     void OnServerPub(CMessageServerPub* message);
     void AnnounceToRouteServers();
     bool RouteMessage(CMessageBase* message);
+
+    // Files a message not handled at once in the store: the parsed message
+    // for its addresses and its bytes. Logs the outcome; true when stored.
+    bool StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length);
 
     // Services for the handler classes.
     CLog4c& Log() const { return log_; }
@@ -158,7 +163,6 @@ public:
 
 private:
     void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
-    void StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length);
 
     CLog4c& log_;
     std::function<bool()> sendAllFriend_;

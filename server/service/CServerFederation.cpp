@@ -1,48 +1,48 @@
 #include "CServerFederation.h"
 
 #include "CChatServer.h"
+#include "MsgIndexLayout.h"
 #include "ServiceTexts.h"
 
-#include "corvane/CMyRASServer_Client.h"
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
 
 #include <algorithm>
-#include <exception>
 #include <memory>
 
 namespace {
 
 constexpr int kMaxPort = 65535;
-
-// Connects to route, runs onConnected, sends the bytes as one frame and
-// disconnects. The send result; 0 when the connection failed. The client's
-// own lines go to transportLog.
-template <class OnConnected>
-int SendOnce(const CTalkerServer& route, const std::string& bytes, RAS_LOG_CALLBACK transportLog,
-             OnConnected onConnected)
-{
-    CMyRASServer_Client client;
-    client.SetLogEvent(transportLog);
-    if (!client.ConnectToServer(route.ip, CServerFederation::PortNumber(route.port)))
-        return 0;
-    onConnected();
-    const int sent = client.SendBuff(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    client.DisConnect();
-    return sent;
-}
-
-// The built bytes of message, "" when nothing was built.
-std::string BuildBytes(CMessageBase& message)
-{
-    BX_DATA bx(&message);
-    CXmlMsg codec;
-    if (codec.BuildXml(&bx) == 0)
-        return {};
-    return std::move(bx.buff);
-}
+constexpr int kError = 2;
 
 } // namespace
+
+CServerFederation::~CServerFederation()
+{
+    for (const auto& announcement : announcements_)
+        announcement.sender.Cancel();
+}
+
+bool CServerFederation::AnnouncedNameRefused(const std::string& name) const
+{
+    CLog4c& log = service_.Log();
+    if (name.find('@') != std::string::npos) {
+        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'@'", name.c_str());
+        return true;
+    }
+    if (name.find('/') != std::string::npos) {
+        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'/'", name.c_str());
+        return true;
+    }
+    // Stored messages carry the server name in a fixed field: a longer name
+    // could never be stored whole, and its users' messages would be lost.
+    if (!FitsField(name, MsgIndexLayout::kServerNameField)) {
+        log.LogEvent(kError, "新宣告的服务器[%s]名超过 %u 字节,已忽略", name.c_str(),
+                     static_cast<unsigned>(MsgIndexLayout::kServerNameField - 1));
+        return true;
+    }
+    return false;
+}
 
 void CServerFederation::OnServerPub(CMessageServerPub* message)
 {
@@ -51,15 +51,7 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     CLog4c& log = service_.Log();
     const CTalkerServer& announced = message->server;
     const std::string& name = announced.name;
-    if (name.find('@') != std::string::npos) {
-        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'@'", name.c_str());
-        return;
-    }
-    if (name.find('/') != std::string::npos) {
-        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'/'", name.c_str());
-        return;
-    }
-    if (name == service_.localServer.name)
+    if (AnnouncedNameRefused(name) || name == service_.localServer.name)
         return;
 
     auto& neighbors = service_.neighbors;
@@ -98,12 +90,31 @@ void CServerFederation::AnnounceToRouteServers()
     if (bytes.empty())
         return;
 
+    std::erase_if(announcements_, [](const Announcement& a) {
+        return a.sender.State() != CFrameSender::Result::kPending;
+    });
     CLog4c& log = service_.Log();
     for (const auto& route : service_.routeServers) {
-        SendOnce(*route, bytes, service_.GetLogEvent(), [&] {
-            log.LogEvent(0, "本服务器上线后通知路由服务器:%s/%s/%s/%s", route->name.c_str(), route->ip.c_str(),
-                         route->port.c_str(), route->description.c_str());
-        });
+        const std::string address = route->ip + ":" + route->port;
+        const bool underWay = std::any_of(announcements_.begin(), announcements_.end(),
+                                          [&](const Announcement& a) { return a.address == address; });
+        if (underWay) {
+            log.LogEvent(0, "上次通知路由服务器:%s/%s/%s 尚未完成,本次跳过", route->name.c_str(), route->ip.c_str(),
+                         route->port.c_str());
+            continue;
+        }
+        CFrameSender::Request request;
+        request.host = route->ip;
+        request.port = PortNumber(route->port);
+        request.payload = bytes;
+        request.limits = {kConnectLimit, kStallLimit, kTotalLimit};
+        request.log = service_.GetLogEvent();
+        request.onConnected = [&log, name = route->name, ip = route->ip, port = route->port,
+                               description = route->description] {
+            log.LogEvent(0, "本服务器上线后通知路由服务器:%s/%s/%s/%s", name.c_str(), ip.c_str(), port.c_str(),
+                         description.c_str());
+        };
+        announcements_.push_back({address, CFrameSender::Start(service_.Loop(), std::move(request))});
     }
 }
 
@@ -111,7 +122,26 @@ bool CServerFederation::RouteMessage(CMessageBase* message)
 {
     if (message == nullptr)
         return false;
-    return RouteMessage(service_.Log(), service_.TakeSnapshot(), *message);
+    service_.Log().LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message->type.c_str(),
+                            message->target.c_str(), message->source.c_str());
+    if (!IsRoutable(*message, service_.localServer.name))
+        return false;
+    if (message->target.empty())
+        return true;
+    // Forwarding waits for peers, which the loop must never do: the routing
+    // thread takes the message up from the store, behind those before it.
+    const std::string bytes = BuildBytes(*message);
+    return !bytes.empty() && service_.StoreUnhandled(*message, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                     static_cast<std::uint32_t>(bytes.size()));
+}
+
+std::string CServerFederation::BuildBytes(CMessageBase& message)
+{
+    BX_DATA bx(&message);
+    CXmlMsg codec;
+    if (codec.BuildXml(&bx) == 0)
+        return {};
+    return std::move(bx.buff);
 }
 
 bool CServerFederation::IsRoutable(const CMessageBase& message, const std::string& localName)
@@ -119,47 +149,6 @@ bool CServerFederation::IsRoutable(const CMessageBase& message, const std::strin
     if (message.type == CMessageChangeStatu::kType)
         return false;
     return message.DetachTargetServerName() != localName;
-}
-
-bool CServerFederation::RouteMessage(CLog4c& log, const CServiceSnapshot& routes, CMessageBase& message)
-{
-    try {
-        log.LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message.type.c_str(), message.target.c_str(),
-                     message.source.c_str());
-        if (!IsRoutable(message, routes.localName))
-            return false;
-        if (message.target.empty())
-            return true;
-        // The copy that goes out names this server, so no route server
-        // passes it back here or on to another server that already had it.
-        if (message.GetRouteServerByName(routes.localName) == nullptr) {
-            CTalkerServer self;
-            self.name = routes.localName;
-            message.AddRoutedServer(self);
-        }
-        bool result = false;
-        for (const auto& route : routes.routeServers) {
-            if (message.GetRouteServerByName(route.name) == nullptr)
-                result = SendToRouteServer(log, routes, message, route) != 0 || result;
-            else if (routes.routeServers.size() == 1)
-                result = true;
-        }
-        return result;
-    } catch (const std::exception& error) {
-        log.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
-        return false;
-    }
-}
-
-int CServerFederation::SendToRouteServer(CLog4c& log, const CServiceSnapshot& routes, CMessageBase& message,
-                                         const CTalkerServer& route)
-{
-    const std::string bytes = BuildBytes(message);
-    if (bytes.empty() || message.GetRouteServerByName(route.name) != nullptr)
-        return 0;
-    return SendOnce(route, bytes, routes.transportLog, [&] {
-        log.LogEvent(0, "消息: %s 路由到路由服务器:%s[%s]", message.memo.c_str(), route.name.c_str(), route.ip.c_str());
-    });
 }
 
 int CServerFederation::PortNumber(std::string_view text)

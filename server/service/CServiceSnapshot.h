@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-// What the delivery worker needs of the service for one cycle, copied on the
-// service loop (CChatServer::TakeSnapshot) so the worker never reads the
-// service's lists or connections while the loop changes them.
+class CEventLoop;
+
+// What the delivery worker and the routing thread need of the service for one
+// cycle, copied on the service loop (CChatServer::TakeSnapshot) so they never
+// read the service's lists or connections while the loop changes them.
 struct CServiceSnapshot {
     // A logged-in connection's user: one entry per bound connection, in the
     // order of the connections (a user bound twice appears twice).
@@ -20,5 +22,6 @@ struct CServiceSnapshot {
     std::string localName;                      // this server's name
     std::vector<LoggedInUser> loggedIn;
     std::vector<CTalkerServer> routeServers;    // name, ip, port, description; no users
-    RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound clients log
+    RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound connections log
+    CEventLoop* loop = nullptr;                 // the service's loop: where they run
 };

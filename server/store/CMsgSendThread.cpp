@@ -1,7 +1,5 @@
 #include "CMsgSendThread.h"
 
-#include "CServerFederation.h"
-
 #include "corvane/CEventLoop.h"
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
@@ -20,8 +18,11 @@ constexpr std::chrono::seconds kFailurePause{2};
 } // namespace
 
 CMsgSendThread::CMsgSendThread(CLog4c& log)
-    : log_(log), cache_(log), ledger_(std::make_shared<CDeliveryLedger>(cache_, log))
+    : log_(log), cache_(log), ledger_(std::make_shared<CDeliveryLedger>(cache_, log)),
+      router_(log, cache_, [this](const std::string& bytes, std::uint32_t record) { return ParseStored(bytes, record); })
 {
+    // The routing thread, constructed last, made itself the current worker.
+    InitInstance();
 }
 
 CMsgSendThread::~CMsgSendThread()
@@ -39,6 +40,8 @@ int CMsgSendThread::InitThread(CChatServer* service, const std::string& director
         link_ = std::make_shared<Link>();
         link_->service.store(service);
         loop_ = service ? &service->Loop() : nullptr;
+        router_.Bind(service ? CMsgRouteThread::SnapshotSource([this](std::stop_token stop) { return Snapshot(stop); })
+                             : nullptr);
         const int opened = cache_.OpenCache(directory);
         if (opened)
             log_.LogEvent(0, "检索到待发消息共 %d 条", cache_.ScannedPending());
@@ -48,12 +51,24 @@ int CMsgSendThread::InitThread(CChatServer* service, const std::string& director
     }
 }
 
+int CMsgSendThread::StartService()
+{
+    InitInstance();
+    const int result = CMyThreadBase::StartService();
+    if (result == 1)
+        router_.StartService();
+    InitInstance();
+    return result;
+}
+
 int CMsgSendThread::StopService()
 {
     // The base stops only the process's current worker; a stop always means
     // this one (tests run several workers, one per service).
     InitInstance();
     const int result = CMyThreadBase::StopService();
+    router_.StopService();
+    InitInstance();
     WaitForThread();
     if (link_)
         link_->service.store(nullptr);
@@ -98,25 +113,31 @@ void CMsgSendThread::BackOff(const char* reason)
 
 void CMsgSendThread::DeliverAll()
 {
-    if (loop_ != nullptr) {
-        auto snapshot = loop_->Call(
-            [link = link_]() -> std::optional<CServiceSnapshot> {
-                CChatServer* service = link->service.load();
-                if (service == nullptr)
-                    return std::nullopt;
-                return service->TakeSnapshot();
-            },
-            StopToken());
-        if (snapshot && *snapshot) {
-            ++cycle_;
-            for (const auto& user : (*snapshot)->loggedIn) {
-                if (StopRequested())
-                    break;
-                SendUserMsgs(user);
-            }
-            SendRouteMsgs(**snapshot);
+    if (const auto snapshot = Snapshot(StopToken())) {
+        ++cycle_;
+        for (const auto& user : snapshot->loggedIn) {
+            if (StopRequested())
+                break;
+            SendUserMsgs(user);
         }
     }
+}
+
+std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop) const
+{
+    if (loop_ == nullptr)
+        return std::nullopt;
+    auto snapshot = loop_->Call(
+        [link = link_]() -> std::optional<CServiceSnapshot> {
+            CChatServer* service = link->service.load();
+            if (service == nullptr)
+                return std::nullopt;
+            return service->TakeSnapshot();
+        },
+        std::move(stop));
+    if (!snapshot)
+        return std::nullopt;
+    return std::move(*snapshot);
 }
 
 void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
@@ -135,26 +156,6 @@ void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
         if (offer == CDeliveryLedger::Offer::kHeldBack)
             cache_.ReleaseMsg(record);
         return;
-    }
-}
-
-void CMsgSendThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
-{
-    std::string bytes;
-    std::uint32_t record = 0;
-    while (!StopRequested() && cache_.GetRouteMsg(bytes, record, snapshot.localName)) {
-        auto message = ParseStored(bytes, record);
-        if (!message)
-            continue;
-        if (!CServerFederation::RouteMessage(log_, snapshot, *message)) {
-            cache_.ReleaseMsg(record);
-            return;
-        }
-        const bool marked = cache_.SetMsgSent(record) == 1;
-        log_.LogEvent(0, "已发送路由消息,时间:%s source:%s target:%s ", message->time.c_str(),
-                      message->source.c_str(), message->target.c_str());
-        if (!marked)
-            return;
     }
 }
 

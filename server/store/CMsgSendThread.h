@@ -2,6 +2,7 @@
 
 #include "CDeliveryLedger.h"
 #include "CMsgCache.h"
+#include "CMsgRouteThread.h"
 
 #include "CChatServer.h"
 #include "CServiceSnapshot.h"
@@ -12,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
 
 class CEventLoop;
@@ -19,14 +22,16 @@ class CLog4c;
 class CMessageBase;
 
 // The delivery worker: owns the message cache and, once a second, delivers
-// the pending messages of every user logged in on this server and forwards
-// the pending messages for other servers to the route servers.
+// the pending messages of every user logged in on this server. The pending
+// messages for other servers go to the route servers on a routing thread of
+// its own (CMsgRouteThread), which the worker binds, starts and stops with
+// itself, so routing never holds up local delivery.
 //
 // The worker never reads the service directly. Each cycle it copies what it
 // needs on the service's loop (CChatServer::TakeSnapshot); each delivery to
-// a user is handed to that loop (HandleMsgCache) while the worker waits;
-// routing runs on the worker's own thread from the snapshot. A wait on the
-// loop gives up when the worker is told to stop, so a stop issued on the loop
+// a user is handed to that loop (HandleMsgCache) while the worker waits. A
+// wait on the loop gives up when the worker is told to stop, so a stop issued
+// on the loop
 // never deadlocks with a delivery waiting for it.
 //
 // A delivered message is not marked sent when it is handed over but when a
@@ -55,11 +60,14 @@ public:
     // worker first. Service loop thread.
     int InitThread(CChatServer* service, const std::string& directory);
 
-    // Signals the stop, waits for the running cycle to end (its sleep and
-    // any wait on the loop are cut short) and detaches the service, so the
-    // caller may destroy the service once this returns. Makes this the
-    // current worker first, so it always stops this worker; 1. Service loop
-    // thread.
+    // Starts the worker thread and the routing thread; 1 on success.
+    // Service loop thread.
+    int StartService() override;
+    // Signals the stop, waits for the running cycles of both threads to end
+    // (their sleeps and any wait on the loop or a route server are cut
+    // short) and detaches the service, so the caller may destroy the service
+    // once this returns. Makes this the current worker first, so it always
+    // stops this worker; 1. Service loop thread.
     int StopService() override;
 
     // Stores a message not handled at arrival: the bytes exactly as received
@@ -70,10 +78,9 @@ public:
     // worker, which must outlive the service.
     CChatServer::MsgStore Store();
 
-    // One cycle: deliveries to logged-in users, then routing, then a sleep of
-    // one second (cut short by a stop). An exception out of the cycle is
-    // logged and followed by a longer sleep: the worker keeps running.
-    // Worker thread.
+    // One cycle: deliveries to logged-in users, then a sleep of one second
+    // (cut short by a stop). An exception out of the cycle is logged and
+    // followed by a longer sleep: the worker keeps running. Worker thread.
     void RunCycle() override;
 
     // The cache, for inspection. Any thread.
@@ -88,8 +95,10 @@ private:
 
     void DeliverAll();
     void BackOff(const char* reason);
+    // Copies the service's snapshot on its loop; empty without a service or
+    // when the stop came first. Worker or routing thread.
+    std::optional<CServiceSnapshot> Snapshot(std::stop_token stop) const;
     void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
-    void SendRouteMsgs(const CServiceSnapshot& snapshot);
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
     std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
@@ -104,4 +113,5 @@ private:
     std::uint64_t cycle_ = 0;  // worker thread: the number of the running cycle
     std::shared_ptr<Link> link_;
     CEventLoop* loop_ = nullptr;
+    CMsgRouteThread router_;
 };

@@ -1,3 +1,4 @@
+#include "CRoutePass.h"
 #include "CServerFederation.h"
 #include "FramePeer.h"
 #include "WorkerTestSupport.h"
@@ -81,13 +82,15 @@ TEST(Federation, AnnouncementMakesANeighbourWithItsUsersAndSavesIt)
     EXPECT_EQ(ServiceLogLines::Count("c-pw"), 0) << "passwords never reach the log";
 
     TestClient client(beta.Port());
-    for (const char* name : {"x@y", "x/y", "beta"}) {
+    for (const char* name : {"x@y", "x/y", "beta", "headquarters-beijing"}) {
         auto pub = Announcement(name);
         ASSERT_TRUE(client.Send(pub));
     }
     ASSERT_TRUE(client.Sync());
     EXPECT_EQ(ServiceLogLines::Count("新宣告的服务器[x@y]名包含特殊字符'@'"), 1);
     EXPECT_EQ(ServiceLogLines::Count("新宣告的服务器[x/y]名包含特殊字符'/'"), 1);
+    EXPECT_EQ(ServiceLogLines::Count("新宣告的服务器[headquarters-beijing]名超过 19 字节,已忽略"), 1)
+        << "a name the store cannot hold";
     EXPECT_EQ(NeighborNames(beta), (std::vector<std::string>{"far", "alpha"}));
     EXPECT_EQ(beta.configSaves, 1);
 }
@@ -211,15 +214,119 @@ TEST(Federation, RoutingRules)
     CMessageChangeStatu statu;
     statu.type = CMessageChangeStatu::kType;
     statu.target = "dave@beta";
-    EXPECT_FALSE(CServerFederation::RouteMessage(log, routes, statu)) << "a status change is never routed";
+    EXPECT_FALSE(CRoutePass(log, routes).RouteMessage(statu)) << "a status change is never routed";
     EXPECT_FALSE(CServerFederation::IsRoutable(MakeTalk("a@alpha", "b@alpha", ""), "alpha"));
     EXPECT_TRUE(CServerFederation::IsRoutable(MakeTalk("a@alpha", "b", ""), "alpha"));
 
     auto untargeted = MakeTalk("a@alpha", "", "");
-    EXPECT_TRUE(CServerFederation::RouteMessage(log, routes, untargeted)) << "nothing to do: finished";
+    EXPECT_TRUE(CRoutePass(log, routes).RouteMessage(untargeted)) << "nothing to do: finished";
     auto passed = MakeTalk("a@alpha", "d@gamma", "");
     passed.AddRoutedServer(beta);
-    EXPECT_TRUE(CServerFederation::RouteMessage(log, routes, passed)) << "its one route server had it";
+    EXPECT_TRUE(CRoutePass(log, routes).RouteMessage(passed)) << "its one route server had it";
     auto unreachable = MakeTalk("a@alpha", "d@gamma", "");
-    EXPECT_FALSE(CServerFederation::RouteMessage(log, routes, unreachable)) << "port text without digits: port 0";
+    EXPECT_FALSE(CRoutePass(log, routes).RouteMessage(unreachable)) << "port text without digits: port 0";
+}
+
+namespace {
+
+const char* const kSendFailed = "发送数据失败";
+
+// The connect-failure line of the route server on port.
+std::string ConnectFailed(unsigned port)
+{
+    return "连接服务器127.0.0.1[" + std::to_string(port) + "]失败";
+}
+
+} // namespace
+
+TEST(Federation, AnnouncementStuckAtARouteServerHoldsUpNoLogin)
+{
+    HungPeer stuck(HungPeer::Mode::kNeverReads);
+    HungPeer silent(HungPeer::Mode::kNeverAccepts);
+    ServiceFixture alpha("alpha");
+    alpha.AddUser("bob", "b-pw");
+    // An announcement larger than the buffers of both ends stalls half-way.
+    alpha.OnLoop([](CChatServer& service) {
+        for (int i = 0; i < 30000; ++i)
+            service.localServer.AddTalker(MakeTalker("user" + std::to_string(i), "alpha", std::string(200, 'n')));
+    });
+    AddRoute(alpha, "stuck", std::to_string(stuck.Port()));
+    AddRoute(alpha, "silent", std::to_string(silent.Port()));
+
+    alpha.OnLoop([](CChatServer& service) { service.AnnounceToRouteServers(); });
+    ASSERT_TRUE(ServiceLogLines::WaitFor("本服务器上线后通知路由服务器:stuck/"));
+    TestClient bob(alpha.Port());
+    EXPECT_EQ(bob.Login("bob", "b-pw"), "success");
+    EXPECT_EQ(ServiceLogLines::Count(kSendFailed), 0) << "answered while the announcement was stuck";
+    EXPECT_EQ(ServiceLogLines::Count(ConnectFailed(silent.Port())), 0) << "and while the other was unanswered";
+
+    alpha.OnLoop([](CChatServer& service) { service.AnnounceToRouteServers(); });
+    EXPECT_EQ(ServiceLogLines::Count("上次通知路由服务器:stuck/"), 1) << "one announcement at a time";
+    EXPECT_EQ(ServiceLogLines::Count("上次通知路由服务器:silent/"), 1);
+    // Destroying the service (as a stop does) cuts both short.
+    alpha.DestroyAfter([](CChatServer&) {});
+    EXPECT_EQ(ServiceLogLines::Count(kSendFailed), 0);
+}
+
+TEST(Federation, RoutingStuckAtARouteServerHoldsUpNoLocalChatAndAStopCutsItShort)
+{
+    HungPeer stuck(HungPeer::Mode::kNeverReads);
+    ServiceFixture alpha("alpha");
+    alpha.AddUser("bob", "b-pw");
+    AddRoute(alpha, "stuck", std::to_string(stuck.Port()));
+    WorkerRun worker(alpha);
+
+    TestClient carol(alpha.Port());
+    auto large = MakeTalk("carol@alpha", "dave@stuck", std::string(8 * 1024 * 1024, 'x'));
+    ASSERT_TRUE(carol.Send(large));
+    ASSERT_TRUE(ServiceLogLines::WaitFor("路由到路由服务器:stuck[127.0.0.1]", std::chrono::seconds(20)));
+
+    TestClient bob(alpha.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    auto local = MakeTalk("carol@alpha", "bob@alpha", "meanwhile at home");
+    ASSERT_TRUE(carol.Send(local));
+    auto received = NextChat(bob);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->text, "meanwhile at home");
+    EXPECT_EQ(ServiceLogLines::Count(kSendFailed), 0) << "delivered while the routed message was stuck";
+
+    worker.Stop();
+    EXPECT_EQ(ServiceLogLines::Count(kSendFailed), 0) << "the stop did not wait for the send's own limit";
+    EXPECT_EQ(ServiceLogLines::Count("已发送路由消息"), 0);
+    EXPECT_TRUE(worker.HasPendingRoute("alpha")) << "kept for a later pass";
+}
+
+TEST(Federation, FailedRoutesKeepTheirOrderAndHoldUpNoLocalDelivery)
+{
+    const unsigned betaPort = FramePeer::FreePort();   // refuses connections until beta listens
+    ServiceFixture alpha("alpha");
+    alpha.AddUser("bob", "b-pw");
+    AddRoute(alpha, "beta", std::to_string(betaPort));
+    WorkerRun worker(alpha);
+
+    TestClient carol(alpha.Port());
+    const std::vector<std::string> targets{"dave@beta", "erin@beta", "fred@beta"};
+    for (const auto& target : targets) {
+        auto talk = MakeTalk("carol@alpha", target, "to " + target);
+        ASSERT_TRUE(carol.Send(talk));
+    }
+    auto home = MakeTalk("carol@alpha", "bob@alpha", "to bob");
+    ASSERT_TRUE(carol.Send(home));
+    ASSERT_TRUE(WaitUntil([&] { return ServiceLogLines::Count(ConnectFailed(betaPort)) >= 2; }));
+    EXPECT_EQ(ServiceLogLines::Count("准备路由消息,object:user-talking target:erin@beta"), 0)
+        << "the later route records wait behind the first";
+
+    TestClient bob(alpha.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    auto received = NextChat(bob);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->text, "to bob");
+    EXPECT_TRUE(worker.HasPendingRoute("alpha"));
+
+    FramePeer beta(betaPort);
+    ASSERT_TRUE(WaitUntil([&] { return beta.Payloads().size() == targets.size(); }));
+    std::vector<std::string> arrived;
+    for (const auto& payload : beta.Payloads())
+        arrived.push_back(Parse(payload)->target);
+    EXPECT_EQ(arrived, targets);
 }

@@ -1,8 +1,12 @@
 #include "TestSupport.h"
 
+#include "corvane/CFrameSender.h"
 #include "corvane/CMyRASServer_Client.h"
 
 #include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -138,6 +142,97 @@ TEST_F(Client, ClientOnALoopThreadSeesTheCloseThere)
     EXPECT_TRUE(Eventually([] { return Recorder::HasLine("套接字已经断开连接..."); }));
     EXPECT_EQ(*loop.Loop().Call([&] { return onLoop->IsConnected(); }), 0);
     loop.Loop().Call([&] { onLoop.reset(); });
+}
+
+CFrameSender::Request SendTo(unsigned port, std::string payload, CFrameSender::Limits limits = {})
+{
+    CFrameSender::Request request;
+    request.host = "127.0.0.1";
+    request.port = static_cast<int>(port);
+    request.payload = std::move(payload);
+    request.limits = limits;
+    request.log = &Recorder::Log;
+    return request;
+}
+
+TEST_F(Client, FrameSenderDeliversOneFrameAndReportsARefusedConnect)
+{
+    CEventLoopThread loop;
+    auto request = SendTo(fixture.port, "across");
+    bool connectedFirst = false;
+    request.onConnected = [&] { connectedFirst = Recorder::Payloads().empty(); };
+    EXPECT_EQ(CFrameSender::Start(loop.Loop(), std::move(request)).Wait(), CFrameSender::Result::kSent);
+    EXPECT_TRUE(connectedFirst);
+    EXPECT_TRUE(Recorder::HasLine(Connected(fixture.port)));
+    ASSERT_TRUE(Eventually([] { return Recorder::Payloads() == std::vector<std::string>{"across"}; }));
+
+    const unsigned closed = FreePort();
+    EXPECT_EQ(CFrameSender::Start(loop.Loop(), SendTo(closed, "x")).Wait(), CFrameSender::Result::kConnectFailed);
+    EXPECT_TRUE(Recorder::HasLine(Failed(closed)));
+    EXPECT_EQ(CFrameSender::Start(loop.Loop(), SendTo(0, "x")).Wait(), CFrameSender::Result::kConnectFailed);
+    EXPECT_TRUE(Recorder::HasLine(Failed(0)));
+}
+
+// Holds a loop in one job until destroyed.
+class LoopHold {
+public:
+    explicit LoopHold(CEventLoop& loop)
+    {
+        loop.Post([this] {
+            std::unique_lock lock(mutex_);
+            released_.wait(lock, [this] { return release_; });
+        });
+    }
+    ~LoopHold()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            release_ = true;
+        }
+        released_.notify_all();
+    }
+    LoopHold(const LoopHold&) = delete;
+    LoopHold& operator=(const LoopHold&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;
+};
+
+TEST_F(Client, FrameSenderGivesUpOnAPeerThatStopsReadingOrAtAStop)
+{
+    // With the server's loop held, the system accepts the connection but
+    // nobody reads it: a large frame fills every buffer and stalls.
+    LoopHold hold(fixture.thread.Loop());
+    CEventLoopThread loop;
+    const std::string large(8 * 1024 * 1024, 'x');
+    const CFrameSender::Limits shortStall{std::chrono::seconds(3), std::chrono::milliseconds(300),
+                                          std::chrono::seconds(30)};
+    EXPECT_EQ(CFrameSender::Start(loop.Loop(), SendTo(fixture.port, large, shortStall)).Wait(),
+              CFrameSender::Result::kSendFailed);
+    EXPECT_TRUE(Recorder::HasLine("ERROR 127.0.0.1[" + std::to_string(fixture.port) + "]发送数据失败，关闭该连接"));
+
+    std::stop_source stop;
+    auto stalled = CFrameSender::Start(loop.Loop(), SendTo(fixture.port, large));
+    ASSERT_TRUE(Eventually([] { return CountPrefix("已经成功连接到RAS服务器") == 2; }));
+    EXPECT_EQ(stalled.State(), CFrameSender::Result::kPending);
+    stop.request_stop();
+    EXPECT_EQ(stalled.Wait(stop.get_token()), CFrameSender::Result::kCancelled);
+    EXPECT_EQ(CountPrefix("ERROR"), 1) << "a stop is no failure";
+}
+
+TEST_F(Client, FrameSenderCancelledBeforeItsLoopRuns)
+{
+    CEventLoop idle;
+    auto sender = CFrameSender::Start(idle, SendTo(fixture.port, "never"));
+    EXPECT_EQ(sender.State(), CFrameSender::Result::kPending);
+    sender.Cancel();
+    EXPECT_EQ(sender.Wait(), CFrameSender::Result::kCancelled);
+    idle.Poll();
+    EXPECT_EQ(sender.State(), CFrameSender::Result::kCancelled);
+    EXPECT_TRUE(Recorder::Lines().empty()) << "a cancelled send never connects";
+    EXPECT_EQ(CFrameSender().Wait(), CFrameSender::Result::kCancelled) << "an empty handle";
 }
 
 } // namespace

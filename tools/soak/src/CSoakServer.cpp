@@ -41,12 +41,20 @@ void CSoakServer::WriteDirectory(const std::vector<std::string>& users) const
 {
     fs::create_directories(fs::path(folder_) / "config");
     std::ofstream out(fs::path(folder_) / "config/server.xml", std::ios::binary | std::ios::trunc);
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
-        << "<server name=\"hub\" ip=\"127.0.0.1\" port=\"" << port_ << "\" description=\"soak\">";
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server>";
+    for (const auto& route : routes_)
+        out << route;
+    out << "</route-server><server name=\"hub\" ip=\"127.0.0.1\" port=\"" << port_ << "\" description=\"soak\">";
     for (const auto& id : users)
         out << "<talker userid=\"" << id << "\" name=\"" << id << "\" sex=\"\" tel=\"\" password=\"pw-" << id
             << "\" friends=\"\" statu=\"\"/>";
     out << "</server></msg>\n";
+}
+
+void CSoakServer::AddRouteServer(const std::string& name, int port)
+{
+    routes_.push_back("<server name=\"" + name + "\" ip=\"127.0.0.1\" port=\"" + std::to_string(port) +
+                      "\" description=\"\"/>");
 }
 
 bool CSoakServer::Start(const std::vector<std::string>& users, std::chrono::seconds limit)

@@ -24,6 +24,8 @@ public:
     CSoakServer(const CSoakServer&) = delete;
     CSoakServer& operator=(const CSoakServer&) = delete;
 
+    // A route server for the directory file; before Start.
+    void AddRouteServer(const std::string& name, int port);
     // Starts the program and its service; true once the port accepts.
     bool Start(const std::vector<std::string>& users, std::chrono::seconds limit);
     // Types "exit" and waits for the program to end; true when it ended by
@@ -44,6 +46,7 @@ private:
     std::string program_;
     std::string folder_;
     int port_ = 0;
+    std::vector<std::string> routes_;   // <server> entries of the route servers
     pid_t pid_ = -1;
     int in_ = -1;
     std::thread reader_;

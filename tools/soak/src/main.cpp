@@ -1,6 +1,6 @@
 // quorvel-soak: starts a copy of quorveld, lets well-behaved users chat in a
-// ring while hostile clients attack the same server for a bounded time, and
-// reports what was handled; meanwhile a slow reader crawls through messages
+// ring while hostile clients attack the same server and its one route server
+// hangs, for a bounded time, and reports what was handled; meanwhile a slow reader crawls through messages
 // stored for an absent user and drops its connection now and then. Exits 0
 // when no chat message was lost or duplicated, no stored message was lost or
 // came out of order, every well-behaved user stayed connected, the server
@@ -13,6 +13,7 @@
 
 #include "CChatters.h"
 #include "CHostileClients.h"
+#include "CHungRouteServer.h"
 #include "CSoakServer.h"
 #include "CStoredBacklog.h"
 
@@ -100,8 +101,11 @@ int main(int argc, char** argv)
     users.push_back("probe");
     users.push_back("keeper");
     users.push_back("absent");
+    users.push_back("router");
 
     CSoakServer server(options.quorveld);
+    CHungRouteServer hung(options.pace);
+    server.AddRouteServer(CHungRouteServer::kName, hung.Port());
     if (!server.Start(users, 60s)) {
         std::fprintf(stderr, "soak: quorveld did not start\n");
         return 1;
@@ -120,6 +124,7 @@ int main(int argc, char** argv)
     CStoredBacklog backlog(server.Port(), "keeper", "absent", options.pace);
     backlog.Start(deadline);
     hostile.Start(deadline);
+    hung.Start(server.Port(), "router", deadline);
     const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
     while (std::chrono::steady_clock::now() < deadline && server.Running()) {
         chatters.Round();
@@ -127,11 +132,16 @@ int main(int argc, char** argv)
     }
     hostile.Join();
     backlog.Join();
+    hung.Join();
     chatters.Settle(30s);
     backlog.Settle(60s);
 
+    // The route server still hangs: the login must not wait for it.
     CSyncClient probe;
+    const auto probeStarted = std::chrono::steady_clock::now();
     const bool answers = server.Running() && probe.Connect("127.0.0.1", server.Port()) && probe.Login("probe", "pw-probe");
+    const double probeMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - probeStarted).count();
     probe.Close();
     const long rssAfter = server.RssKiB();
     const bool running = server.Running();
@@ -159,9 +169,14 @@ int main(int argc, char** argv)
     std::printf("server RSS: %ld KiB before, %ld KiB after\n", rssBefore, rssAfter);
     std::printf("server log lines: %llu (ERROR %llu)\n", static_cast<unsigned long long>(server.OutputLines()),
                 static_cast<unsigned long long>(server.ErrorLines()));
-    std::printf("server running at the end: %s, answers a login: %s\n", running ? "yes" : "no", answers ? "yes" : "no");
+    std::printf("messages for the hung route server: %llu sent (it took %llu connections, then none)\n",
+                static_cast<unsigned long long>(hung.MessagesSent()), static_cast<unsigned long long>(hung.Accepted()));
+    std::printf("server running at the end: %s, answers a login: %s (in %.0f ms)\n", running ? "yes" : "no",
+                answers ? "yes" : "no", probeMs);
+    const auto exitStarted = std::chrono::steady_clock::now();
     const bool exited = server.Exit(60s);
-    std::printf("server exit on command: %s\n", exited ? "clean" : "FAILED");
+    const double exitSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exitStarted).count();
+    std::printf("server exit on command: %s (in %.2f s)\n", exited ? "clean" : "FAILED", exitSeconds);
 
     const bool ok = running && answers && exited && chatters.Lost() == 0 && chatters.Duplicates() == 0 &&
                     chatters.SendFailures() == 0 && disconnected == 0 && chatters.Sent() > 0 && backlog.Sent() > 0 &&
