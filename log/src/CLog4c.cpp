@@ -33,7 +33,9 @@ std::string BuildLine(const CLog4c::LocalTime& t, const char* text)
     std::snprintf(stamp, sizeof stamp, "[%d-%02d-%02d %02d:%02d:%02d] ", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
     std::string line(stamp);
-    line += text;
+    // Texts carry fields that came from the network: escaping their control
+    // characters keeps every log line one line and keeps terminals inert.
+    AppendEscapingControls(line, text);
     line += "\r\n";
     return line;
 }

@@ -101,6 +101,20 @@ TEST_F(CLog4cTest, LevelNamesPrefixFormattedMessages)
                                                  stamp + "ERROR five\r\n", stamp + "ERROR minus\r\n"}));
 }
 
+TEST_F(CLog4cTest, ControlCharactersInTextsCannotForgeALine)
+{
+    {
+        CLog4c log(clock_.Get());
+        log.InitInstance(dir_.string());
+        log.RegLogEvent(&Record);
+        log.LogEvent(0, "用户 %s 登录失败", "eve\r\n[2026-12-08 01:00:00] INFOR 用户 alice 登录成功\x1b[2J\t");
+    }
+    const std::string expected =
+        "[2017-03-05 09:07:03] INFOR 用户 eve\\r\\n[2026-12-08 01:00:00] INFOR 用户 alice 登录成功\\x1b[2J\\t 登录失败\r\n";
+    EXPECT_EQ(Seen(), std::vector<std::string>{expected});
+    EXPECT_EQ(ReadFile(dir_ / "2017-03-05.txt"), expected);
+}
+
 TEST_F(CLog4cTest, WarnsAboutMissingFolderOnlyBeforeInitInstance)
 {
     CLog4c log(clock_.Get());

@@ -32,3 +32,42 @@ TEST(GbkPrefixLength, KeepsFourByteSequencesWhole)
     EXPECT_EQ(GbkPrefixLength(text, 4), 1u);
     EXPECT_EQ(GbkPrefixLength(text, 2), 1u);
 }
+
+namespace {
+
+std::string Escaped(const std::string& text)
+{
+    std::string out = ">";
+    AppendEscapingControls(out, text.c_str());
+    return out;
+}
+
+} // namespace
+
+TEST(AppendEscapingControls, WritesControlBytesAsEscapes)
+{
+    EXPECT_EQ(Escaped("plain 日志"), ">plain 日志");
+    EXPECT_EQ(Escaped(""), ">");
+    EXPECT_EQ(Escaped("a\r\nb\tc"), ">a\\r\\nb\\tc");
+    EXPECT_EQ(Escaped("\x1b[2J\x01\x1f\x7f"), ">\\x1b[2J\\x01\\x1f\\x7f");
+    EXPECT_EQ(Escaped("back\\slash"), ">back\\slash");
+}
+
+TEST(AppendEscapingControls, LeavesGbkCharactersWhole)
+{
+    // Trail bytes in the ASCII range, and 0x81 as lead and as trail byte.
+    EXPECT_EQ(Escaped("\x81\x40\xB0\x81z\n"), ">\x81\x40\xB0\x81z\\n");
+    // A four-byte character that is no control (U+00A0), and one cut short.
+    EXPECT_EQ(Escaped("\x81\x30\x84\x32\x81\x30"), ">\x81\x30\x84\x32\x81\x30");
+    // A lead byte followed by a control is a stray byte; the control is escaped.
+    EXPECT_EQ(Escaped("\xC8\n\x81\x30\r"), ">\xC8\\n\x81\x30\\r");
+    // 0x81 0x30 across a character boundary is no C1 control.
+    EXPECT_EQ(Escaped("\xB0\x81\x30\x83\x37"), ">\xB0\x81\x30\x83\x37");
+}
+
+TEST(AppendEscapingControls, WritesC1ControlsAsCodePoints)
+{
+    // U+0080, U+009B (the one-byte CSI) and U+009F in GB18030; U+00A0 is none.
+    EXPECT_EQ(Escaped("\x81\x30\x81\x30\x81\x30\x83\x37[2J\x81\x30\x84\x31\x81\x30\x84\x32"),
+              ">\\u0080\\u009b[2J\\u009f\x81\x30\x84\x32");
+}

@@ -1,8 +1,13 @@
 #include "ServiceTestSupport.h"
+#include "TempFolder.h"
 
 #include "marlune/Marlune.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -61,6 +66,34 @@ TEST_F(ChatServerIntake, HeartbeatIsLoggedOnceAndGetsNoReply)
     EXPECT_TRUE(before->empty());
     EXPECT_EQ(ServiceLogLines::Count("接收到一个心跳包,来自:client-7"), 1);
     EXPECT_TRUE(fixture.Stored().empty());
+}
+
+TEST_F(ChatServerIntake, FieldsFromTheNetworkCannotForgeLogLines)
+{
+    TempFolder folder;
+    fixture.Log().InitInstance(folder.Path().string());
+    TestClient client(fixture.Port());
+    const std::string forged = "eve\r\n[2026-12-08 01:00:00] INFOR 用户 alice 以密码 ------ 登录成功\x1b[2J";
+    ASSERT_EQ(client.Login(forged, "x"), "failed");
+    fixture.Log().SaveToFile();
+
+    const std::string escaped = "用户 eve\\r\\n[2026-12-08 01:00:00] INFOR 用户 alice 以密码 ------ 登录成功\\x1b[2J 以密码";
+    std::string file;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+        file += TempFolder::Read(entry.path());
+    std::vector<std::string> fileLines;
+    for (std::size_t start = 0, end; (end = file.find("\r\n", start)) != std::string::npos; start = end + 2)
+        fileLines.push_back(file.substr(start, end + 2 - start));
+    for (const std::vector<std::string>& lines : {ServiceLogLines::All(), fileLines}) {
+        int forgedLines = 0;
+        for (std::string line : lines) {
+            if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
+                line.resize(line.size() - 2);
+            EXPECT_EQ(line.find_first_of("\r\n\x1b"), std::string::npos) << line;
+            forgedLines += line.find(escaped) != std::string::npos ? 1 : 0;
+        }
+        EXPECT_EQ(forgedLines, 1);
+    }
 }
 
 TEST_F(ChatServerIntake, MessageAlreadyRoutedHereIsDroppedWhateverItsType)

@@ -9,7 +9,10 @@
 // The system's log: every line gets a local time stamp, goes at once to a live
 // callback, and gathers in memory until more than 256 KiB have gathered or the
 // object is destroyed; then the text is appended to one file per day,
-// "<logPath>/YYYY-MM-DD.txt". Texts are GBK bytes and are never converted.
+// "<logPath>/YYYY-MM-DD.txt". Texts are GBK bytes and are never converted,
+// but their control characters are escaped (AppendEscapingControls), so a
+// field that came from the network can neither forge a line nor reach a
+// terminal as a control sequence.
 //
 // Thread safety: every operation may be called from any thread. One mutex
 // makes "time stamp, append, size test, save" one step per line, so the file
