@@ -4,6 +4,7 @@
 #include "CTerminalText.h"
 #include "scrivlet/CLog4c.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,21 @@ const char* const kLimits = "LIMITS";
 void MakeFolder(const std::string& path)
 {
     ::mkdir(path.c_str(), 0755);
+}
+
+// Every connection takes a descriptor: the soft limit (often 1024) goes up
+// to the hard one, the most the process may have.
+void RaiseOpenFileLimit(CLog4c& log)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    log.LogEvent(0, "进程可打开的文件数上限已从 %llu 提高到 %llu", static_cast<unsigned long long>(before),
+                 static_cast<unsigned long long>(limit.rlim_cur));
 }
 
 } // namespace
@@ -52,6 +68,7 @@ bool CServerApp::InitInstance(CLog4c& log, const std::string& moduleDir)
     MakeFolder(dataDir_);
     MakeFolder(logDir);
     log.InitInstance(logDir);
+    RaiseOpenFileLimit(log);
 
     MakeFolder(moduleDir_ + "/config");
     settingsPath_ = moduleDir_ + "/config/server.ini";

@@ -8,9 +8,10 @@
 class CLog4c;
 
 // The program's application object: prepares the process (SIGPIPE ignored,
-// the folders tmp, data, log and config below the program's own folder, the
-// log's folder, the settings file config/server.ini) and holds the settings
-// the message service reads: SendAllFriend, and the store's bounds.
+// the open-file soft limit raised to the hard one, the folders tmp, data,
+// log and config below the program's own folder, the log's folder, the
+// settings file config/server.ini) and holds the settings the message
+// service reads: SendAllFriend, and the store's bounds.
 //
 // Thread: every method runs on the main thread (start-up, exit, the options
 // command); the flag needs no lock because only that thread touches it.

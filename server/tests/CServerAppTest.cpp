@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -15,6 +17,16 @@ namespace {
 
 class CServerAppTest : public ::testing::Test {
 protected:
+    // Start-up logs a line when it raises the open-file limit: tests start
+    // at the hard limit, so only the one that lowers it sees that line.
+    void SetUp() override
+    {
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+
     // Starts an application in the temporary folder, with a settings file
     // holding `ini` when it is not empty.
     bool StartWith(const std::string& ini)
@@ -86,6 +98,31 @@ TEST_F(CServerAppTest, StoreLimitsComeFromLimitsAndAnUnusableValueKeepsTheDefaul
     app_.ExitInstance();
     EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), ini + "\r\n[SERVER]\r\nSendAllFriend=0\r\n")
         << "limits are never written back";
+}
+
+TEST_F(CServerAppTest, StartUpRaisesTheOpenFileLimitToTheHardOne)
+{
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max <= 256)
+        GTEST_SKIP() << "hard open-file limit " << limit.rlim_max;
+    const rlim_t hard = limit.rlim_max;
+    limit.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+    ASSERT_TRUE(StartWith(""));
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    EXPECT_EQ(limit.rlim_cur, hard);
+    log_.SaveToFile();
+    const std::string line = "[2017-03-05 09:07:03] INFOR 进程可打开的文件数上限已从 256 提高到 " +
+                             std::to_string(hard) + "\r\n";
+    EXPECT_EQ(TempFolder::Read(dir_ / "log/2017-03-05.txt"), line);
+
+    // Already at the hard limit: nothing to raise, nothing logged.
+    CServerApp again;
+    ASSERT_TRUE(again.InitInstance(log_, dir_.Path().string()));
+    log_.SaveToFile();
+    EXPECT_EQ(TempFolder::Read(dir_ / "log/2017-03-05.txt"), line);
 }
 
 TEST_F(CServerAppTest, WriteSettingsWritesOneOrZeroAndKeepsTheRest)

@@ -52,15 +52,11 @@ TEST(QuorveldResources, AcceptingStopsCleanlyAtTheFileLimitAndResumes)
     const unsigned port = FreePort();
     WriteHubDirectory(dir.Path(), port, {"alice"});
     QuorveldProcess quorveld(dir.Path());
-    // The program inherits a limit of 64 descriptors.
-    rlimit saved{};
-    ::getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-    const bool started = StartService(quorveld, port);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-    ASSERT_TRUE(started) << quorveld.Output();
+    ASSERT_TRUE(StartService(quorveld, port)) << quorveld.Output();
+    // The program raises its soft limit to the hard one at start-up; both
+    // come down to 64 descriptors once it runs.
+    const rlimit tight{64, 64};
+    ASSERT_EQ(::prlimit(quorveld.Pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
 
     OutputDrain drain(quorveld);
     std::vector<std::unique_ptr<TestClient>> crowd;
