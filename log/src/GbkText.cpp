@@ -90,7 +90,7 @@ void AppendEscapingSlowly(std::string& out, std::string_view text)
         }
         out.append(text, copied, pos - copied);
         if (c1 != 0) {
-            char escape[8];
+            char escape[12];
             std::snprintf(escape, sizeof escape, "\\u%04x", c1);
             out += escape;
             pos += 4;
