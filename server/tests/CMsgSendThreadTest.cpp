@@ -129,7 +129,7 @@ TEST_F(Worker, AReaderThatFallsBehindIsFedInStepsAndLosesNothingWhenItGoes)
     // bob logs in on a connection that reads nothing after the login reply.
     TestClient stalled(fixture.Port(), 4096);
     ASSERT_EQ(stalled.Login("bob", "b-pw"), "success");
-    ASSERT_TRUE(ServiceLogLines::WaitFor("HandleMsgCache type:user-talking"));
+    ASSERT_TRUE(ServiceLogLines::WaitFor("HandleMsgCache type:user-talking", std::chrono::seconds(30)));
     std::this_thread::sleep_for(2500ms);  // two more cycles of the worker
     EXPECT_EQ(ServiceLogLines::Count("作为慢速连接关闭"), 0);
     const auto queued = fixture.OnLoop([](CChatServer& service) { return service.LinksOf("bob").unwritten; });

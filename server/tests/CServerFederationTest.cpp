@@ -279,7 +279,7 @@ TEST(Federation, RoutingStuckAtARouteServerHoldsUpNoLocalChatAndAStopCutsItShort
     TestClient carol(alpha.Port());
     auto large = MakeTalk("carol@alpha", "dave@stuck", std::string(8 * 1024 * 1024, 'x'));
     ASSERT_TRUE(carol.Send(large));
-    ASSERT_TRUE(ServiceLogLines::WaitFor("路由到路由服务器:stuck[127.0.0.1]", std::chrono::seconds(20)));
+    ASSERT_TRUE(ServiceLogLines::WaitFor("路由到路由服务器:stuck[127.0.0.1]", std::chrono::seconds(60)));
 
     TestClient bob(alpha.Port());
     ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
