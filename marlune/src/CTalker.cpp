@@ -1,5 +1,6 @@
 #include "marlune/CTalker.h"
 
+#include <algorithm>
 #include <exception>
 
 bool CTalker::HasFriend(std::string_view id) const
@@ -19,6 +20,13 @@ bool CTalker::HasFriend(std::string_view id) const
         rest.remove_prefix(cut + 1);
     }
     return false;
+}
+
+std::size_t CTalker::FriendCount() const
+{
+    if (friends.empty())
+        return 0;
+    return static_cast<std::size_t>(std::count(friends.begin(), friends.end(), '/')) + 1;
 }
 
 bool CTalker::AddFriend(std::string_view id)

@@ -37,6 +37,7 @@ CMsgServiceHost::StartResult CMsgServiceHost::StartMsgService()
     if (service_)
         return StartResult::AlreadyRunning;
     service_ = std::make_unique<CChatServer>(log_, settings_.sendAllFriend);
+    service_->SetLimits(settings_.limits);
     service_->localServer.ReleaseAll();
     const bool loaded = CServerXml(log_).LoadConfig(ConfigPath(), service_->localServer, service_->neighbors,
                                                    service_->routeServers) != 0;

@@ -2,6 +2,7 @@
 
 #include "CCoalescedSave.h"
 #include "CMsgCache.h"
+#include "CServiceLimits.h"
 
 #include <chrono>
 #include <functional>
@@ -33,12 +34,14 @@ public:
     };
 
     // Where the program keeps its files and how the service reads the
-    // SendAllFriend setting; all outlive the host.
+    // SendAllFriend setting; all outlive the host. Each service started
+    // gets the limits.
     struct Settings {
         std::string moduleDir;   // the directory file is <moduleDir>/config/server.xml
         std::string dataDir;     // the delivery worker's cache folder
         std::function<bool()> sendAllFriend;
         CMsgCache::Limits storeLimits{}; // given to the worker's cache at each start
+        CServiceLimits limits;
     };
 
     // Directory saves asked for by the service run at most this often; a

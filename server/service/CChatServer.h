@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CServiceLimits.h"
 #include "CServiceSnapshot.h"
 
 #include "corvane/CMyRASServer_Srv.h"
@@ -149,6 +150,9 @@ public:
 
     // Services for the handler classes.
     CLog4c& Log() const { return log_; }
+    // The list and friend bounds; the defaults until SetLimits.
+    const CServiceLimits& Limits() const { return limits_; }
+    void SetLimits(const CServiceLimits& limits) { limits_ = limits; }
     bool SendAllFriend() const { return sendAllFriend_ && sendAllFriend_(); }
     const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
     // The user id a connection is bound to ("" when none).
@@ -167,6 +171,7 @@ private:
     CLog4c& log_;
     std::function<bool()> sendAllFriend_;
     std::function<void()> configHook;
+    CServiceLimits limits_;
     MsgStore store_;
     std::unique_ptr<CLoginHandler> login_;
     std::unique_ptr<CRegistrationHandler> registration_;

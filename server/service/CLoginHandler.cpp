@@ -92,6 +92,7 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
     }
     message->result = service_text::kFailed;
     if (found != nullptr) {
+        CServiceLimits::CutStatu(message->statu);
         found->statu = message->statu;
         message->result = service_text::kSuccess;
         log.LogEvent(0, "用户 %s 以密码 %s 登录成功!", message->userId.c_str(), service_text::kMaskedPassword);
@@ -117,6 +118,12 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
         Refuse(*message, socket, error);
         return;
     }
+    if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
+        log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), service_text::kProfileTooLongError);
+        Refuse(*message, socket, service_text::kProfileTooLongError);
+        return;
+    }
+    CServiceLimits::CutStatu(message->statu);
     log.LogEvent(0, "用户 %s[%s] 强制登录成功!", message->userId.c_str(), message->name.c_str());
     if (CTalker* talker = service_.localServer.GetTalkerByUserID(message->userId)) {
         talker->statu = message->statu;

@@ -8,6 +8,7 @@
 #include "marlune/CMessageUserList.h"
 #include "scrivlet/CLog4c.h"
 
+#include <cstddef>
 #include <string>
 
 namespace {
@@ -25,7 +26,31 @@ bool NameMatches(const CTalker& talker, const std::string& filter)
     return filter.empty() || talker.name.find(filter) != std::string::npos;
 }
 
+// The bytes a record adds to an answer, before conversion and escaping:
+// its texts and room for its element and attribute names.
+std::size_t RecordBytes(const CTalker& talker)
+{
+    constexpr std::size_t kMarkup = 128;
+    return kMarkup + talker.userId.size() + talker.name.size() + talker.sex.size() + talker.tel.size() +
+           talker.statu.size() + talker.friends.size() + talker.serverName.size() + talker.serverDesc.size() +
+           talker.memo.size();
+}
+
 } // namespace
+
+bool CQueryHandler::Offer(ListAnswer& answer, const CTalker& talker) const
+{
+    ++answer.matched;
+    const std::size_t bytes = RecordBytes(talker);
+    if (answer.full || answer.talkers.size() >= service_.Limits().maxListAnswerUsers ||
+        answer.bytes + bytes > CServiceLimits::kMaxListAnswerBytes) {
+        answer.full = true;
+        return false;
+    }
+    answer.bytes += bytes;
+    answer.talkers.push_back(PublicCopy(talker));
+    return true;
+}
 
 bool CQueryHandler::RepliesToOwner(const CTalker& talker, const CMyRASSocket* socket)
 {
@@ -38,21 +63,22 @@ bool CQueryHandler::RepliesToOwner(const CTalker& talker, const CMyRASSocket* so
 
 void CQueryHandler::AddFriendRecords(CMessageUserInfor& message, const CTalker& talker)
 {
+    ListAnswer answer{message.talkers};
     if (service_.SendAllFriend()) {
         for (const auto& user : service_.localServer.talkers) {
             if (user->userId != message.user)
-                message.talkers.push_back(PublicCopy(*user));
+                Offer(answer, *user);
         }
         for (const auto& neighbor : service_.neighbors) {
             for (const auto& user : neighbor->talkers)
-                message.talkers.push_back(PublicCopy(*user));
+                Offer(answer, *user);
         }
         return;
     }
     CCmdExp items(talker.friends, "/");
     for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
         if (const CTalker* friendRecord = service_.FindTalker(item))
-            message.talkers.push_back(PublicCopy(*friendRecord));
+            Offer(answer, *friendRecord);
     }
 }
 
@@ -84,23 +110,29 @@ void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
         return;
     CLog4c& log = service_.Log();
     log.LogEvent(0, "查询用户列表信息,按 %s 过滤!", message->filter.c_str());
+    std::size_t matched = 0;
     if (message->online == service_text::kTrue) {
-        ListOnlineUsers(message);
+        matched = ListOnlineUsers(message);
     } else {
+        ListAnswer answer{message->talkers};
         for (const auto& user : service_.localServer.talkers) {
             if (user->userId == message->userId || !NameMatches(*user, message->filter) ||
                 user->userId.find('$') != std::string::npos)
                 continue;
-            message->talkers.push_back(PublicCopy(*user));
+            Offer(answer, *user);
         }
         for (const auto& neighbor : service_.neighbors) {
             for (const auto& user : neighbor->talkers) {
                 if (NameMatches(*user, message->filter))
-                    message->talkers.push_back(PublicCopy(*user));
+                    Offer(answer, *user);
             }
         }
+        matched = answer.matched;
     }
-    message->count = std::to_string(message->talkers.size());
+    // More matches than entries tell the client the answer was cut.
+    message->count = std::to_string(matched);
+    if (matched > message->talkers.size())
+        log.LogEvent(0, "用户列表过长,只发送前 %zu 条记录", message->talkers.size());
     log.LogEvent(0, "用户信息列表,共检索到 %s 条记录", message->count.c_str());
     if (socket != nullptr)
         service_.SendMessageOn(socket, *message);
@@ -108,15 +140,17 @@ void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
         service_.SendMessageToUser(message->userId, *message);
 }
 
-void CQueryHandler::ListOnlineUsers(CMessageUserList* message)
+std::size_t CQueryHandler::ListOnlineUsers(CMessageUserList* message)
 {
     if (message == nullptr)
-        return;
+        return 0;
+    ListAnswer answer{message->talkers};
     for (const auto& connection : service_.Connections()) {
         const std::string userId = CChatServer::BoundUserId(*connection);
         if (userId.empty())
             continue;
         if (const CTalker* talker = service_.FindTalker(userId))
-            message->talkers.push_back(PublicCopy(*talker));
+            Offer(answer, *talker);
     }
+    return answer.matched;
 }

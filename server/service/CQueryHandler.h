@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 class CChatServer;
 class CMessageUserInfor;
 class CMessageUserList;
@@ -8,7 +11,8 @@ class CTalker;
 
 // Directory queries: one user's profile with the records of the user's
 // friends ("user-infor"), and lists of users ("user-list"). No reply carries
-// a password but the asking user's own.
+// a password but the asking user's own. One answer carries a bounded number
+// of records.
 // Threads: the service's loop thread only.
 class CQueryHandler {
 public:
@@ -23,10 +27,23 @@ public:
     // requesting user id.
     void OnUserList(CMessageUserList* message, CMyRASSocket* socket);
     // Adds the record of each logged-in connection's user, once per
-    // connection.
-    void ListOnlineUsers(CMessageUserList* message);
+    // connection, up to the answer's bound; returns how many there were.
+    std::size_t ListOnlineUsers(CMessageUserList* message);
 
 private:
+    // The records of one answer being filled: at most MaxListAnswerUsers of
+    // them and CServiceLimits::kMaxListAnswerBytes of their texts, so one
+    // request cannot fill a connection's queue.
+    struct ListAnswer {
+        std::vector<CTalker>& talkers;
+        std::size_t bytes = 0;     // of the records taken
+        std::size_t matched = 0;   // records offered, taken or not
+        bool full = false;         // a record was left out: later ones are too
+    };
+    // Counts talker as matched and adds its public copy when the answer has
+    // room. True when added.
+    bool Offer(ListAnswer& answer, const CTalker& talker) const;
+
     // Whether a reply about talker goes only to talker's own connections.
     bool RepliesToOwner(const CTalker& talker, const CMyRASSocket* socket);
     void AddFriendRecords(CMessageUserInfor& message, const CTalker& talker);

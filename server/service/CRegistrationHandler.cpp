@@ -64,6 +64,10 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         message->error = kReservedError;
         ok = false;
     }
+    if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
+        message->error = service_text::kProfileTooLongError;
+        ok = false;
+    }
     if (!CLoginHandler::FitsLimits(message->userId, message->name)) {
         message->error = service_text::kTooLongError;
         ok = false;

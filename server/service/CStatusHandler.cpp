@@ -12,6 +12,7 @@
 #include "marlune/CXmlMsg.h"
 #include "scrivlet/CLog4c.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -33,6 +34,7 @@ void CStatusHandler::OnChangeStatu(CMessageChangeStatu* message)
         return;
     CLog4c& log = service_.Log();
     log.LogEvent("用户在线状态消息，暂时不路由到其它服务器...");
+    CServiceLimits::CutStatu(message->statu);
     CTalker* talker = nullptr;
     if (message->server == service_.localServer.name) {
         talker = service_.localServer.SetTalkerStatu(message->userId, message->statu);
@@ -100,6 +102,22 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
     }
 }
 
+bool CStatusHandler::RoomForFriend(const CTalker* talker, const std::string& address)
+{
+    if (talker == nullptr || talker->HasFriend(address) || talker->FriendCount() < service_.Limits().maxFriends)
+        return true;
+    // One line per user and minute at most: a flood of friendships must not
+    // flood the log as well.
+    const auto now = std::chrono::steady_clock::now();
+    auto [last, first] = friendCapLogged_.try_emplace(talker->userId, now);
+    if (first || now - last->second >= std::chrono::minutes(1)) {
+        last->second = now;
+        service_.Log().LogEvent(0, "用户 %s 的好友已达上限 %zu,好友关系未记录!", talker->userId.c_str(),
+                                service_.Limits().maxFriends);
+    }
+    return false;
+}
+
 void CStatusHandler::PushProfile(const CTalker& party)
 {
     if (party.serverName != service_.localServer.name)
@@ -119,10 +137,14 @@ bool CStatusHandler::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt*
     if (message->result == service_text::kSuccess) {
         const std::string asker = Address(message->asker);
         const std::string asked = Address(message->asked);
-        if (CTalker* talker = service_.FindTalker(asker))
-            talker->AddFriend(asked);
-        if (CTalker* talker = service_.FindTalker(asked))
-            talker->AddFriend(asker);
+        CTalker* askerRecord = service_.FindTalker(asker);
+        CTalker* askedRecord = service_.FindTalker(asked);
+        if (RoomForFriend(askerRecord, asked) && RoomForFriend(askedRecord, asker)) {
+            if (askerRecord != nullptr)
+                askerRecord->AddFriend(asked);
+            if (askedRecord != nullptr)
+                askedRecord->AddFriend(asker);
+        }
         service_.RunConfigHook();
         PushProfile(message->asker);
         PushProfile(message->asked);

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <string>
+#include <unordered_map>
+
 class CChatServer;
 class CDeliveryReceipt;
 class CMessageBase;
@@ -9,7 +13,8 @@ class CTalker;
 
 // Status changes and friendship: records a user's new status, tells the
 // user's friends logged in here (or every logged-in user when SendAllFriend
-// is on), and records an accepted friendship when its message is delivered.
+// is on), and records an accepted friendship when its message is delivered,
+// unless a local party has the most friends the limits allow.
 // Threads: the service's loop thread only.
 class CStatusHandler {
 public:
@@ -29,6 +34,12 @@ public:
 
 private:
     void PushProfile(const CTalker& party);
+    // Whether talker (null: not known here) may take address as a friend:
+    // already listed, or fewer friends than the MaxFriends limit. A refusal
+    // is logged at most once a minute per user.
+    bool RoomForFriend(const CTalker* talker, const std::string& address);
 
     CChatServer& service_;
+    // When the friend limit was last logged for each user.
+    std::unordered_map<std::string, std::chrono::steady_clock::time_point> friendCapLogged_;
 };

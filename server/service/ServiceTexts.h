@@ -13,6 +13,9 @@ inline constexpr const char* kMaskedPassword = "******";
 // connection's field: such a user could log in but never receive a stored
 // message, so logins and registrations refuse it.
 inline constexpr const char* kTooLongError = "用户账号或姓名太长!";
+// A name, sex, phone or password longer than the service keeps
+// (CServiceLimits): registrations and forced logins refuse it.
+inline constexpr const char* kProfileTooLongError = "用户资料太长!";
 // Also the refusal of "/", the separator of friend lists.
 inline constexpr const char* kBadCharsError = "用户账号不能包含 ' ~ ! # $ % ^ & *'等特殊字符!";
 // An empty id names nobody in an address or a friend list.

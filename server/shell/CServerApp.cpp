@@ -19,6 +19,8 @@ namespace {
 const char* const kSection = "SERVER";
 const char* const kSendAllFriend = "SendAllFriend";
 const char* const kLimits = "LIMITS";
+// The largest count a [LIMITS] key of the message service takes.
+constexpr std::uint64_t kMostCount = 1000000000;
 
 // A folder that exists already, or cannot be made, is no error.
 void MakeFolder(const std::string& path)
@@ -78,6 +80,8 @@ bool CServerApp::InitInstance(CLog4c& log, const std::string& moduleDir)
     storeLimits_.targetPendingBytes = ReadLimit("StoreTargetPendingBytes", defaults.targetPendingBytes, UINT32_MAX);
     storeLimits_.targetPendingMessages = static_cast<std::uint32_t>(
         ReadLimit("StoreTargetPendingMessages", defaults.targetPendingMessages, UINT32_MAX));
+    limits_.maxListAnswerUsers = ReadLimit("MaxListAnswerUsers", CServiceLimits::kDefaultMaxListAnswerUsers, kMostCount);
+    limits_.maxFriends = ReadLimit("MaxFriends", CServiceLimits::kDefaultMaxFriends, kMostCount);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CMsgCache.h"
+#include "CServiceLimits.h"
 
 #include <cstdint>
 #include <string>
@@ -11,7 +12,7 @@ class CLog4c;
 // the open-file soft limit raised to the hard one, the folders tmp, data,
 // log and config below the program's own folder, the log's folder, the
 // settings file config/server.ini) and holds the settings the message
-// service reads: SendAllFriend, and the store's bounds.
+// service reads: SendAllFriend, the store's bounds and the [LIMITS] counts.
 //
 // Thread: every method runs on the main thread (start-up, exit, the options
 // command); the flag needs no lock because only that thread touches it.
@@ -45,6 +46,10 @@ public:
     const CMsgCache::Limits& StoreLimits() const { return storeLimits_; }
     void SetSendAllFriend(bool value) { sendAllFriend_ = value; }
 
+    // The [LIMITS] counts read at start-up; absent or unusable keys keep
+    // their defaults.
+    const CServiceLimits& Limits() const { return limits_; }
+
     const std::string& ModuleDir() const { return moduleDir_; }
     const std::string& DataDir() const { return dataDir_; }
     const std::string& TempDir() const { return tempDir_; }
@@ -62,6 +67,7 @@ private:
 
     bool sendAllFriend_ = false;
     CMsgCache::Limits storeLimits_;
+    CServiceLimits limits_;
     std::string settingsPath_;
     std::string dataDir_;
     std::string tempDir_;

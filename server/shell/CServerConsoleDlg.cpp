@@ -25,7 +25,7 @@ CServerConsoleDlg::CServerConsoleDlg(CServerApp& app, CLog4c& log, CMsgSendThrea
     : CNotifyIconDlg(view),
       app_(app),
       log_(log),
-      host_(log, worker, {app.ModuleDir(), app.DataDir(), [&app] { return app.SendAllFriend(); }, app.StoreLimits()})
+      host_(log, worker, {app.ModuleDir(), app.DataDir(), [&app] { return app.SendAllFriend(); }, app.StoreLimits(), app.Limits()})
 {
 }
 

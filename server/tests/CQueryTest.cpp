@@ -192,3 +192,42 @@ TEST_F(Queries, NoReplyEverCarriesAnotherUsersPassword)
             EXPECT_EQ(payload.find(password), std::string::npos) << password << " in " << payload;
     }
 }
+
+TEST_F(Queries, ListAnswersStopAtTheLimitAndTheirCountTellsHowManyMatched)
+{
+    fixture.OnLoop([](CChatServer& service) {
+        CServiceLimits limits;
+        limits.maxListAnswerUsers = 2;
+        service.SetLimits(limits);
+        return true;
+    });
+    auto reply = List(alice, alice, ListRequest("alice", ""));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Ids(reply->talkers), (std::vector<std::string>{"bob@hub", "lidia@hub"}));
+    EXPECT_EQ(reply->count, "4");
+    EXPECT_EQ(ServiceLogLines::Count("用户列表过长,只发送前 2 条记录"), 1);
+
+    // Below the limit an answer is whole, online lists included.
+    reply = List(alice, alice, ListRequest("alice", "Lid"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->talkers.size(), 2u);
+    EXPECT_EQ(reply->count, "2");
+    reply = List(bob, bob, ListRequest("bob", "", true));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->talkers.size(), 2u);
+    EXPECT_EQ(reply->count, "2");
+}
+
+TEST_F(Queries, ListAnswersStayFarBelowAConnectionsQueueWhateverTheRecordsHold)
+{
+    // Users whose friend lists are as long as any the directory might hold:
+    // the answer stops at its byte bound long before the user limit.
+    const std::string friends(100000, 'f');
+    for (int i = 0; i < 60; ++i)
+        fixture.AddUser("big" + std::to_string(i), "pw", "Big", friends);
+    auto reply = List(alice, alice, ListRequest("alice", "Big"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->count, "60");
+    EXPECT_GT(reply->talkers.size(), 0u);
+    EXPECT_LT(reply->talkers.size() * friends.size(), CServiceLimits::kMaxListAnswerBytes);
+}

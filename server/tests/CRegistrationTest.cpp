@@ -139,3 +139,37 @@ TEST_F(Registration, ModifyOfANeighboursUserWritesIntoTheNeighbourRecord)
     EXPECT_EQ(nina->serverName, "hub");
     EXPECT_FALSE(fixture.Find("nina@hub"));
 }
+
+TEST_F(Registration, ProfileFieldsLongerThanKeptAreRefusedWholeAndStatusTextsAreCut)
+{
+    auto reg = [this](const std::string& userId, const std::string& sex, const std::string& tel) {
+        CMessageUserReg message;
+        message.type = CMessageUserReg::kType;
+        message.userId = userId;
+        message.name = "Name";
+        message.sex = sex;
+        message.tel = tel;
+        message.password = "pw";
+        auto reply = client.Send(message) ? client.ReceiveAs<CMessageUserReg>() : nullptr;
+        return reply ? reply->result + "|" + reply->error : std::string("<no reply>");
+    };
+    EXPECT_EQ(reg("carol", std::string(17, 's'), "555"), "failed|用户资料太长!");
+    EXPECT_EQ(reg("carol", "f", std::string(33, '5')), "failed|用户资料太长!");
+    EXPECT_FALSE(fixture.Find("carol"));
+    EXPECT_EQ(reg("carol", std::string(16, 's'), std::string(32, '5')), "success|");
+
+    // A status is cut at 64 bytes, never inside a two-byte character: 63
+    // ASCII bytes and one GBK character (0xC4 0xE3) keep only the 63 bytes.
+    CMessageChangeStatu change;
+    change.type = CMessageChangeStatu::kType;
+    change.userId = "alice";
+    change.server = "hub";
+    change.statu = std::string(63, 'o') + "\xC4\xE3" + std::string(1000, 'o');
+    ASSERT_TRUE(client.Send(change));
+    ASSERT_TRUE(client.Sync());
+    EXPECT_EQ(fixture.Find("alice")->statu, std::string(63, 'o'));
+    change.statu = "away";
+    ASSERT_TRUE(client.Send(change));
+    ASSERT_TRUE(client.Sync());
+    EXPECT_EQ(fixture.Find("alice")->statu, "away");
+}

@@ -181,3 +181,40 @@ TEST_F(StatusAndFriends, FriendMessagesNotAcceptedOrNotDeliverableRecordNothingH
     EXPECT_EQ(fixture.Find("bob")->friends, "");
     EXPECT_EQ(fixture.configSaves, 0);
 }
+
+TEST_F(StatusAndFriends, FriendshipsBeyondTheLimitAreNotRecordedAndRepeatsNeverGrowTheList)
+{
+    fixture.OnLoop([](CChatServer& service) {
+        CServiceLimits limits;
+        limits.maxFriends = 2;
+        service.SetLimits(limits);
+        return true;
+    });
+    auto accept = [this](const std::string& asker, const std::string& asked) {
+        fixture.OnLoop([&](CChatServer& service) {
+            CMessageUserFriend accepted;
+            accepted.type = CMessageUserFriend::kType;
+            accepted.source = asked + "@hub";
+            accepted.target = asker + "@hub";
+            accepted.result = "success";
+            accepted.asker = MakeTalker(asker, "hub");
+            accepted.asked = MakeTalker(asked, "hub");
+            return service.HandleMsgCache(&accepted);
+        });
+    };
+    accept("bob", "carol");
+    accept("bob", "carol");
+    accept("bob", "nina");
+    EXPECT_EQ(fixture.Find("bob")->friends, "carol@hub/nina@hub");
+    // Bob is full: a third friendship is recorded on neither side, a repeat
+    // of a recorded one changes nothing, and the refusal is logged once.
+    accept("alice", "bob");
+    accept("bob", "alice");
+    accept("bob", "carol");
+    EXPECT_EQ(fixture.Find("bob")->friends, "carol@hub/nina@hub");
+    EXPECT_EQ(fixture.Find("alice")->friends, "bob@hub//carol@hub");
+    EXPECT_EQ(ServiceLogLines::Count("用户 bob 的好友已达上限 2,好友关系未记录!"), 1);
+    // Carol, below the limit, still makes friends.
+    accept("carol", "nina");
+    EXPECT_EQ(fixture.Find("carol")->friends, "bob@hub/nina@hub");
+}

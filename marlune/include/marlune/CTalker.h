@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,4 +26,6 @@ public:
 
     // True when `friends` holds `id` as a whole item.
     bool HasFriend(std::string_view id) const;
+    // How many items `friends` holds (0 when it is empty).
+    std::size_t FriendCount() const;
 };
