@@ -5,7 +5,10 @@
 #include <asio/write.hpp>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <unistd.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -52,11 +55,34 @@ void ReleaseIfLarge(std::vector<std::uint8_t>& buffer)
         std::vector<std::uint8_t>().swap(buffer);
 }
 
+void Release(std::vector<std::uint8_t>& buffer)
+{
+    std::vector<std::uint8_t>().swap(buffer);
+}
+
+int OpenReserve()
+{
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+bool OutOfDescriptors(const std::error_code& ec)
+{
+    return ec == asio::error::no_descriptors || (ec.category() == asio::system_category() && ec.value() == ENFILE);
+}
+
 } // namespace
 
 CChannel::CChannel(CEventLoop& owningLoop, CMyRASSocket* owningSocket)
     : loop(owningLoop), socket(owningSocket), stream(owningLoop.Context()), acceptRetry_(owningLoop.Context())
 {
+}
+
+CChannel::~CChannel()
+{
+    if (reserveFd_ >= 0)
+        ::close(reserveFd_);
+    if (budget_)
+        budget_->Add(-static_cast<std::ptrdiff_t>(Held()));
 }
 
 void CChannel::MarkOpen(int fd, bool listener)
@@ -101,6 +127,8 @@ bool CChannel::Listen(int backlog)
         acceptor->non_blocking(true, ec);
     if (ec)
         return false;
+    if (reserveFd_ < 0)
+        reserveFd_ = OpenReserve();
     ArmAccept();
     return true;
 }
@@ -110,14 +138,42 @@ bool CChannel::AcceptInto(CChannel& into)
     if (!acceptor)
         return false;
     std::error_code ec;
+    shedPeer.clear();
     acceptor->accept(into.stream, ec);
     acceptStalled_ = ec && ec != asio::error::would_block && ec != asio::error::try_again;
+    if (acceptStalled_ && OutOfDescriptors(ec) && ShedPending())
+        acceptStalled_ = false;
     if (ec)
         return false;
     into.stream.set_option(asio::ip::tcp::no_delay(true), ec);
+    auto remote = into.stream.remote_endpoint(ec);
+    into.peer = ec ? std::string() : remote.address().to_string();
+    into.openedAt = std::chrono::steady_clock::now();
     into.MarkOpen(into.stream.native_handle(), false);
     into.ArmRead();
     return true;
+}
+
+bool CChannel::ShedPending()
+{
+    // Without a free descriptor the connection would wait in the backlog,
+    // and the backlog would fill with connections nobody serves. The spare
+    // descriptor makes room to take the newest one and close it, so its
+    // peer learns at once and the backlog keeps moving.
+    if (reserveFd_ < 0)
+        return false;
+    ::close(reserveFd_);
+    sockaddr_in from{};
+    socklen_t size = sizeof from;
+    const int fd = ::accept4(acceptor->native_handle(), reinterpret_cast<sockaddr*>(&from), &size, SOCK_CLOEXEC);
+    if (fd >= 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        shedPeer = text;
+        ::close(fd);
+    }
+    reserveFd_ = OpenReserve();
+    return fd >= 0 && reserveFd_ >= 0;
 }
 
 bool CChannel::Connect(const std::string& host, unsigned port, std::chrono::milliseconds limit)
@@ -150,6 +206,8 @@ bool CChannel::Connect(const std::string& host, unsigned port, std::chrono::mill
         return false;
     }
     stream.set_option(asio::ip::tcp::no_delay(true), ec);
+    peer = target.address().to_string();
+    openedAt = std::chrono::steady_clock::now();
     MarkOpen(fd, false);
     ArmRead();
     return true;
@@ -163,8 +221,12 @@ void CChannel::Close()
         open_ = false;
         fd_ = -1;
         writing_ = false;
-        pending_.clear();
+        // The loop thread runs the writes, so none is using inflight_ now:
+        // a closed connection gives its buffers back at once.
+        Release(pending_);
+        Release(inflight_);
         SettleLocked(settled, true);
+        RecountLocked();
     }
     PostSettled(std::move(settled));
     std::error_code ec;
@@ -181,9 +243,62 @@ void CChannel::ArmRead()
         if (ec || !self->socket || self->CloseRequested())
             return;
         self->socket->OnReceive(0);
-        if (self->socket && self->stream.is_open() && !self->closeNotified_ && !self->CloseRequested())
+        if (self->socket && self->stream.is_open() && !self->closeNotified_ && !self->CloseRequested() &&
+            !self->resumePosted_)
             self->ArmRead();
     });
+}
+
+void CChannel::ResumeLater()
+{
+    if (resumePosted_)
+        return;
+    resumePosted_ = true;
+    // Posted work runs behind the handlers already ready, so every other
+    // connection gets its turn first.
+    loop.Post([self = shared_from_this()] {
+        self->resumePosted_ = false;
+        if (!self->socket || self->closeNotified_ || self->CloseRequested())
+            return;
+        self->socket->NewTurn();
+        if (!self->socket->recvBuffer.empty())
+            self->socket->ReceiveBytes(nullptr, 0);
+        if (self->socket && !self->resumePosted_ && self->stream.is_open() && !self->closeNotified_ &&
+            !self->CloseRequested())
+            self->ArmRead();
+    });
+}
+
+void CChannel::JoinBudget(std::shared_ptr<CBufferBudget> budget)
+{
+    budget_ = std::move(budget);
+}
+
+void CChannel::AccountReceived(std::size_t bytes)
+{
+    const std::size_t before = recvHeld_.exchange(bytes);
+    if (!budget_ || before == bytes)
+        return;
+    budget_->Add(static_cast<std::ptrdiff_t>(bytes) - static_cast<std::ptrdiff_t>(before));
+    if (bytes > before)
+        budget_->MakeRoom();
+}
+
+void CChannel::DropSendBuffers()
+{
+    // The receipts of the dropped frames report false when the connection
+    // closes, as those of every frame left unwritten then.
+    std::lock_guard lock(mutex_);
+    Release(pending_);
+    RecountLocked();
+}
+
+void CChannel::RecountLocked()
+{
+    const std::size_t now = pending_.size() + inflight_.size();
+    const std::size_t before = sendHeld_.exchange(now);
+    if (budget_ && before != now)
+        budget_->Add(static_cast<std::ptrdiff_t>(now) - static_cast<std::ptrdiff_t>(before));
 }
 
 void CChannel::ArmAccept()
@@ -266,11 +381,18 @@ void CChannel::RequestCloseLocked()
 CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
                                         CMyRASSocket::SendDone* done)
 {
-    std::lock_guard lock(mutex_);
-    if (!open_ || closeRequested_ || listener_)
-        return CMyRASSocket::SendResult::kClosed;
-    return blocking_ ? SendBlockingLocked(header, payload, length, done)
-                     : SendQueuedLocked(header, payload, length, done);
+    CMyRASSocket::SendResult result;
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_ || closeRequested_ || listener_)
+            return CMyRASSocket::SendResult::kClosed;
+        result = blocking_ ? SendBlockingLocked(header, payload, length, done)
+                           : SendQueuedLocked(header, payload, length, done);
+        RecountLocked();
+    }
+    if (budget_)
+        budget_->MakeRoom();
+    return result;
 }
 
 std::size_t CChannel::UnwrittenBytes() const
@@ -374,9 +496,11 @@ void CChannel::WriteNextLocked(Settled& settled)
         writing_ = false;
         pending_.clear();
         SettleLocked(settled, !open_);
+        RecountLocked();
         return;
     }
     inflight_.swap(pending_);
+    RecountLocked();
     asio::async_write(stream, asio::buffer(inflight_),
                       [self = shared_from_this()](const std::error_code& ec, std::size_t written) {
                           self->OnWritten(ec, written);
@@ -390,7 +514,10 @@ void CChannel::OnWritten(const std::error_code& error, std::size_t written)
         std::lock_guard lock(mutex_);
         writtenEnd_ += written;
         inflight_.clear();
-        ReleaseIfLarge(inflight_);
+        if (open_)
+            ReleaseIfLarge(inflight_);
+        else
+            Release(inflight_);
         if (error) {
             writing_ = false;
             pending_.clear();
@@ -401,6 +528,7 @@ void CChannel::OnWritten(const std::error_code& error, std::size_t written)
             SettleLocked(settled, false);
             WriteNextLocked(settled);
         }
+        RecountLocked();
     }
     Run(settled);
 }

@@ -2,9 +2,12 @@
 
 #include "corvane/CMyRASSocket.h"
 
+#include "CBufferBudget.h"
+
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -28,6 +31,10 @@ class CEventLoop;
 class CChannel : public std::enable_shared_from_this<CChannel> {
 public:
     CChannel(CEventLoop& loop, CMyRASSocket* socket);
+    // Gives back what the connection still counted against its budget.
+    ~CChannel();
+    CChannel(const CChannel&) = delete;
+    CChannel& operator=(const CChannel&) = delete;
 
     CEventLoop& loop;
     CMyRASSocket* socket;  // null once the connection object is destroyed
@@ -35,6 +42,19 @@ public:
     std::optional<asio::ip::tcp::acceptor> acceptor;
     // Why OpenListener or Listen failed last (loop thread).
     std::error_code listenError;
+    // Loop thread: the peer's "a.b.c.d" (set at accept or connect), when
+    // the connection was opened, and for a listener the address of the last
+    // connection it had to close at once for want of descriptors (empty
+    // when the last accept did not).
+    std::string peer;
+    std::chrono::steady_clock::time_point openedAt{};
+    std::string shedPeer;
+    // Loop thread: frames delivered per turn of the loop (0: no bound).
+    std::size_t framesPerTurn = 0;
+    // Set by the program for a connection it keeps without a login.
+    std::atomic<bool> admitted{false};
+    // Loop thread: counted among its address's connections.
+    bool perAddressCounted = false;
 
     // Loop thread.
     bool OpenListener(unsigned port);
@@ -49,6 +69,19 @@ public:
     long ReadSome(std::uint8_t* buffer, std::size_t size);
     // Delivers OnClose once (loop thread).
     void NotifyClosed();
+    // Serves the frames a turn's bound held back, then waits for more data
+    // (loop thread; see CMyRASSocket::ReceiveBytes).
+    void ResumeLater();
+    bool ResumePending() const { return resumePosted_; }
+    // Counts this connection's bytes against `budget` (loop thread, before
+    // any send).
+    void JoinBudget(std::shared_ptr<CBufferBudget> budget);
+    // Sets the receive buffer's bytes held and makes room in the budget if
+    // that passed it (loop thread, no lock held).
+    void AccountReceived(std::size_t bytes);
+    // Throws away what waits to be written (the connection is being
+    // closed); receipts report false. Loop thread.
+    void DropSendBuffers();
 
     // Any thread.
     bool IsOpen() const;
@@ -60,6 +93,9 @@ public:
                                   CMyRASSocket::SendDone* done = nullptr);
     // Bytes queued and not yet written.
     std::size_t UnwrittenBytes() const;
+    // Bytes this connection holds against its budget: receive buffer and
+    // send queue.
+    std::size_t Held() const { return recvHeld_.load() + sendHeld_.load(); }
     // Runs each receipt with `written` later on the loop.
     void PostReceipts(std::vector<CMyRASSocket::SendDone> receipts, bool written);
     void SetBlocking(bool on);
@@ -76,6 +112,11 @@ private:
     using Settled = std::vector<std::pair<CMyRASSocket::SendDone, bool>>;
 
     void MarkOpen(int fd, bool listener);
+    // Brings sendHeld_ (and the budget) up to the queue's bytes.
+    void RecountLocked();
+    // Accepts the pending connection and closes it at once, using the
+    // reserve descriptor; true when one was shed.
+    bool ShedPending();
     void RequestCloseLocked();
     CMyRASSocket::SendResult SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
                                                 std::uint32_t length, CMyRASSocket::SendDone* done);
@@ -93,6 +134,13 @@ private:
 
     // Loop thread: the last accept failed for want of resources.
     bool acceptStalled_ = false;
+    // Loop thread: a listener's spare descriptor, given up for a moment to
+    // shed a connection when descriptors run out.
+    int reserveFd_ = -1;
+    bool resumePosted_ = false;
+    std::shared_ptr<CBufferBudget> budget_;
+    std::atomic<std::size_t> recvHeld_{0};
+    std::atomic<std::size_t> sendHeld_{0};
     asio::steady_timer acceptRetry_;
 
     mutable std::mutex mutex_;

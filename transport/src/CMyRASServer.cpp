@@ -83,6 +83,18 @@ void CMyRASServer::LogEvent(int level, const char* format, ...) const
     OnLogEvent(line);
 }
 
+void CMyRASServer::LogLimit(int level, const char* cause, const std::string& address, const char* format, ...) const
+{
+    if (!logCallback_.load() || !limitLog_.Allow(cause, address))
+        return;
+    char text[kFormatBuffer];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    LogEvent(level, "%s", text);
+}
+
 void CMyRASServer::LogLine(const char* format, ...) const
 {
     if (!logCallback_.load())

@@ -1,5 +1,7 @@
 #include "corvane/CMyRASServer_Srv.h"
 
+#include "CConnectionGuard.h"
+
 #include "corvane/CMyRASSocket.h"
 
 #include <sys/socket.h>
@@ -20,10 +22,14 @@ constexpr int kErrorLevel = 2;
 
 } // namespace
 
-CMyRASServer_Srv::CMyRASServer_Srv() = default;
+CMyRASServer_Srv::CMyRASServer_Srv() : guard_(std::make_shared<CConnectionGuard>(*this))
+{
+    guard_->Start();
+}
 
 CMyRASServer_Srv::~CMyRASServer_Srv()
 {
+    guard_->Stop();
     FreeAllItems();
     if (listenSocket_) {
         listenSocket_->Close();
@@ -95,6 +101,8 @@ CMyRASSocket* CMyRASServer_Srv::CreateClientSocket()
 int CMyRASServer_Srv::AddNewClientSocket(CMyRASSocket* socket)
 {
     try {
+        if (!guard_->Admit(*socket))
+            return 0;
         socket->active = 1;
         {
             std::unique_lock lock(connectionsLock_);
@@ -113,6 +121,7 @@ int CMyRASServer_Srv::AddNewClientSocket(CMyRASSocket* socket)
                 it->release();
                 connections.erase(it);
             }
+            guard_->Leave(*socket);
             throw;
         }
         return 1;
@@ -144,6 +153,7 @@ void CMyRASServer_Srv::OnSocketClosed(CMyRASSocket* socket)
         if (disconnectCallback_)
             disconnectCallback_(&para);
         if (Contains(socket)) {
+            guard_->Leave(*socket);
             socket->Close();
             socket->active = 0;
             std::memset(socket->userId, 0, sizeof socket->userId);
@@ -167,6 +177,22 @@ void CMyRASServer_Srv::FreeAllItems()
         connection.reset();
     }
     connections.clear();
+    guard_->Clear();
+}
+
+void CMyRASServer_Srv::SetConnectionLimits(const CConnectionLimits& limits)
+{
+    guard_->SetLimits(limits);
+}
+
+const CConnectionLimits& CMyRASServer_Srv::ConnectionLimits() const
+{
+    return guard_->Limits();
+}
+
+std::size_t CMyRASServer_Srv::BufferedBytes() const
+{
+    return guard_->Held();
 }
 
 void CMyRASServer_Srv::RegCallBackFunction(RAS_ACCEPT_CALLBACK onAccept, RAS_WS_DISCONNECT_CALLBACK onDisconnect)

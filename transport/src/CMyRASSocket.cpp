@@ -6,6 +6,7 @@
 #include "corvane/CFrame.h"
 #include "corvane/CMyRASServer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -110,6 +111,29 @@ bool CMyRASSocket::Connect(const std::string& host, unsigned port, std::chrono::
 void CMyRASSocket::Close()
 {
     channel_->Close();
+    if (!scanning_)
+        ReleaseReceived();
+}
+
+void CMyRASSocket::ReleaseReceived()
+{
+    std::vector<std::uint8_t>().swap(recvBuffer);
+    channel_->AccountReceived(0);
+}
+
+void CMyRASSocket::MarkAdmitted()
+{
+    channel_->admitted = true;
+}
+
+bool CMyRASSocket::Admitted() const
+{
+    return channel_->admitted;
+}
+
+std::size_t CMyRASSocket::HeldBytes() const
+{
+    return channel_->Held();
 }
 
 bool CMyRASSocket::IsOpen() const
@@ -119,6 +143,8 @@ bool CMyRASSocket::IsOpen() const
 
 std::string CMyRASSocket::PeerAddress() const
 {
+    if (!channel_->peer.empty())
+        return channel_->peer;
     std::error_code ec;
     auto peer = channel_->stream.remote_endpoint(ec);
     return ec ? std::string() : peer.address().to_string();
@@ -151,6 +177,7 @@ void CMyRASSocket::OnReceive(int)
 {
     auto channel = channel_;
     try {
+        NewTurn();
         ScratchLease scratch;
         for (int i = 0; i < kMaxReadsPerNotification; ++i) {
             long n = channel->ReadSome(scratch.data(), kScratchSize);
@@ -161,7 +188,7 @@ void CMyRASSocket::OnReceive(int)
                 return;
             }
             ReceiveBytes(scratch.data(), static_cast<std::size_t>(n));
-            if (!channel->socket || !channel->IsOpen() || channel->CloseRequested())
+            if (!channel->socket || !channel->IsOpen() || channel->CloseRequested() || channel->ResumePending())
                 return;
             if (static_cast<std::size_t>(n) < kScratchSize)
                 return;
@@ -175,27 +202,58 @@ void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
 {
     auto channel = channel_;
     std::size_t consumed = 0;
+    scanning_ = true;
     if (recvBuffer.empty()) {
         // Fast path: frames complete within this read are delivered straight
-        // from it; only a trailing partial frame is kept.
-        if (!ScanFrames(data, size, consumed))
+        // from it; only what is left is kept.
+        const bool alive = ScanFrames(data, size, consumed);
+        if (!alive)
             return;
-        recvBuffer.assign(data + consumed, data + size);
+        scanning_ = false;
+        Keep(data + consumed, size - consumed);
     } else {
-        recvBuffer.insert(recvBuffer.end(), data, data + size);
-        if (!ScanFrames(recvBuffer.data(), recvBuffer.size(), consumed))
+        if (size > 0)
+            Keep(data, size);
+        const bool alive = ScanFrames(recvBuffer.data(), recvBuffer.size(), consumed);
+        if (!alive)
             return;
+        scanning_ = false;
         recvBuffer.erase(recvBuffer.begin(), recvBuffer.begin() + static_cast<std::ptrdiff_t>(consumed));
     }
-    if (recvBuffer.empty())
-        std::vector<std::uint8_t>().swap(recvBuffer);
+    if (recvBuffer.empty() || !channel->IsOpen()) {
+        ReleaseReceived();
+        return;
+    }
     if (recvBuffer.size() > kMaxBuffered) {
         if (owner)
             owner->LogEvent(2, "[%s]连接已缓存%u字节仍无完整数据包，关闭该连接", userId,
                             static_cast<unsigned>(recvBuffer.size()));
-        std::vector<std::uint8_t>().swap(recvBuffer);
+        ReleaseReceived();
         channel->RequestClose();
+        return;
     }
+    channel->AccountReceived(recvBuffer.size());
+}
+
+void CMyRASSocket::Keep(const std::uint8_t* data, std::size_t size)
+{
+    // A frame's whole size is known from its header: room for exactly that
+    // is taken once, instead of doubling the buffer as its bytes arrive
+    // (which could hold twice the frame).
+    const std::size_t total = recvBuffer.size() + size;
+    if (total > recvBuffer.capacity()) {
+        const std::uint8_t* front = recvBuffer.empty() ? data : recvBuffer.data();
+        const std::size_t frontSize = recvBuffer.empty() ? size : recvBuffer.size();
+        std::size_t want = total;
+        if (frontSize >= CFrame::kHeaderSize && std::memcmp(front, CFrame::kFlag, 9) == 0) {
+            std::uint32_t length = 0;
+            std::memcpy(&length, front + 12, sizeof length);
+            if (length <= CFrame::kMaxPayload)
+                want = std::max(want, CFrame::kHeaderSize + length);
+        }
+        recvBuffer.reserve(want);
+    }
+    recvBuffer.insert(recvBuffer.end(), data, data + size);
 }
 
 bool CMyRASSocket::ScanFrames(const std::uint8_t* data, std::size_t size, std::size_t& consumed)
@@ -204,6 +262,15 @@ bool CMyRASSocket::ScanFrames(const std::uint8_t* data, std::size_t size, std::s
     consumed = 0;
     CFrame::View frame;
     while (CFrame::Parse(data + consumed, size - consumed, frame) == CFrame::Status::kComplete) {
+        const std::size_t bound = channel->framesPerTurn;
+        if (bound != 0 && turnFrames_ >= bound) {
+            if (owner)
+                owner->LogLimit(0, "frames-per-turn", channel->peer, "连接 %s [%s] 一轮处理的数据包已达 %zu 个，其余稍后处理",
+                                channel->peer.c_str(), userId, bound);
+            channel->ResumeLater();
+            break;
+        }
+        ++turnFrames_;
         consumed += CFrame::kHeaderSize + frame.length;
         DeliverFrame(frame.payload, frame.length, frame.version);
         if (!channel->socket)
@@ -226,8 +293,14 @@ void CMyRASSocket::OnAccept(int)
         return;
     try {
         std::unique_ptr<CMyRASSocket> fresh(owner->CreateClientSocket());
-        if (!fresh || !Accept(*fresh))
+        if (!fresh)
             return;
+        if (!Accept(*fresh)) {
+            const std::string& shed = channel_->shedPeer;
+            if (!shed.empty())
+                owner->LogLimit(2, "descriptors", shed, "可用文件描述符已耗尽，来自 %s 的新连接被立即关闭", shed.c_str());
+            return;
+        }
         if (owner->AddNewClientSocket(fresh.get()))
             fresh.release();
     } catch (const std::exception& error) {

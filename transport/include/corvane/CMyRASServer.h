@@ -1,5 +1,6 @@
 #pragma once
 
+#include "corvane/CLogThrottle.h"
 #include "corvane/Callbacks.h"
 
 #include <atomic>
@@ -55,6 +56,10 @@ public:
     // level name (0 "INFOR", 1 "DEBUG", others "ERROR") and a blank, and
     // passes the line to OnLogEvent. Any thread.
     void LogEvent(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+    // LogEvent for a bound that bit under load: at most one line a minute
+    // for each cause and remote address (CLogThrottle). Any thread.
+    void LogLimit(int level, const char* cause, const std::string& address, const char* format, ...) const
+        __attribute__((format(printf, 5, 6)));
 
     // Sends length bytes at data as one frame on socket. Immediate mode
     // (useSendQueue 0): 1 when the whole frame was written or queued on the
@@ -113,6 +118,7 @@ private:
     void Deliver(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
 
     std::atomic<RAS_LOG_CALLBACK> logCallback_{nullptr};
+    mutable CLogThrottle limitLog_;
     RAS_STRING_CALLBACK stringCallback_ = nullptr;
     std::vector<std::uint8_t> stage_;
     bool sendThreadOwner_ = false;

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "corvane/CConnectionLimits.h"
 #include "corvane/CMyRASServer.h"
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
+
+class CConnectionGuard;
 
 // The listening endpoint: one listening socket, the accepted connections in
 // order of acceptance, and the close handling that reports each closed
@@ -16,6 +20,14 @@
 // Threads: construct, listen, destroy and change `connections` on the loop
 // thread (see CEventLoop); accepting, close handling, OnWsDisconnected and
 // both callbacks run there.
+//
+// Bounds (CConnectionLimits, the defaults until SetConnectionLimits): one
+// budget for the bytes all connections buffer, past which the connections
+// holding the most are closed; a cap on connections per remote address; a
+// time limit for connections on which nobody logs in; a bound on the frames
+// one connection delivers per turn of the loop. When the process runs out of
+// descriptors, a spare one lets the newest pending connection be accepted
+// and closed at once, so the backlog does not fill.
 //
 // Reading `connections` from another thread: hold LockConnections() (a
 // shared lock) for as long as you use the list or any connection taken from
@@ -51,10 +63,12 @@ public:
     CMyRASSocket* CreateClientSocket() override;
     // Marks socket active, appends it to `connections` (the list then owns
     // it), calls the accept callback and destroys every closed connection.
+    // 0 (the caller keeps and destroys it) when its address already has
+    // maxConnectionsPerAddress connections.
     int AddNewClientSocket(CMyRASSocket* socket) override;
     // Logs the close, calls OnWsDisconnected and the disconnect callback,
-    // then closes the socket, clears active and userId; the object stays in
-    // the list until the next accept.
+    // then closes the socket (its buffers are given back at once), clears
+    // active and userId; the object stays in the list until the next accept.
     void OnSocketClosed(CMyRASSocket* socket) override;
     // Called for every closed connection, userId still readable. Loop thread.
     virtual void OnWsDisconnected(ON_WS_DISCONNECTED* para) = 0;
@@ -64,6 +78,12 @@ public:
     // Stores both callbacks (either may be null). Loop thread.
     void RegCallBackFunction(RAS_ACCEPT_CALLBACK onAccept, RAS_WS_DISCONNECT_CALLBACK onDisconnect);
 
+    // Replaces the bounds; they apply to open connections too. Loop thread.
+    void SetConnectionLimits(const CConnectionLimits& limits);
+    const CConnectionLimits& ConnectionLimits() const;
+    // Bytes all connections hold against the budget now. Any thread.
+    std::size_t BufferedBytes() const;
+
     // Shared lock for reading `connections` on another thread (see above).
     std::shared_lock<std::shared_mutex> LockConnections() const;
     // The listening port actually bound (BeginListen's port), 0 when not
@@ -71,6 +91,7 @@ public:
     unsigned ListeningPort() const;
 
 protected:
+    friend class CConnectionGuard;
     // The accepted connections in order of acceptance; owned.
     std::vector<std::unique_ptr<CMyRASSocket>> connections;
 
@@ -81,6 +102,7 @@ private:
     bool Contains(const CMyRASSocket* socket) const;
 
     mutable std::shared_mutex connectionsLock_;
+    std::shared_ptr<CConnectionGuard> guard_;
     std::unique_ptr<CMyRASSocket> listenSocket_;
     std::string listenError_;
     RAS_ACCEPT_CALLBACK acceptCallback_ = nullptr;

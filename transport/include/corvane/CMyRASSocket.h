@@ -75,12 +75,21 @@ public:
     // Connects to host (dotted address or name) and port; returns when the
     // connection is made, has failed, or `limit` has passed.
     bool Connect(const std::string& host, unsigned port, std::chrono::milliseconds limit);
-    // Closes the socket (no notification). Safe to repeat.
+    // Closes the socket (no notification) and gives back its receive and
+    // send buffers at once. Safe to repeat.
     void Close();
     // True while a socket is open.
     bool IsOpen() const;
     // "a.b.c.d" of the peer, or empty.
     std::string PeerAddress() const;
+    // The program keeps this connection although no user logs in on it (a
+    // peer server that announced itself): the listening server's login
+    // time limit spares it. Any thread.
+    void MarkAdmitted();
+    bool Admitted() const;
+    // Bytes the connection holds: received and not yet consumed, accepted
+    // for sending and not yet written. Any thread.
+    std::size_t HeldBytes() const;
     // The locally bound port (useful after binding port 0), or 0.
     unsigned LocalPort() const;
 
@@ -106,9 +115,13 @@ public:
     // Switches sends to blocking on the calling thread (see above).
     void SetBlockingSends(bool on);
 
-    // Appends received bytes to recvBuffer and delivers every complete frame
+    // Appends received bytes to recvBuffer and delivers the complete frames
     // to the owner. Loop thread (called by OnReceive; tests and benchmarks
-    // feed bytes through it directly).
+    // feed bytes through it directly). A connection of a listening server
+    // delivers at most CConnectionLimits::framesPerTurn frames per turn of
+    // the loop: the rest stay in recvBuffer, no more is read meanwhile, and
+    // they are delivered in later turns, after the other connections had
+    // theirs.
     void ReceiveBytes(const std::uint8_t* data, std::size_t size);
 
     // Notifications, loop thread. OnReceive reads what has arrived and scans;
@@ -120,10 +133,20 @@ public:
 
 private:
     friend class CChannel;
+    friend class CConnectionGuard;
     // Delivers the complete frames at data; returns the bytes consumed, or
     // false when the connection was destroyed by a callback.
     bool ScanFrames(const std::uint8_t* data, std::size_t size, std::size_t& consumed);
     void DeliverFrame(const std::uint8_t* payload, std::uint32_t length, std::uint8_t version);
+    // Keeps size bytes of an incomplete frame (or held-back frames) at the
+    // end of recvBuffer, sized for the frame they begin when known.
+    void Keep(const std::uint8_t* data, std::size_t size);
+    void ReleaseReceived();
+    // Starts a turn of the loop: the frame bound counts from zero.
+    void NewTurn() { turnFrames_ = 0; }
+
+    std::size_t turnFrames_ = 0;
+    bool scanning_ = false;
 
     std::shared_ptr<CChannel> channel_;
     const std::uint64_t serial_;
