@@ -130,6 +130,10 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
     message->AddRoutedServer(localServer);
 
     if (type == CMessageServerPub::kType) {
+        // A peer server that announced itself counts as logged in: the
+        // login time limit spares its connection.
+        if (socket != nullptr)
+            socket->MarkAdmitted();
         OnServerPub(As<CMessageServerPub>(message));
         return true;
     }

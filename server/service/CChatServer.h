@@ -150,9 +150,14 @@ public:
 
     // Services for the handler classes.
     CLog4c& Log() const { return log_; }
-    // The list and friend bounds; the defaults until SetLimits.
+    // The service's bounds; the defaults until SetLimits, which also hands
+    // the connection bounds to the listening server.
     const CServiceLimits& Limits() const { return limits_; }
-    void SetLimits(const CServiceLimits& limits) { limits_ = limits; }
+    void SetLimits(const CServiceLimits& limits)
+    {
+        limits_ = limits;
+        SetConnectionLimits(limits.connections);
+    }
     bool SendAllFriend() const { return sendAllFriend_ && sendAllFriend_(); }
     const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
     // The user id a connection is bound to ("" when none).

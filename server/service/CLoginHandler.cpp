@@ -54,6 +54,24 @@ void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const 
     }
 }
 
+bool CLoginHandler::RoomForConnection(const std::string& userId, const CMyRASSocket* socket)
+{
+    // A login is rare next to deliveries: counting the user's connections
+    // by a pass over all of them is cheap enough here.
+    std::size_t bound = 0;
+    for (const auto& connection : service_.Connections()) {
+        if (connection.get() != socket && connection->active && CChatServer::IsBoundTo(*connection, userId))
+            ++bound;
+    }
+    const std::size_t most = service_.Limits().maxConnectionsPerUser;
+    if (bound < most)
+        return true;
+    const std::string address = socket != nullptr ? socket->PeerAddress() : std::string();
+    if (refusals_.Allow("connections-per-user", address))
+        service_.Log().LogEvent(0, "用户 %s 的连接数已达上限 %zu，登录被拒绝", userId.c_str(), most);
+    return false;
+}
+
 void CLoginHandler::AnnounceStatus(CTalker& talker, const std::string& statu)
 {
     CMessageChangeStatu change;
@@ -90,6 +108,10 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
         Refuse(*message, socket, service_text::kTooLongError);
         return;
     }
+    if (found != nullptr && !RoomForConnection(found->userId, socket)) {
+        Refuse(*message, socket, service_text::kTooManyConnectionsError);
+        return;
+    }
     message->result = service_text::kFailed;
     if (found != nullptr) {
         CServiceLimits::CutStatu(message->statu);
@@ -121,6 +143,10 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
     if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
         log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), service_text::kProfileTooLongError);
         Refuse(*message, socket, service_text::kProfileTooLongError);
+        return;
+    }
+    if (!RoomForConnection(message->userId, socket)) {
+        Refuse(*message, socket, service_text::kTooManyConnectionsError);
         return;
     }
     CServiceLimits::CutStatu(message->statu);

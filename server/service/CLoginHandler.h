@@ -1,5 +1,7 @@
 #pragma once
 
+#include "corvane/CLogThrottle.h"
+
 #include <string>
 
 class CChatServer;
@@ -38,7 +40,11 @@ private:
     // or holding the friend list's separator "/"), or null.
     static const char* ForcedIdError(const std::string& userId);
     static void Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName);
+    // Whether socket may be bound to userId without passing the user's
+    // connection bound; a refusal is logged (throttled).
+    bool RoomForConnection(const std::string& userId, const CMyRASSocket* socket);
     void AnnounceStatus(CTalker& talker, const std::string& statu);
 
     CChatServer& service_;
+    CLogThrottle refusals_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "corvane/CConnectionLimits.h"
+
 #include <cstddef>
 #include <string>
 
@@ -24,11 +26,19 @@ struct CServiceLimits {
 
     static constexpr std::size_t kDefaultMaxListAnswerUsers = 2000;
     static constexpr std::size_t kDefaultMaxFriends = 1000;
+    static constexpr std::size_t kDefaultMaxConnectionsPerUser = 16;
 
     // Users one list answer carries at most ([LIMITS] MaxListAnswerUsers).
     std::size_t maxListAnswerUsers = kDefaultMaxListAnswerUsers;
     // Friends one user may have ([LIMITS] MaxFriends).
     std::size_t maxFriends = kDefaultMaxFriends;
+    // Connections one user may be logged in on at once ([LIMITS]
+    // MaxConnectionsPerUser); a further login is refused.
+    std::size_t maxConnectionsPerUser = kDefaultMaxConnectionsPerUser;
+    // The listening server's bounds on its connections ([LIMITS]
+    // BufferBudgetBytes, MaxConnectionsPerAddress, LoginTimeoutSeconds,
+    // FramesPerTurn).
+    CConnectionLimits connections;
 
     // Whether name, sex, phone and password fit their lengths. Any thread.
     static bool ProfileFits(const std::string& name, const std::string& sex, const std::string& tel,

@@ -18,6 +18,9 @@ inline constexpr const char* kTooLongError = "用户账号或姓名太长!";
 inline constexpr const char* kProfileTooLongError = "用户资料太长!";
 // Also the refusal of "/", the separator of friend lists.
 inline constexpr const char* kBadCharsError = "用户账号不能包含 ' ~ ! # $ % ^ & *'等特殊字符!";
+// A login past the connections one user may hold at once
+// (CServiceLimits::maxConnectionsPerUser).
+inline constexpr const char* kTooManyConnectionsError = "该用户连接数已达上限!";
 // An empty id names nobody in an address or a friend list.
 inline constexpr const char* kEmptyIdError = "用户账号不能为空!";
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,8 @@ const char* const kSendAllFriend = "SendAllFriend";
 const char* const kLimits = "LIMITS";
 // The largest count a [LIMITS] key of the message service takes.
 constexpr std::uint64_t kMostCount = 1000000000;
+// The largest buffer budget: 1 TiB.
+constexpr std::uint64_t kMostBufferBytes = std::uint64_t{1} << 40;
 
 // A folder that exists already, or cannot be made, is no error.
 void MakeFolder(const std::string& path)
@@ -82,6 +85,16 @@ bool CServerApp::InitInstance(CLog4c& log, const std::string& moduleDir)
         ReadLimit("StoreTargetPendingMessages", defaults.targetPendingMessages, UINT32_MAX));
     limits_.maxListAnswerUsers = ReadLimit("MaxListAnswerUsers", CServiceLimits::kDefaultMaxListAnswerUsers, kMostCount);
     limits_.maxFriends = ReadLimit("MaxFriends", CServiceLimits::kDefaultMaxFriends, kMostCount);
+    limits_.maxConnectionsPerUser =
+        ReadLimit("MaxConnectionsPerUser", CServiceLimits::kDefaultMaxConnectionsPerUser, kMostCount);
+    CConnectionLimits& connections = limits_.connections;
+    connections.bufferBudgetBytes =
+        ReadLimit("BufferBudgetBytes", CConnectionLimits::kDefaultBufferBudgetBytes, kMostBufferBytes);
+    connections.maxConnectionsPerAddress =
+        ReadLimit("MaxConnectionsPerAddress", CConnectionLimits::kDefaultMaxConnectionsPerAddress, kMostCount);
+    connections.loginTimeout = std::chrono::seconds(
+        ReadLimit("LoginTimeoutSeconds", static_cast<std::uint64_t>(CConnectionLimits::kDefaultLoginTimeout.count()), kMostCount));
+    connections.framesPerTurn = ReadLimit("FramesPerTurn", CConnectionLimits::kDefaultFramesPerTurn, kMostCount);
     return true;
 }
 

@@ -1,8 +1,11 @@
 #include "ServiceTestSupport.h"
+#include "WorkerTestSupport.h"
 
 #include "marlune/Marlune.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -183,4 +186,42 @@ TEST_F(Login, ForcedLoginRefusesTheEmptyIdAndTheFriendListSeparator)
     }
     EXPECT_TRUE(LoggedIn(fixture).empty());
     EXPECT_EQ(fixture.configSaves, 0);
+}
+
+TEST_F(Login, AUserHasAtMostItsShareOfConnections)
+{
+    fixture.OnLoop([](CChatServer& service) {
+        CServiceLimits limits = service.Limits();
+        limits.maxConnectionsPerUser = 2;
+        service.SetLimits(limits);
+    });
+    TestClient first(fixture.Port());
+    TestClient second(fixture.Port());
+    ASSERT_EQ(first.Login("alice", "a-pw"), "success");
+    ASSERT_EQ(second.Login("alice", "a-pw"), "success");
+    // Logging in again on a connection the user already holds is no new one.
+    ASSERT_EQ(second.Login("alice", "a-pw"), "success");
+
+    TestClient third(fixture.Port());
+    CMessageUserLogin login;
+    login.type = CMessageUserLogin::kType;
+    login.userId = "alice";
+    login.password = "a-pw";
+    ASSERT_TRUE(third.Send(login));
+    auto reply = third.ReceiveAs<CMessageUserLogin>();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->result, "failed");
+    EXPECT_EQ(reply->error, "该用户连接数已达上限!");
+    EXPECT_EQ(third.Login("alice", "a-pw", true), "failed");
+    EXPECT_EQ(ServiceLogLines::Count("用户 alice 的连接数已达上限 2，登录被拒绝"), 1);
+
+    // Other users are not concerned, and a closed connection makes room.
+    EXPECT_EQ(third.Login("bob", "b-pw"), "success");
+    first.Close();
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto ids = LoggedIn(fixture);
+        return std::count(ids.begin(), ids.end(), "alice") == 1;
+    }));
+    TestClient fourth(fixture.Port());
+    EXPECT_EQ(fourth.Login("alice", "a-pw"), "success");
 }

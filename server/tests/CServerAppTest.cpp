@@ -100,6 +100,21 @@ TEST_F(CServerAppTest, StoreLimitsComeFromLimitsAndAnUnusableValueKeepsTheDefaul
         << "limits are never written back";
 }
 
+TEST_F(CServerAppTest, ConnectionLimitsComeFromLimits)
+{
+    ASSERT_TRUE(StartWith("[LIMITS]\r\nBufferBudgetBytes=1048576\r\nMaxConnectionsPerUser=3\r\n"
+                          "MaxConnectionsPerAddress=0\r\nLoginTimeoutSeconds=20\r\nFramesPerTurn=many\r\n"));
+    const CServiceLimits& limits = app_.Limits();
+    EXPECT_EQ(limits.connections.bufferBudgetBytes, 1048576u);
+    EXPECT_EQ(limits.maxConnectionsPerUser, 3u);
+    EXPECT_EQ(limits.connections.maxConnectionsPerAddress, 256u) << "0 is no usable value";
+    EXPECT_EQ(limits.connections.loginTimeout, std::chrono::seconds(20));
+    EXPECT_EQ(limits.connections.framesPerTurn, 32u);
+    EXPECT_EQ(CConnectionLimits::kDefaultBufferBudgetBytes, 256u << 20);
+    EXPECT_EQ(CServiceLimits::kDefaultMaxConnectionsPerUser, 16u);
+    EXPECT_EQ(CConnectionLimits::kDefaultLoginTimeout, std::chrono::seconds(300));
+}
+
 TEST_F(CServerAppTest, StartUpRaisesTheOpenFileLimitToTheHardOne)
 {
     rlimit limit{};

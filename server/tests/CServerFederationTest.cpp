@@ -330,3 +330,24 @@ TEST(Federation, FailedRoutesKeepTheirOrderAndHoldUpNoLocalDelivery)
         arrived.push_back(Parse(payload)->target);
     EXPECT_EQ(arrived, targets);
 }
+
+TEST(Federation, AnAnnouncingPeerCountsAsLoggedIn)
+{
+    ServiceFixture hub;
+    hub.OnLoop([](CChatServer& service) {
+        CServiceLimits limits = service.Limits();
+        limits.connections.loginTimeout = std::chrono::seconds(1);
+        service.SetLimits(limits);
+    });
+    TestClient peer(hub.Port());
+    auto pub = Announcement("gamma");
+    ASSERT_TRUE(peer.Send(pub));
+    ASSERT_TRUE(peer.Sync());
+    TestClient silent(hub.Port());
+    ASSERT_TRUE(silent.Sync());
+
+    EXPECT_TRUE(WaitUntil([] { return ServiceLogLines::Count("在 1 秒内未登录，已关闭") == 1; }));
+    // The peer, accepted earlier, is still served.
+    EXPECT_TRUE(peer.Sync());
+    EXPECT_FALSE(silent.Sync());
+}
