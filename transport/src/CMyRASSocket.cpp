@@ -16,6 +16,8 @@ namespace {
 constexpr int kMaxReadsPerNotification = 16;
 constexpr std::size_t kScratchSize = 64 * 1024;
 constexpr std::size_t kMaxBuffered = CFrame::kMaxPayload + CFrame::kHeaderSize;
+// Room a receive buffer may keep beyond what it holds.
+constexpr std::size_t kKeptRoom = 1024 * 1024;
 
 // One read buffer per loop thread, shared by all its connections. A nested
 // use (a callback pumping a private loop on the same thread) gets its own.
@@ -219,6 +221,10 @@ void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
             return;
         scanning_ = false;
         recvBuffer.erase(recvBuffer.begin(), recvBuffer.begin() + static_cast<std::ptrdiff_t>(consumed));
+        // What is left may be a small part of a large frame's room: give the
+        // room back, since the budget counts the bytes kept.
+        if (recvBuffer.capacity() > kKeptRoom && recvBuffer.size() < recvBuffer.capacity() / 2)
+            std::vector<std::uint8_t>(recvBuffer.begin(), recvBuffer.end()).swap(recvBuffer);
     }
     if (recvBuffer.empty() || !channel->IsOpen()) {
         ReleaseReceived();
@@ -237,19 +243,19 @@ void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
 
 void CMyRASSocket::Keep(const std::uint8_t* data, std::size_t size)
 {
-    // A frame's whole size is known from its header: room for exactly that
-    // is taken once, instead of doubling the buffer as its bytes arrive
-    // (which could hold twice the frame).
+    // The buffer grows by doubling, but never past the size of the frame at
+    // its front when the header tells it: a frame's room is then at most the
+    // frame, and never more than twice the bytes that arrived.
     const std::size_t total = recvBuffer.size() + size;
     if (total > recvBuffer.capacity()) {
         const std::uint8_t* front = recvBuffer.empty() ? data : recvBuffer.data();
         const std::size_t frontSize = recvBuffer.empty() ? size : recvBuffer.size();
-        std::size_t want = total;
+        std::size_t want = std::max(total, 2 * recvBuffer.capacity());
         if (frontSize >= CFrame::kHeaderSize && std::memcmp(front, CFrame::kFlag, 9) == 0) {
             std::uint32_t length = 0;
             std::memcpy(&length, front + 12, sizeof length);
             if (length <= CFrame::kMaxPayload)
-                want = std::max(want, CFrame::kHeaderSize + length);
+                want = std::max(total, std::min(want, CFrame::kHeaderSize + length));
         }
         recvBuffer.reserve(want);
     }

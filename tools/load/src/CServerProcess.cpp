@@ -102,6 +102,9 @@ bool CServerProcess::Start(const std::string& program, unsigned users, unsigned 
     }
     port_ = FreePort();
     std::ofstream(folder_ / "config" / "server.xml") << DirectoryXml(port_, users, friends);
+    // Every simulated user connects from 127.0.0.1: the bound per remote
+    // address would turn all but the first few hundred away.
+    std::ofstream(folder_ / "config" / "server.ini") << "[LIMITS]\r\nMaxConnectionsPerAddress=1000000000\r\n";
 
     int in[2];
     if (port_ == 0 || ::pipe2(in, O_CLOEXEC) != 0) {
