@@ -6,7 +6,10 @@
 #include "MsgIndexLayout.h"
 #include "scrivlet/CLog4c.h"
 
+#include "corvane/CMyRASSocket.h"
+
 #include <atomic>
+#include <unordered_set>
 
 namespace {
 
@@ -38,10 +41,12 @@ CMsgServiceHost::StartResult CMsgServiceHost::StartMsgService()
         return StartResult::AlreadyRunning;
     service_ = std::make_unique<CChatServer>(log_, settings_.sendAllFriend);
     service_->SetLimits(settings_.limits);
+    service_->SetCounters(counters_);
     service_->localServer.ReleaseAll();
-    const bool loaded = CServerXml(log_).LoadConfig(ConfigPath(), service_->localServer, service_->neighbors,
-                                                   service_->routeServers) != 0;
-    if (loaded) {
+    listenPort_ = 0;
+    loaded_ = CServerXml(log_).LoadConfig(ConfigPath(), service_->localServer, service_->neighbors,
+                                          service_->routeServers) != 0;
+    if (loaded_) {
         if (NameRefused()) {
             service_.reset();
             return StartResult::Refused;
@@ -49,7 +54,7 @@ CMsgServiceHost::StartResult CMsgServiceHost::StartMsgService()
         RegisterAndListen();
     }
     BindWorker();
-    return loaded ? StartResult::Started : StartResult::StartedUnloaded;
+    return loaded_ ? StartResult::Started : StartResult::StartedUnloaded;
 }
 
 bool CMsgServiceHost::StopMsgService()
@@ -176,12 +181,53 @@ bool CMsgServiceHost::Listening() const
     return service_ && service_->ListeningPort() != 0;
 }
 
+std::string CMsgServiceHost::WhyNotListening() const
+{
+    if (!service_)
+        return "the service is stopped";
+    if (Listening())
+        return {};
+    if (!loaded_)
+        return "the directory file " + ConfigPath() + " could not be read";
+    if (awaitingPort_)
+        return "port " + std::to_string(listenPort_) + ": " + service_->ListenError() + " (tried again every " +
+               std::to_string(kListenRetryTicks) + " s)";
+    return "port " + std::to_string(listenPort_) + " refused (ports up to 2000 and past 65535 are refused)";
+}
+
+CServerStatus::Snapshot CMsgServiceHost::StatusSnapshot() const
+{
+    CServerStatus::Snapshot status;
+    status.counters = counters_->Read();
+    status.residentBytes = CServerStatus::ResidentBytes();
+    status.running = service_ != nullptr;
+    status.listening = Listening();
+    status.whyNotListening = WhyNotListening();
+    status.port = service_ ? listenPort_ : 0;
+    std::string localName;
+    if (service_) {
+        localName = service_->localServer.name;
+        std::unordered_set<std::string> users;
+        for (const auto& connection : service_->Connections()) {
+            if (connection->active.load() == 0)
+                continue;
+            ++status.connections;
+            if (std::string userId = CChatServer::BoundUserId(*connection); !userId.empty())
+                users.insert(std::move(userId));
+        }
+        status.usersLoggedIn = users.size();
+    }
+    status.store = worker_.Cache().GetStats(localName);
+    return status;
+}
+
 void CMsgServiceHost::BindWorker()
 {
     // Messages not handled at arrival go to the worker's cache; the worker
     // hands them back to the service's HandleMsgCache on this loop.
     service_->SetMsgStore(worker_.Store());
     worker_.Cache().SetLimits(settings_.storeLimits);
+    worker_.Cache().SetCounters(counters_);
     if (worker_.InitThread(service_.get(), settings_.dataDir))
         worker_.StartService();
 }

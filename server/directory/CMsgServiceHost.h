@@ -2,6 +2,8 @@
 
 #include "CCoalescedSave.h"
 #include "CMsgCache.h"
+#include "CServerStatus.h"
+#include "CServiceCounters.h"
 #include "CServiceLimits.h"
 
 #include <chrono>
@@ -78,6 +80,13 @@ public:
     bool RetryListen();
     // Whether a service runs and has its listening socket.
     bool Listening() const;
+    // Why the service does not listen ("" while it does).
+    std::string WhyNotListening() const;
+    // The numbers of the status command and the metrics: the service's
+    // connections and users, the store, the counters.
+    CServerStatus::Snapshot StatusSnapshot() const;
+    // What every service this host starts counts; outlives them.
+    const std::shared_ptr<CServiceCounters>& Counters() const { return counters_; }
 
     // The running service, or null.
     CChatServer* Service() const { return service_.get(); }
@@ -102,9 +111,11 @@ private:
     CLog4c& log_;
     CMsgSendThread& worker_;
     Settings settings_;
+    std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     std::unique_ptr<CChatServer> service_;
     std::unique_ptr<CCoalescedSave> saves_;   // the service's directory saves
     unsigned listenPort_ = 0;     // the port the service listens or waits for
+    bool loaded_ = false;         // the running service's directory file was read
     bool awaitingPort_ = false;   // listening failed for a reason that may pass
     int retryTicks_ = 0;          // ticks since the last attempt to listen
     int lineTicks_ = 0;           // ticks since the last line about the port

@@ -6,6 +6,7 @@
 #include "CRegistrationHandler.h"
 #include "CServerFederation.h"
 #include "CStatusHandler.h"
+#include "ServiceTexts.h"
 
 #include "corvane/CMyRASSocket.h"
 #include "marlune/Marlune.h"
@@ -70,6 +71,7 @@ void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRAS
         CMessageBase head(nullptr);
         CXmlMsg codec;
         std::unique_ptr<CMessageBase> message = codec.ParseXmlNew(data, length, &head);
+        counters_->CountReceived(message ? std::string_view(message->type) : std::string_view());
         if (message) {
             if (!HandleMsg(message.get(), socket))
                 StoreUnhandled(*message, data, length);
@@ -97,6 +99,7 @@ bool CChatServer::StoreUnhandled(const CMessageBase& message, const std::uint8_t
                       message.source.c_str(), message.target.c_str());
         return false;
     }
+    counters_->CountStored();
     log_.LogEvent(0, "非即时消息已放入消息队列处理...%s source:%s target:%s", message.type.c_str(),
                   message.source.c_str(), message.target.c_str());
     return true;
@@ -110,7 +113,8 @@ void CChatServer::ForwardUnparsed(const CMessageBase& head, const std::uint8_t* 
         return;
     log_.LogEvent(0, "未知版本消息,已转发:%s source:%s target:%s", head.type.c_str(), head.source.c_str(),
                   head.target.c_str());
-    SendToUser(userId, data, length);
+    if (SendToUser(userId, data, length) != 0)
+        counters_->CountRelayed();
 }
 
 bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
@@ -158,8 +162,10 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
         OnChangeStatu(As<CMessageChangeStatu>(message));
         return true;
     }
-    if (type == CMessageTransFile::kType)
-        return DeliverTransFile(message);
+    if (type == CMessageTransFile::kType && DeliverTransFile(message)) {
+        counters_->CountRelayed();
+        return true;
+    }
     return false;
 }
 
@@ -328,6 +334,7 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
     snapshot.localName = localServer.name;
     snapshot.transportLog = GetLogEvent();
     snapshot.loop = &Loop();
+    snapshot.counters = counters_;
     for (const auto& connection : connections) {
         const std::string userId = BoundUserId(*connection);
         if (userId.empty())
@@ -349,6 +356,8 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
 void CChatServer::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
 {
     login_->OnUserLogin(message, socket);
+    if (message != nullptr)
+        counters_->CountLogin(message->result == service_text::kSuccess);
 }
 
 void CChatServer::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
@@ -359,6 +368,12 @@ void CChatServer::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
 void CChatServer::OnWsDisconnected(ON_WS_DISCONNECTED* para)
 {
     login_->OnWsDisconnected(para);
+}
+
+int CChatServer::AddNewClientSocket(CMyRASSocket* socket)
+{
+    counters_->CountConnection();
+    return CMyRASServer_Srv::AddNewClientSocket(socket);
 }
 
 void CChatServer::OnUserReg(CMessageUserReg* message, CMyRASSocket* socket)

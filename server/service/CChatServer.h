@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CServiceCounters.h"
 #include "CServiceLimits.h"
 #include "CServiceSnapshot.h"
 
@@ -127,6 +128,8 @@ public:
     void OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket);
     void OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket);
     void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
+    // Counts the accepted connection, then adds it.
+    int AddNewClientSocket(CMyRASSocket* socket) override;
     void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
     void OnChangeStatu(CMessageChangeStatu* message);
     void NotifyFriends(const CTalker* talker, CMessageBase* message);
@@ -158,6 +161,11 @@ public:
         limits_ = limits;
         SetConnectionLimits(limits.connections);
     }
+    // What the service counts (CServiceCounters): its own until the owner
+    // gives it the program's, which outlives the service.
+    CServiceCounters& Counters() const { return *counters_; }
+    const std::shared_ptr<CServiceCounters>& SharedCounters() const { return counters_; }
+    void SetCounters(std::shared_ptr<CServiceCounters> counters) { counters_ = std::move(counters); }
     bool SendAllFriend() const { return sendAllFriend_ && sendAllFriend_(); }
     const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
     // The user id a connection is bound to ("" when none).
@@ -177,6 +185,7 @@ private:
     std::function<bool()> sendAllFriend_;
     std::function<void()> configHook;
     CServiceLimits limits_;
+    std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     MsgStore store_;
     std::unique_ptr<CLoginHandler> login_;
     std::unique_ptr<CRegistrationHandler> registration_;

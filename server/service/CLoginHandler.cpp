@@ -141,6 +141,7 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
         return;
     }
     if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
+        service_.Counters().CountRefused("ProfileFieldBytes");
         log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), service_text::kProfileTooLongError);
         Refuse(*message, socket, service_text::kProfileTooLongError);
         return;

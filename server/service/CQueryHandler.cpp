@@ -44,6 +44,8 @@ bool CQueryHandler::Offer(ListAnswer& answer, const CTalker& talker) const
     const std::size_t bytes = RecordBytes(talker);
     if (answer.full || answer.talkers.size() >= service_.Limits().maxListAnswerUsers ||
         answer.bytes + bytes > CServiceLimits::kMaxListAnswerBytes) {
+        if (!answer.full)
+            service_.Counters().CountRefused("MaxListAnswerUsers");
         answer.full = true;
         return false;
     }

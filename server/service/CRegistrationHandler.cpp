@@ -65,6 +65,7 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         ok = false;
     }
     if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
+        service_.Counters().CountRefused("ProfileFieldBytes");
         message->error = service_text::kProfileTooLongError;
         ok = false;
     }

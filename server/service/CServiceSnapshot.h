@@ -1,8 +1,11 @@
 #pragma once
 
+#include "CServiceCounters.h"
+
 #include "corvane/Callbacks.h"
 #include "marlune/CTalkerServer.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,4 +27,6 @@ struct CServiceSnapshot {
     std::vector<CTalkerServer> routeServers;    // name, ip, port, description; no users
     RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound connections log
     CEventLoop* loop = nullptr;                 // the service's loop: where they run
+    // Where they count; never null (the service's own counters in its snapshots).
+    std::shared_ptr<CServiceCounters> counters = std::make_shared<CServiceCounters>();
 };

@@ -106,6 +106,7 @@ bool CStatusHandler::RoomForFriend(const CTalker* talker, const std::string& add
 {
     if (talker == nullptr || talker->HasFriend(address) || talker->FriendCount() < service_.Limits().maxFriends)
         return true;
+    service_.Counters().CountRefused("MaxFriends");
     // One line per user and minute at most: a flood of friendships must not
     // flood the log as well.
     const auto now = std::chrono::steady_clock::now();

@@ -21,6 +21,8 @@ public:
     // (CServerConsoleDlg::OnOptionsClosed); a front end without a dialog
     // only shows the value.
     virtual void ShowOptions(bool checked) = 0;
+    // Shows the status block (CServerStatus::Block): lines joined by "\n".
+    virtual void ShowStatus(const std::string& block) = 0;
     // One whole log line (GBK, time stamp and line end included), valid only
     // during the call. Called on whatever thread logs, possibly on several
     // at once.

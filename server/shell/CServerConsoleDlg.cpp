@@ -70,6 +70,8 @@ void CServerConsoleDlg::OnTimer()
 {
     if (destroyed_)
         return;
+    if (timer_)
+        host_.Counters()->SetLoopLag(std::chrono::duration_cast<std::chrono::microseconds>(timer_->LastLag()));
     if (announceCounter_ > kAnnounceAfter) {
         announceCounter_ = 0;
         host_.AnnounceToRouteServers();
@@ -86,6 +88,13 @@ void CServerConsoleDlg::OnTimer()
     }
     if (host_.RetryListen())
         ShowCaption();
+    if (statusSink_)
+        statusSink_(host_.StatusSnapshot());
+}
+
+void CServerConsoleDlg::OnStatus()
+{
+    View().ShowStatus(CServerStatus::Block(host_.StatusSnapshot()));
 }
 
 void CServerConsoleDlg::ShowCaption()
@@ -123,6 +132,7 @@ void CServerConsoleDlg::OnDestroy()
         return;
     destroyed_ = true;
     timer_.reset();
+    statusSink_ = nullptr;
     StopMsgService();
     CServerConsoleDlg* self = this;
     if (theConsole.compare_exchange_strong(self, nullptr))

@@ -2,7 +2,9 @@
 
 #include "CMsgServiceHost.h"
 #include "CNotifyIconDlg.h"
+#include "CServerStatus.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -72,6 +74,13 @@ public:
     // the flag; either way the settings file is written.
     void OnOptionsClosed(bool saved, bool checked);
 
+    // The status command: the front end shows the status block.
+    void OnStatus();
+    // Receives a status snapshot at every timer tick (the metrics endpoint);
+    // null removes it.
+    using StatusSink = std::function<void(const CServerStatus::Snapshot&)>;
+    void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
+
     // Exit ("退出程序(&X)"): tears the console down and ends the program.
     void OnExitCommand(int flag) override;
     // Teardown, in order: the timer stops, the service stops, the log view
@@ -99,6 +108,7 @@ private:
     CLog4c& log_;
     CMsgServiceHost host_;
     std::unique_ptr<CTickTimer> timer_;
+    StatusSink statusSink_;
     int announceCounter_ = 0;
     int startCounter_ = 0;
     bool destroyed_ = false;

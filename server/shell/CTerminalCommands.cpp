@@ -6,7 +6,7 @@
 #include <vector>
 
 const char* const CTerminalCommands::kUsage =
-    "unknown command; known commands: start, stop, options, options on, options off, exit";
+    "unknown command; known commands: start, stop, status, options, options on, options off, exit";
 
 namespace {
 
@@ -38,6 +38,10 @@ std::string CTerminalCommands::Run(std::string_view line)
         }
         if (verb == "options") {
             console_.OnOptions();
+            return {};
+        }
+        if (verb == "status") {
+            console_.OnStatus();
             return {};
         }
         if (verb == "exit") {

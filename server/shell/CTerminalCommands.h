@@ -8,9 +8,9 @@ class CServerConsoleDlg;
 // The terminal console's commands, one per input line: "start", "stop",
 // "options" (shows the SendAllFriend flag), "options on" / "options off"
 // (the options dialog closed with "保存&S", its box set or cleared; the new
-// value is shown) and
-// "exit". Blanks around and between words do not matter; an empty line does
-// nothing; anything else gets the list of known commands.
+// value is shown), "status" (the status block) and "exit". Blanks around
+// and between words do not matter; an empty line does nothing; anything
+// else gets the list of known commands.
 //
 // Thread: the service loop thread, like the console.
 class CTerminalCommands {

@@ -11,6 +11,7 @@ struct CTickTimer::State {
     asio::steady_timer timer;
     std::function<void()> onTick;
     std::chrono::milliseconds period{0};
+    std::chrono::steady_clock::duration lag{0};
     unsigned generation = 0;
     bool running = false;
 };
@@ -46,6 +47,11 @@ bool CTickTimer::Running() const
     return state_->running;
 }
 
+std::chrono::steady_clock::duration CTickTimer::LastLag() const
+{
+    return state_->lag;
+}
+
 void CTickTimer::Arm()
 {
     std::weak_ptr<State> weak = state_;
@@ -54,6 +60,7 @@ void CTickTimer::Arm()
         auto state = weak.lock();
         if (error || !state || !state->running || state->generation != generation)
             return;
+        state->lag = std::chrono::steady_clock::now() - state->timer.expiry();
         // Like a window timer, a late tick is not made up for by a burst.
         state->timer.expires_after(state->period);
         Arm();

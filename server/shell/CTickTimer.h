@@ -23,6 +23,9 @@ public:
     // Stops ticking; no tick runs after it returns.
     void Stop();
     bool Running() const;
+    // How late the last tick ran after it was due (the loop was busy); zero
+    // before the first tick.
+    std::chrono::steady_clock::duration LastLag() const;
 
 private:
     struct State;

@@ -39,8 +39,11 @@ CDeliveryLedger::Offer CDeliveryLedger::Hand(CChatServer& service, CMessageBase&
         user.connections = std::move(links.connections);
     ++user.unsettled;
 
-    CDeliveryReceipt receipt(
-        [self = shared_from_this(), pending](bool delivered) { self->Settle(pending, delivered); });
+    CDeliveryReceipt receipt([self = shared_from_this(), pending, counters = service.SharedCounters()](bool delivered) {
+        if (delivered)
+            counters->CountDelivered();
+        self->Settle(pending, delivered);
+    });
     bool handled = false;
     try {
         handled = service.HandleMsgCache(&message, &receipt);

@@ -58,6 +58,12 @@ void CMsgCache::SetLimits(const Limits& bounds)
     limits = bounds;
 }
 
+void CMsgCache::SetCounters(std::shared_ptr<CServiceCounters> counting)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    counters = std::move(counting);
+}
+
 int CMsgCache::OpenCache(const std::string& dir)
 {
     return Guarded([&] {
@@ -300,6 +306,9 @@ bool CMsgCache::TargetHasRoom(std::size_t length, const std::string& sourceUser,
     const CPendingIndex::Totals totals = pending.ForTarget(targetUser, targetServer);
     if (totals.messages < limits.targetPendingMessages && totals.bytes + length <= limits.targetPendingBytes)
         return true;
+    if (counters)
+        counters->CountRefused(totals.messages >= limits.targetPendingMessages ? "StoreTargetPendingMessages"
+                                                                               : "StoreTargetPendingBytes");
     const auto now = std::chrono::steady_clock::now();
     const std::string key = sourceUser + '\0' + sourceServer + '\0' + targetUser + '\0' + targetServer;
     const auto last = refusalLogged.find(key);
@@ -460,6 +469,20 @@ bool CMsgCache::HasPendingRoute(const std::string& localServer) const
 {
     std::lock_guard<std::mutex> guard(lock);
     return pending.HasForRoute(localServer);
+}
+
+CMsgCache::Stats CMsgCache::GetStats(const std::string& localServer)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    Stats stats;
+    stats.local = pending.ForServer(localServer);
+    stats.other.messages = static_cast<std::uint32_t>(pending.Size()) - stats.local.messages;
+    stats.other.bytes = pending.Bytes() - stats.local.bytes;
+    if (opened) {
+        indexFile.Size(stats.indexFileBytes);
+        dataFile.Size(stats.dataFileBytes);
+    }
+    return stats;
 }
 
 void CMsgCache::CloseCache()

@@ -3,12 +3,14 @@
 #include "CCacheCompaction.h"
 #include "CCacheFile.h"
 #include "CPendingIndex.h"
+#include "CServiceCounters.h"
 #include "MsgIndexLayout.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -51,6 +53,8 @@ public:
 
     // Takes new bounds; they apply from the next operation. Any thread.
     void SetLimits(const Limits& limits);
+    // Where refusals by the target bounds are counted (null: nowhere). Any thread.
+    void SetCounters(std::shared_ptr<CServiceCounters> counters);
 
     // Opens (creating when missing) both files in directory, repairs an index
     // whose length disagrees with its head, and scans for pending records.
@@ -111,6 +115,17 @@ public:
     bool HasPendingFor(const std::string& userId, const std::string& serverName) const;
     bool HasPendingRoute(const std::string& localServer) const;
 
+    // The store at one moment: pending messages (handed out or not) for the
+    // users of localServer and for other servers, and the files' sizes.
+    struct Stats {
+        CPendingIndex::Totals local;
+        CPendingIndex::Totals other;
+        std::uint64_t indexFileBytes = 0;
+        std::uint64_t dataFileBytes = 0;
+    };
+    // Zero sizes while closed. Any thread.
+    Stats GetStats(const std::string& localServer);
+
     // Closes both files and forgets the pending records. Any thread.
     void CloseCache();
 
@@ -162,6 +177,7 @@ private:
     std::set<std::uint32_t> unmarked; // delivered, but the sent mark failed
     Faults faults;
     Limits limits;
+    std::shared_ptr<CServiceCounters> counters;
     // When each sender/target refusal was last logged.
     std::unordered_map<std::string, std::chrono::steady_clock::time_point> refusalLogged;
 };

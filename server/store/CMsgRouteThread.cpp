@@ -68,6 +68,7 @@ void CMsgRouteThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
         }
         // A record that cannot be marked is no longer handed out in this run;
         // the pass ends there.
+        snapshot.counters->CountRouted();
         const bool marked = cache_.SetMsgSent(record) == 1;
         log_.LogEvent(0, "已发送路由消息,时间:%s source:%s target:%s ", message->time.c_str(),
                       message->source.c_str(), message->target.c_str());

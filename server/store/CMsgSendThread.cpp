@@ -114,12 +114,15 @@ void CMsgSendThread::BackOff(const char* reason)
 void CMsgSendThread::DeliverAll()
 {
     if (const auto snapshot = Snapshot(StopToken())) {
+        const auto started = std::chrono::steady_clock::now();
         ++cycle_;
         for (const auto& user : snapshot->loggedIn) {
             if (StopRequested())
                 break;
             SendUserMsgs(user);
         }
+        snapshot->counters->SetWorkerCycle(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started));
     }
 }
 

@@ -38,6 +38,7 @@ void CPendingIndex::Clear()
     targets.clear();
     handedOut.clear();
     totals.clear();
+    serverTotals.clear();
     bytes = 0;
 }
 
@@ -69,8 +70,23 @@ CPendingIndex::Totals CPendingIndex::ForTarget(const std::string& userId, const 
     return at == totals.end() ? Totals{} : at->second;
 }
 
+CPendingIndex::Totals CPendingIndex::ForServer(const std::string& serverName) const
+{
+    const auto at = serverTotals.find(serverName);
+    return at == serverTotals.end() ? Totals{} : at->second;
+}
+
 void CPendingIndex::Count(const Target& target, bool add)
 {
+    Totals& server = serverTotals[target.server];
+    if (add) {
+        ++server.messages;
+        server.bytes += target.length;
+    } else if (--server.messages == 0) {
+        serverTotals.erase(target.server);
+    } else {
+        server.bytes -= target.length;
+    }
     const std::string key = TotalsKey(target.user, target.server);
     Totals& sum = totals[key];
     if (add) {

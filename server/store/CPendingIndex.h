@@ -57,6 +57,8 @@ public:
     // Every pending record number, ascending.
     std::vector<std::uint32_t> Records() const;
     Totals ForTarget(const std::string& userId, const std::string& serverName) const;
+    // What is pending for every user of one server.
+    Totals ForServer(const std::string& serverName) const;
     // Bytes of all pending messages.
     std::uint64_t Bytes() const { return bytes; }
 
@@ -81,5 +83,6 @@ private:
     std::map<std::uint32_t, Target> targets; // every pending record
     std::set<std::uint32_t> handedOut;
     std::unordered_map<std::string, Totals> totals; // by TotalsKey
+    std::unordered_map<std::string, Totals> serverTotals; // by target server
     std::uint64_t bytes = 0;
 };

@@ -22,6 +22,9 @@ TEST_F(TerminalCommands, StartStopAndExitDriveTheConsole)
     EXPECT_TRUE(Running());
     EXPECT_EQ(Run("stop"), "");
     EXPECT_FALSE(Running());
+    EXPECT_EQ(Run(" status"), "");
+    ASSERT_EQ(view_.statuses.size(), 1u);
+    EXPECT_EQ(view_.statuses[0].rfind("status: not listening: the service is stopped\n", 0), 0u);
     EXPECT_EQ(Run(""), "");
     EXPECT_EQ(Run("exit"), "");
     EXPECT_EQ(view_.ends, 1);
@@ -40,7 +43,7 @@ TEST_F(TerminalCommands, OptionsShowAndSetTheFlag)
 
 TEST_F(TerminalCommands, UnknownCommandsGetTheListOfKnownOnes)
 {
-    for (const char* line : {"help", "START", "start now", "options maybe", "exit 1"})
+    for (const char* line : {"help", "START", "start now", "options maybe", "exit 1", "status now"})
         EXPECT_EQ(Run(line), CTerminalCommands::kUsage) << line;
     EXPECT_FALSE(Running());
     EXPECT_EQ(view_.ends, 0);

@@ -24,6 +24,7 @@ public:
     void SetCaption(const std::string& caption) override { captions.push_back(caption); }
     void ShowWindow(bool show) override { shows.push_back(show); }
     void ShowOptions(bool checked) override { options.push_back(checked); }
+    void ShowStatus(const std::string& block) override { statuses.push_back(block); }
     void ShowLogLine(const char* line) override
     {
         std::lock_guard lock(linesLock_);
@@ -45,6 +46,7 @@ public:
     std::vector<std::string> captions;
     std::vector<bool> shows;
     std::vector<bool> options;
+    std::vector<std::string> statuses;
     int ends = 0;
 
 private:

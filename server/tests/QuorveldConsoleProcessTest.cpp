@@ -118,7 +118,7 @@ TEST_F(QuorveldConsole, UnknownCommandsAreAnsweredAndTheEndOfInputIsNoExit)
 {
     ASSERT_TRUE(quorveld_.SendLine("help"));
     ASSERT_TRUE(quorveld_.WaitForOutput(
-        "unknown command; known commands: start, stop, options, options on, options off, exit\n", 30s));
+        "unknown command; known commands: start, stop, status, options, options on, options off, exit\n", 30s));
     quorveld_.CloseInput();
     std::this_thread::sleep_for(300ms);
     ASSERT_TRUE(quorveld_.Running());
@@ -140,6 +140,14 @@ TEST_F(QuorveldConsole, StopClosesThePortAndStartOpensItAgain)
     ASSERT_TRUE(quorveld_.WaitForOutput(listening, 30s, 2)) << quorveld_.Output();
     TestClient alice(port_);
     EXPECT_TRUE(alice.Connected());
+    ASSERT_EQ(alice.Login("alice", "secret"), "success");
+    // The status block on standard output, its lines whole.
+    ASSERT_TRUE(quorveld_.SendLine("status"));
+    ASSERT_TRUE(quorveld_.WaitForOutput("status: listening on port " + std::to_string(port_) +
+                                            "\nconnections: 1 open, 1 accepted since start; users logged in: 1; "
+                                            "logins: 1 ok, 0 failed\n",
+                                        30s))
+        << quorveld_.Output();
     ASSERT_TRUE(quorveld_.SendLine("exit"));
     ExpectCleanExit(quorveld_.WaitForExit(60s));
 }

@@ -6,8 +6,10 @@
 #include "CTerminalText.h"
 
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -72,6 +74,9 @@ void CConsoleWindow::BuildControls()
 
 void CConsoleWindow::BuildMenu()
 {
+    QMenu* service = menuBar()->addMenu(QStringLiteral("服务(&S)"));
+    statusAction_ = service->addAction(QStringLiteral("状态(&T)"), this,
+                                       [this] { Send([](CServerConsoleDlg& c) { c.OnStatus(); }); });
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->addAction(QStringLiteral("关于 Quorvel(&A)..."), this, [this] { OpenAbout(); });
 }
@@ -151,6 +156,25 @@ void CConsoleWindow::AppendLogText(const std::string& gbkText)
 void CConsoleWindow::OpenAbout()
 {
     CAboutBoxDlg(icon_, this).exec();
+}
+
+void CConsoleWindow::ShowStatus(const std::string& block)
+{
+    if (!statusBox_) {
+        statusBox_ =
+            new QMessageBox(QMessageBox::Information, QStringLiteral("状态"), QString(), QMessageBox::Ok, this);
+        statusBox_->setAttribute(Qt::WA_DeleteOnClose);
+        statusBox_->setModal(false);
+        statusBox_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    }
+    statusBox_->setText(FromGbk(block));
+    statusBox_->show();
+    statusBox_->raise();
+}
+
+QMessageBox* CConsoleWindow::StatusBox() const
+{
+    return statusBox_;
 }
 
 void CConsoleWindow::closeEvent(QCloseEvent* event)

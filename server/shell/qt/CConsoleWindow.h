@@ -4,11 +4,14 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <string>
 
 class CServerConsoleDlg;
+class QAction;
+class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
@@ -16,9 +19,10 @@ class QTabWidget;
 
 // The console window "Quorvel": a tab "日志" over the log view, the buttons
 // "启动", "停止" and "选项" placed by CServerConsoleDlg::LayoutControls, the
-// notification-area icon with its menu, and a "帮助" menu holding the about
-// box. It only shows state and forwards commands: every command goes to the
-// console logic on the service loop through the command sink.
+// notification-area icon with its menu, a "服务" menu whose "状态" shows the
+// status block, and a "帮助" menu holding the about box. It only shows state
+// and forwards commands: every command goes to the console logic on the
+// service loop through the command sink.
 //
 // Closing the window hides it while a notification-area icon exists; the
 // icon's "退出程序(&X)" ends the program. Without a notification area (no
@@ -45,12 +49,18 @@ public:
     void AppendLogText(const std::string& gbkText);
     // The about box, modal.
     void OpenAbout();
+    // Shows the status block in a box of its own that does not hold up the
+    // window; a new block replaces the text of a box still open.
+    void ShowStatus(const std::string& block);
 
     bool HasTrayIcon() const { return tray_ != nullptr; }
     QPushButton* StartButton() const { return start_; }
     QPushButton* StopButton() const { return stop_; }
     QPushButton* OptionsButton() const { return options_; }
     QPlainTextEdit* LogEdit() const { return edit_; }
+    QAction* StatusAction() const { return statusAction_; }
+    // The open status box, or null.
+    QMessageBox* StatusBox() const;
 
     // The program icon, drawn rather than loaded so the program needs no
     // resource files.
@@ -77,4 +87,6 @@ private:
     QPushButton* stop_ = nullptr;
     QPushButton* options_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QAction* statusAction_ = nullptr;
+    QPointer<QMessageBox> statusBox_;
 };

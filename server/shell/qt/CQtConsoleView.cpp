@@ -36,6 +36,11 @@ void CQtConsoleView::ShowOptions(bool checked)
     OnGui([checked](CConsoleWindow& w) { w.OpenOptions(checked); });
 }
 
+void CQtConsoleView::ShowStatus(const std::string& block)
+{
+    OnGui([block](CConsoleWindow& w) { w.ShowStatus(block); });
+}
+
 void CQtConsoleView::ShowLogLine(const char* line)
 {
     OnGui([text = std::string(line ? line : "")](CConsoleWindow& w) { w.AppendLogText(text); });

@@ -18,6 +18,7 @@ public:
     void SetCaption(const std::string& caption) override;
     void ShowWindow(bool show) override;
     void ShowOptions(bool checked) override;
+    void ShowStatus(const std::string& block) override;
     void ShowLogLine(const char* line) override;
     // Ends the Qt event loop.
     void EndProgram() override;

@@ -11,6 +11,11 @@ void CTerminalView::ShowOptions(bool checked)
                                              : "options: SendAllFriend=0");
 }
 
+void CTerminalView::ShowStatus(const std::string& block)
+{
+    CTerminalText::WriteLine(stdout, block);
+}
+
 void CTerminalView::ShowLogLine(const char* line)
 {
     // One flush per burst of lines rather than one write per line: the

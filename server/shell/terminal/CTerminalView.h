@@ -18,6 +18,7 @@ public:
     void SetCaption(const std::string&) override {}
     void ShowWindow(bool) override {}
     void ShowOptions(bool checked) override;
+    void ShowStatus(const std::string& block) override;
     void ShowLogLine(const char* line) override;
     void EndProgram() override;
 

@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "usage: quorveld [--help | --version]\n"
     "Runs the Quorvel server. It keeps its config/, data/, log/ and tmp/ folders next to the\n"
     "program file, prints its log on standard output and reads console commands from\n"
-    "standard input: start, stop, options, options on, options off, exit.\n";
+    "standard input: start, stop, status, options, options on, options off, exit.\n";
 
 // What the command line asks for: -1 to run the server, otherwise the exit
 // status after the usage or the version was printed.

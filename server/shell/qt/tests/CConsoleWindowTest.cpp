@@ -11,8 +11,10 @@
 #include "corvane/CEventLoopThread.h"
 #include "scrivlet/CLog4c.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -35,6 +37,7 @@ private slots:
     void ControlsArePlacedByTheLayout();
     void TheLogViewStartsAfreshPastItsLimit();
     void OptionsDialogReportsItsBox();
+    void StatusMenuShowsTheBlock();
 
 private:
     void Post(CConsoleWindow::Command command);
@@ -165,6 +168,19 @@ void CConsoleWindowTest::OptionsDialogReportsItsBox()
     dialog.CheckBox()->setChecked(false);
     QVERIFY(!dialog.Checked());
     QCOMPARE(dialog.CheckBox()->text(), QStringLiteral("将所有用户当作好友发给用户"));
+}
+
+void CConsoleWindowTest::StatusMenuShowsTheBlock()
+{
+    QTest::mouseClick(window_->StartButton(), Qt::LeftButton);
+    QTRY_VERIFY(window_->StopButton()->isEnabled());
+    window_->StatusAction()->trigger();
+    QTRY_VERIFY(window_->StatusBox() != nullptr && window_->StatusBox()->isVisible());
+    const QString text = window_->StatusBox()->text();
+    QVERIFY2(text.startsWith(QStringLiteral("status: listening on port ")), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("\nconnections: 0 open")));
+    // The box does not hold up the window.
+    QVERIFY(!window_->StatusBox()->isModal());
 }
 
 QTEST_MAIN(CConsoleWindowTest)
