@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  libasio-dev libtinyxml2-dev nlohmann-json3-dev
+  libasio-dev libtinyxml2-dev nlohmann-json3-dev libcpp-httplib-dev
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

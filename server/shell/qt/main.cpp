@@ -1,12 +1,14 @@
 // quorvel: the server with its console window. Qt owns the main thread and
 // runs the window; the service loop (console logic, timer, service, socket
 // notifications) runs on a second thread, and the window posts its commands
-// to it. SIGINT and SIGTERM (a session ending) are the exit command, like
+// to it; the metrics endpoint, when [METRICS] Port is set, serves the
+// console's status snapshots on threads of its own. SIGINT and SIGTERM (a session ending) are the exit command, like
 // the tray's "退出程序(&X)". At exit the console is torn down on the service loop, the settings
 // are written, and the global objects are destroyed in reverse order, the log
 // writing its remaining lines.
 
 #include "CConsoleWindow.h"
+#include "CMetricsEndpoint.h"
 #include "CQtConsoleView.h"
 #include "CServerConsoleDlg.h"
 #include "ProgramGlobals.h"
@@ -34,10 +36,13 @@ int RunConsole(QApplication& application)
     });
     CQtConsoleView view(window);
     CServerConsoleDlg dialog(theApp, theLog, theWorker, view);
+    CMetricsEndpoint metrics(theLog, dialog.Host().Counters());
     asio::signal_set exitSignals(service.Loop().Context(), SIGINT, SIGTERM);
     service.Loop().Call([&] {
         console = &dialog;
         dialog.OnInitDialog(&service.Loop());
+        if (metrics.Start(CMetricsEndpoint::ReadSettings(theApp)))
+            dialog.SetStatusSink([&metrics](const CServerStatus::Snapshot& status) { metrics.Publish(status); });
         exitSignals.async_wait([&console](const std::error_code& error, int) {
             if (!error && console)
                 console->OnExitCommand(1);

@@ -2,12 +2,15 @@
 // service loop: it runs the console, its timer, the service and every socket
 // notification. Log lines go to standard output in UTF-8; commands come on
 // standard input, one per line; SIGINT and SIGTERM are the exit command.
+// With [METRICS] Port set, the metrics endpoint serves the console's status
+// snapshots on a thread of its own.
 // At exit the settings are written, then the global objects are destroyed
 // in reverse order, the log writing its remaining lines.
 //
 //   quorveld              runs the server
 //   quorveld --help       prints the usage; --version prints the version
 
+#include "CMetricsEndpoint.h"
 #include "CServerConsoleDlg.h"
 #include "CStdinReader.h"
 #include "CTerminalCommands.h"
@@ -64,13 +67,18 @@ int main(int argc, char** argv)
     CTerminalView view(loop);
     CServerConsoleDlg console(theApp, theLog, theWorker, view);
     CTerminalCommands commands(console);
+    CMetricsEndpoint metrics(theLog, console.Host().Counters());
 
     asio::signal_set exitSignals(loop.Context(), SIGINT, SIGTERM);
     exitSignals.async_wait([&console](const std::error_code& error, int) {
         if (!error)
             console.OnExitCommand(1);
     });
-    loop.Post([&console, &loop] { console.OnInitDialog(&loop); });
+    loop.Post([&console, &loop, &metrics] {
+        console.OnInitDialog(&loop);
+        if (metrics.Start(CMetricsEndpoint::ReadSettings(theApp)))
+            console.SetStatusSink([&metrics](const CServerStatus::Snapshot& status) { metrics.Publish(status); });
+    });
     {
         CStdinReader input([&loop, &commands](std::string line) {
             loop.Post([&commands, line = std::move(line)] {
