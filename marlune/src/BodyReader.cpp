@@ -4,6 +4,7 @@
 #include "TextConverter.h"
 
 #include <memory>
+#include <utility>
 
 void BodyReader::ReadHead(const tinyxml2::XMLElement& root, CMessageBase& head)
 {
@@ -68,10 +69,11 @@ void BodyReader::Server(CTalkerServer& server)
         Convert(element->Attribute(field.attribute), server.*field.member);
     }
     const tinyxml2::XMLElement* first = element->FirstChildElement(kTalkerElement);
-    server.talkers.reserve(server.talkers.size() + CountTalkers(first));
+    server.Reserve(CountTalkers(first));
     for (const auto* child = first; child != nullptr; child = child->NextSiblingElement(kTalkerElement)) {
-        server.talkers.push_back(std::make_unique<CTalker>());
-        ReadTalker(*child, *server.talkers.back());
+        CTalker talker;
+        ReadTalker(*child, talker);
+        server.AddTalker(std::move(talker));
     }
 }
 

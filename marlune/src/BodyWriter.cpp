@@ -51,7 +51,7 @@ void BodyWriter::Server(CTalkerServer& server)
     for (const auto& field : kServerFields) {
         Attribute(field.attribute, server.*field.member);
     }
-    for (const auto& talker : server.talkers) {
+    for (const auto& talker : server.Talkers()) {
         WriteTalker(*talker);
     }
     writer_.Close();

@@ -5,9 +5,9 @@
 CTalkerServer::CTalkerServer(const CTalkerServer& other)
     : name(other.name), ip(other.ip), port(other.port), description(other.description)
 {
-    talkers.reserve(other.talkers.size());
-    for (const auto& talker : other.talkers) {
-        talkers.push_back(std::make_unique<CTalker>(*talker));
+    Reserve(other.talkers_.size());
+    for (const auto& talker : other.talkers_) {
+        Store(std::make_unique<CTalker>(*talker));
     }
 }
 
@@ -20,11 +20,40 @@ CTalkerServer& CTalkerServer::operator=(const CTalkerServer& other)
     return *this;
 }
 
+void CTalkerServer::Reserve(std::size_t count)
+{
+    talkers_.reserve(talkers_.size() + count);
+    byId_.reserve(byId_.size() + count);
+}
+
+CTalker* CTalkerServer::Store(std::unique_ptr<CTalker> talker)
+{
+    CTalker* stored = talker.get();
+    talkers_.push_back(std::move(talker));
+    try {
+        if (!byId_.try_emplace(stored->userId, stored).second) {
+            ++repeatedIds_;
+        }
+    } catch (const std::exception&) {
+        talkers_.pop_back();
+        throw;
+    }
+    return stored;
+}
+
 CTalker* CTalkerServer::AddTalker(const CTalker& talker)
 {
     try {
-        talkers.push_back(std::make_unique<CTalker>(talker));
-        return talkers.back().get();
+        return Store(std::make_unique<CTalker>(talker));
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+CTalker* CTalkerServer::AddTalker(CTalker&& talker)
+{
+    try {
+        return Store(std::make_unique<CTalker>(std::move(talker)));
     } catch (const std::exception&) {
         return nullptr;
     }
@@ -32,17 +61,30 @@ CTalker* CTalkerServer::AddTalker(const CTalker& talker)
 
 CTalker* CTalkerServer::GetTalkerByUserID(std::string_view userId)
 {
-    for (const auto& talker : talkers) {
-        if (talker->userId == userId) {
-            return talker.get();
-        }
-    }
-    return nullptr;
+    const auto found = byId_.find(userId);
+    return found != byId_.end() ? found->second : nullptr;
 }
 
 const CTalker* CTalkerServer::GetTalkerByUserID(std::string_view userId) const
 {
     return const_cast<CTalkerServer*>(this)->GetTalkerByUserID(userId);
+}
+
+CTalker* CTalkerServer::GetTalkerByLogin(std::string_view userId, std::string_view password)
+{
+    CTalker* first = GetTalkerByUserID(userId);
+    if (first == nullptr || first->password == password) {
+        return first;
+    }
+    if (repeatedIds_ == 0) {
+        return nullptr;
+    }
+    for (const auto& talker : talkers_) {
+        if (talker->userId == userId && talker->password == password) {
+            return talker.get();
+        }
+    }
+    return nullptr;
 }
 
 CTalker* CTalkerServer::SetTalkerStatu(std::string_view userId, std::string_view statu)
@@ -60,5 +102,7 @@ CTalker* CTalkerServer::SetTalkerStatu(std::string_view userId, std::string_view
 
 void CTalkerServer::ReleaseAll()
 {
-    talkers.clear();
+    byId_.clear();
+    talkers_.clear();
+    repeatedIds_ = 0;
 }

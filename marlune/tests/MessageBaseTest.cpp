@@ -78,7 +78,7 @@ TEST(MessageBase, RoutedListTakesServerNamesWithoutUsers)
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->ip, "127.0.0.1");
     EXPECT_EQ(found->port, "8801");
-    EXPECT_TRUE(found->talkers.empty());
+    EXPECT_TRUE(found->Talkers().empty());
     EXPECT_EQ(msg.GetRouteServerByName("edge"), &msg.routedServers[1]);
     EXPECT_EQ(msg.GetRouteServerByName("Hub"), nullptr);
     EXPECT_EQ(msg.GetRouteServerByName(""), nullptr);

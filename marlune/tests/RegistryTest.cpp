@@ -29,7 +29,7 @@ TEST(TalkerServer, AddTalkerStoresACopyAtAStableAddress)
         server.AddTalker(MakeTalker("u" + std::to_string(i), ""));
     }
     EXPECT_EQ(server.GetTalkerByUserID("alice"), stored);
-    EXPECT_EQ(server.talkers.size(), 101u);
+    EXPECT_EQ(server.Talkers().size(), 101u);
 }
 
 TEST(TalkerServer, LookupsMatchWholeIdsExactly)
@@ -62,18 +62,61 @@ TEST(TalkerServer, ReleaseAllEmptiesAndCopiesAreDeep)
 
     CTalkerServer copy = server;
     EXPECT_EQ(copy.name, "hub");
-    ASSERT_EQ(copy.talkers.size(), 2u);
-    EXPECT_NE(copy.talkers[0].get(), server.talkers[0].get());
+    ASSERT_EQ(copy.Talkers().size(), 2u);
+    EXPECT_NE(copy.Talkers()[0].get(), server.Talkers()[0].get());
 
     server.ReleaseAll();
-    EXPECT_TRUE(server.talkers.empty());
+    EXPECT_TRUE(server.Talkers().empty());
     EXPECT_EQ(server.GetTalkerByUserID("a"), nullptr);
     EXPECT_EQ(copy.GetTalkerByUserID("b")->userId, "b");
 
     server = copy;
-    EXPECT_EQ(server.talkers.size(), 2u);
+    EXPECT_EQ(server.Talkers().size(), 2u);
     server = server;
-    EXPECT_EQ(server.talkers.size(), 2u);
+    EXPECT_EQ(server.Talkers().size(), 2u);
+}
+
+TEST(TalkerServer, CopiesAndMovesFindTheirOwnRecords)
+{
+    CTalkerServer server;
+    for (int i = 0; i < 1000; ++i) {
+        server.AddTalker(MakeTalker("u" + std::to_string(i), "n" + std::to_string(i)));
+    }
+    CTalkerServer copy = server;
+    ASSERT_NE(copy.GetTalkerByUserID("u500"), nullptr);
+    EXPECT_NE(copy.GetTalkerByUserID("u500"), server.GetTalkerByUserID("u500"));
+    EXPECT_EQ(copy.GetTalkerByUserID("u500"), copy.Talkers()[500].get());
+
+    CTalker* kept = server.GetTalkerByUserID("u999");
+    CTalkerServer moved = std::move(server);
+    EXPECT_EQ(moved.GetTalkerByUserID("u999"), kept);
+
+    CTalkerServer assigned;
+    assigned.AddTalker(MakeTalker("old", ""));
+    assigned = copy;
+    EXPECT_EQ(assigned.GetTalkerByUserID("old"), nullptr);
+    EXPECT_EQ(assigned.GetTalkerByUserID("u0"), assigned.Talkers()[0].get());
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.GetTalkerByUserID("u999"), kept);
+}
+
+TEST(TalkerServer, LoginFindsTheFirstRecordWithTheIdAndPassword)
+{
+    CTalkerServer server;
+    CTalker first = MakeTalker("bob", "first");
+    first.password = "one";
+    CTalker second = MakeTalker("bob", "second");
+    second.password = "two";
+    server.AddTalker(first);
+    server.AddTalker(std::move(second));
+    server.AddTalker(MakeTalker("carol", ""));
+
+    EXPECT_EQ(server.GetTalkerByLogin("bob", "one")->name, "first");
+    EXPECT_EQ(server.GetTalkerByLogin("bob", "two")->name, "second");
+    EXPECT_EQ(server.GetTalkerByLogin("bob", "three"), nullptr);
+    EXPECT_EQ(server.GetTalkerByLogin("carol", ""), server.Talkers()[2].get());
+    EXPECT_EQ(server.GetTalkerByLogin("carol", "x"), nullptr);
+    EXPECT_EQ(server.GetTalkerByLogin("dave", ""), nullptr);
 }
 
 TEST(Talker, AddFriendJoinsWithSlashAndSkipsRepeats)

@@ -69,8 +69,8 @@ public:
         for (const std::string* field : {&server.name, &server.ip, &server.port, &server.description}) {
             values.push_back(*field);
         }
-        values.push_back("#talkers " + std::to_string(server.talkers.size()));
-        for (const auto& talker : server.talkers) {
+        values.push_back("#talkers " + std::to_string(server.Talkers().size()));
+        for (const auto& talker : server.Talkers()) {
             AddTalker(*talker);
         }
     }
@@ -208,8 +208,8 @@ TEST(RoundTrip, NamedFieldsLandInTheirMembers)
     ASSERT_NE(pubMsg, nullptr) << xml.LastError();
     EXPECT_EQ(pubMsg->server.name, "edge");
     EXPECT_EQ(pubMsg->server.port, "8802");
-    ASSERT_EQ(pubMsg->server.talkers.size(), 2u);
-    EXPECT_EQ(pubMsg->server.talkers[0]->friends, "a@hub/b@hub");
+    ASSERT_EQ(pubMsg->server.Talkers().size(), 2u);
+    EXPECT_EQ(pubMsg->server.Talkers()[0]->friends, "a@hub/b@hub");
     EXPECT_EQ(pubMsg->server.GetTalkerByUserID("u2")->password, "");
 }
 

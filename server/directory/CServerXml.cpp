@@ -68,7 +68,7 @@ void WriteServer(tinyxml2::XMLElement& parent, const CTalkerServer& server, bool
         element->SetAttribute(field.attribute, CXmlMsg::g2u(server.*field.member).c_str());
     if (!withUsers)
         return;
-    for (const auto& talker : server.talkers) {
+    for (const auto& talker : server.Talkers()) {
         if (talker)
             WriteTalker(*element, *talker);
     }
@@ -123,7 +123,7 @@ void CServerXml::ReadServer(const tinyxml2::XMLElement& element, CTalkerServer& 
     for (const auto* child = element.FirstChildElement(); child != nullptr;
          child = child->NextSiblingElement())
         ReadTalker(*child, server);
-    log_.LogEvent(kInfo, "一共读取到了 %d 个用户记录", static_cast<int>(server.talkers.size()));
+    log_.LogEvent(kInfo, "一共读取到了 %d 个用户记录", static_cast<int>(server.Talkers().size()));
 }
 
 void CServerXml::ReadTalker(const tinyxml2::XMLElement& element, CTalkerServer& server)

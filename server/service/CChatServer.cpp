@@ -202,31 +202,45 @@ bool CChatServer::IsBoundTo(const CMyRASSocket& socket, std::string_view userId)
            std::memcmp(socket.userId, userId.data(), userId.size()) == 0;
 }
 
+bool CChatServer::BindUser(CMyRASSocket& socket, std::string_view userId)
+{
+    return bound_.Bind(socket, userId);
+}
+
+std::string CChatServer::UnbindUser(CMyRASSocket& socket)
+{
+    return bound_.Unbind(socket);
+}
+
+const std::vector<CMyRASSocket*>& CChatServer::ConnectionsOf(std::string_view userId) const
+{
+    return bound_.Of(userId);
+}
+
 int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
                             CDeliveryReceipt* receipt)
 {
-    // An empty id names nobody: it must not reach every connection that has
-    // not logged in.
-    if (userId.empty())
-        return 0;
+    // An empty id names nobody (the index holds no empty id): it must not
+    // reach every connection that has not logged in.
+    const auto send = [&](CMyRASSocket* connection) {
+        return receipt != nullptr ? SendBuff(connection, bytes, length, receipt->Track())
+                                  : SendBuff(connection, bytes, length);
+    };
+    const std::vector<CMyRASSocket*>& bound = ConnectionsOf(userId);
+    if (bound.size() == 1)
+        return send(bound.front());
+    // Should a send ever close (and so unbind) a connection at once, the
+    // list would change under the walk: walk a copy.
     int result = 0;
-    for (const auto& connection : connections) {
-        if (!IsBoundTo(*connection, userId))
-            continue;
-        result |= receipt != nullptr ? SendBuff(connection.get(), bytes, length, receipt->Track())
-                                     : SendBuff(connection.get(), bytes, length);
-    }
+    for (CMyRASSocket* connection : std::vector<CMyRASSocket*>(bound))
+        result |= send(connection);
     return result;
 }
 
 CChatServer::UserLinks CChatServer::LinksOf(std::string_view userId) const
 {
     UserLinks links;
-    if (userId.empty())
-        return links;
-    for (const auto& connection : connections) {
-        if (!IsBoundTo(*connection, userId))
-            continue;
+    for (const CMyRASSocket* connection : ConnectionsOf(userId)) {
         links.connections.push_back(connection->Serial());
         links.unwritten = std::max(links.unwritten, connection->UnwrittenBytes());
     }
@@ -335,13 +349,11 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
     snapshot.transportLog = GetLogEvent();
     snapshot.loop = &Loop();
     snapshot.counters = counters_;
-    for (const auto& connection : connections) {
-        const std::string userId = BoundUserId(*connection);
-        if (userId.empty())
-            continue;
+    snapshot.loggedIn.reserve(bound_.UserCount());
+    bound_.ForEachUser([&](const std::string& userId, const CUserConnections::List&) {
         if (const CTalker* talker = localServer.GetTalkerByUserID(userId))
             snapshot.loggedIn.push_back({userId, talker->serverName});
-    }
+    });
     for (const auto& route : routeServers) {
         CTalkerServer copy;
         copy.name = route->name;

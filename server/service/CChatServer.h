@@ -3,6 +3,7 @@
 #include "CServiceCounters.h"
 #include "CServiceLimits.h"
 #include "CServiceSnapshot.h"
+#include "CUserConnections.h"
 
 #include "corvane/CMyRASServer_Srv.h"
 #include "marlune/CTalkerServer.h"
@@ -79,6 +80,19 @@ public:
     // With a receipt, true means handed to the user's connections: the
     // receipt then tracks every send to the user (see CDeliveryReceipt).
     bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+
+    // Binds a connection to a user (its userId field and the index of
+    // ConnectionsOf); false when the id is empty or does not fit the field.
+    bool BindUser(CMyRASSocket& socket, std::string_view userId);
+    // Unbinds a connection (a closing one: before it is destroyed); returns
+    // the id it was bound to, "" when none.
+    std::string UnbindUser(CMyRASSocket& socket);
+    // The connections bound to userId in accept order, empty when none; the
+    // list is valid until the next binding change. Costs the user's
+    // connections, not the server's.
+    const std::vector<CMyRASSocket*>& ConnectionsOf(std::string_view userId) const;
+    // The index of bindings (every bound user with its connections).
+    const CUserConnections& BoundUsers() const { return bound_; }
 
     // Sends bytes as a frame to every connection bound to userId; the OR of
     // the send results, 0 when no connection is bound to it. Each send is
@@ -186,6 +200,7 @@ private:
     std::function<void()> configHook;
     CServiceLimits limits_;
     std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
+    CUserConnections bound_;
     MsgStore store_;
     std::unique_ptr<CLoginHandler> login_;
     std::unique_ptr<CRegistrationHandler> registration_;

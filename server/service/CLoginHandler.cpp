@@ -46,8 +46,7 @@ void CLoginHandler::Refuse(CMessageUserLogin& message, CMyRASSocket* socket, con
 
 void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName)
 {
-    std::memset(socket.userId, 0, sizeof socket.userId);
-    std::memcpy(socket.userId, userId.data(), userId.size());
+    service_.BindUser(socket, userId);
     if (userName != nullptr) {
         std::memset(socket.userName, 0, sizeof socket.userName);
         std::memcpy(socket.userName, userName->data(), userName->size());
@@ -56,11 +55,9 @@ void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const 
 
 bool CLoginHandler::RoomForConnection(const std::string& userId, const CMyRASSocket* socket)
 {
-    // A login is rare next to deliveries: counting the user's connections
-    // by a pass over all of them is cheap enough here.
     std::size_t bound = 0;
-    for (const auto& connection : service_.Connections()) {
-        if (connection.get() != socket && connection->active && CChatServer::IsBoundTo(*connection, userId))
+    for (const CMyRASSocket* connection : service_.ConnectionsOf(userId)) {
+        if (connection != socket && connection->active)
             ++bound;
     }
     const std::size_t most = service_.Limits().maxConnectionsPerUser;
@@ -96,13 +93,7 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
     }
 
     CLog4c& log = service_.Log();
-    CTalker* found = nullptr;
-    for (const auto& talker : service_.localServer.talkers) {
-        if (talker->userId == message->userId && talker->password == message->password) {
-            found = talker.get();
-            break;
-        }
-    }
+    CTalker* found = service_.localServer.GetTalkerByLogin(message->userId, message->password);
     if (found != nullptr && !FitsLimits(found->userId, found->name)) {
         log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
         Refuse(*message, socket, service_text::kTooLongError);
@@ -179,8 +170,7 @@ void CLoginHandler::OnWsDisconnected(ON_WS_DISCONNECTED* para)
 {
     if (para == nullptr || para->socket == nullptr)
         return;
-    const std::string userId = CChatServer::BoundUserId(*para->socket);
-    std::memset(para->socket->userId, 0, sizeof para->socket->userId);
+    const std::string userId = service_.UnbindUser(*para->socket);
     if (userId.empty())
         return;
     CTalker* talker = service_.localServer.GetTalkerByUserID(userId);

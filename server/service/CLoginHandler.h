@@ -39,7 +39,7 @@ private:
     // Why a forced login may not create or take this id (too long, empty,
     // or holding the friend list's separator "/"), or null.
     static const char* ForcedIdError(const std::string& userId);
-    static void Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName);
+    void Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName);
     // Whether socket may be bound to userId without passing the user's
     // connection bound; a refusal is logged (throttled).
     bool RoomForConnection(const std::string& userId, const CMyRASSocket* socket);

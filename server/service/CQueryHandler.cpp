@@ -67,12 +67,12 @@ void CQueryHandler::AddFriendRecords(CMessageUserInfor& message, const CTalker& 
 {
     ListAnswer answer{message.talkers};
     if (service_.SendAllFriend()) {
-        for (const auto& user : service_.localServer.talkers) {
+        for (const auto& user : service_.localServer.Talkers()) {
             if (user->userId != message.user)
                 Offer(answer, *user);
         }
         for (const auto& neighbor : service_.neighbors) {
-            for (const auto& user : neighbor->talkers)
+            for (const auto& user : neighbor->Talkers())
                 Offer(answer, *user);
         }
         return;
@@ -117,14 +117,14 @@ void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
         matched = ListOnlineUsers(message);
     } else {
         ListAnswer answer{message->talkers};
-        for (const auto& user : service_.localServer.talkers) {
+        for (const auto& user : service_.localServer.Talkers()) {
             if (user->userId == message->userId || !NameMatches(*user, message->filter) ||
                 user->userId.find('$') != std::string::npos)
                 continue;
             Offer(answer, *user);
         }
         for (const auto& neighbor : service_.neighbors) {
-            for (const auto& user : neighbor->talkers) {
+            for (const auto& user : neighbor->Talkers()) {
                 if (NameMatches(*user, message->filter))
                     Offer(answer, *user);
             }

@@ -8,6 +8,7 @@
 #include "scrivlet/CLog4c.h"
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -79,11 +80,13 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
     }
 
     if (ok && talker == nullptr) {
-        talker = service_.localServer.AddTalker(CTalker{});
+        // The registry finds users by the id they were added with.
+        CTalker created;
+        created.userId = message->userId;
+        talker = service_.localServer.AddTalker(std::move(created));
         ok = talker != nullptr;
     }
     if (ok) {
-        talker->userId = message->userId;
         talker->name = message->name;
         talker->tel = message->tel;
         talker->password = message->password;

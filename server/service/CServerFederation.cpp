@@ -66,7 +66,7 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     record->description = announced.description;
     log.LogEvent(0, "好友服务器 %s / %s /%s /%s 上线!", record->name.c_str(), record->ip.c_str(),
                  record->port.c_str(), record->description.c_str());
-    for (const auto& talker : announced.talkers) {
+    for (const auto& talker : announced.Talkers()) {
         log.LogEvent(0, "用户名:%s 姓名:%s 性别:%s 电话:%s 密码:%s 好友:%s", talker->userId.c_str(),
                      talker->name.c_str(), talker->sex.c_str(), talker->tel.c_str(), service_text::kMaskedPassword,
                      talker->friends.c_str());
@@ -84,7 +84,7 @@ void CServerFederation::AnnounceToRouteServers()
     announcement.server.ip = local.ip;
     announcement.server.port = local.port;
     announcement.server.description = local.description;
-    for (const auto& talker : local.talkers)
+    for (const auto& talker : local.Talkers())
         announcement.server.AddTalker(*talker);
     const std::string bytes = BuildBytes(announcement);
     if (bytes.empty())

@@ -15,8 +15,8 @@ class CEventLoop;
 // cycle, copied on the service loop (CChatServer::TakeSnapshot) so they never
 // read the service's lists or connections while the loop changes them.
 struct CServiceSnapshot {
-    // A logged-in connection's user: one entry per bound connection, in the
-    // order of the connections (a user bound twice appears twice).
+    // A logged-in user: one entry per user with a bound connection (a user
+    // bound twice appears once), in no particular order.
     struct LoggedInUser {
         std::string userId;
         std::string serverName;   // the user's home server

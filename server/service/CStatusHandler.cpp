@@ -13,11 +13,7 @@
 #include "scrivlet/CLog4c.h"
 
 #include <chrono>
-#include <cstring>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
 namespace {
 
@@ -72,33 +68,14 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
         }
         return;
     }
-    if (talker->friends.empty())
-        return;
-    // How many times each local friend is to be sent the notice (a friend
-    // listed twice gets it twice). Each connection is bound to one user, so
-    // one pass over the connections gives every connection the same frames
-    // as one pass per friend would, at the cost of one lookup per connection
-    // instead of one comparison per connection and friend.
-    std::vector<std::string> ids;
+    // Each local friend's connections (a friend listed twice gets it twice):
+    // the cost is the friends', not the server's connections.
     CCmdExp items(talker->friends, "/");
     for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
         const CTalker* friendRecord = service_.FindTalker(item);
         if (friendRecord != nullptr && friendRecord->serverName == service_.localServer.name &&
-            friendRecord->userId != talker->userId && !friendRecord->userId.empty())
-            ids.push_back(friendRecord->userId);
-    }
-    if (ids.empty())
-        return;
-    std::unordered_map<std::string_view, int> times;
-    for (const auto& id : ids)
-        ++times[id];
-    for (const auto& connection : service_.Connections()) {
-        const std::string_view bound(connection->userId, strnlen(connection->userId, sizeof connection->userId));
-        const auto found = times.find(bound);
-        if (found == times.end())
-            continue;
-        for (int k = 0; k < found->second; ++k)
-            service_.SendBuff(connection.get(), bx.Data(), length);
+            friendRecord->userId != talker->userId)
+            service_.SendToUser(friendRecord->userId, bx.Data(), length);
     }
 }
 

@@ -17,6 +17,7 @@ std::vector<std::string> LoggedIn(ServiceFixture& fixture)
         std::vector<std::string> ids;
         for (const auto& user : service.TakeSnapshot().loggedIn)
             ids.push_back(user.userId);
+        std::sort(ids.begin(), ids.end());
         return ids;
     });
 }
@@ -130,7 +131,7 @@ TEST_F(Login, ClosingOneOfTwoConnectionsTellsFriendsFalse)
     EXPECT_EQ(change->userId, "alice");
     EXPECT_EQ(change->statu, "false");
     EXPECT_EQ(fixture.Find("alice")->statu, "false");
-    EXPECT_EQ(LoggedIn(fixture), (std::vector<std::string>{"bob", "alice"}));
+    EXPECT_EQ(LoggedIn(fixture), (std::vector<std::string>{"alice", "bob"}));
 }
 
 TEST_F(Login, ClosingAConnectionThatNeverLoggedInSendsNothing)
@@ -224,4 +225,35 @@ TEST_F(Login, AUserHasAtMostItsShareOfConnections)
     }));
     TestClient fourth(fixture.Port());
     EXPECT_EQ(fourth.Login("alice", "a-pw"), "success");
+}
+
+TEST_F(Login, BindingsFollowLoginsOnAnotherAccountAndCloses)
+{
+    const auto bound = [&](const std::string& userId) {
+        return fixture.OnLoop([userId](CChatServer& service) { return service.ConnectionsOf(userId).size(); });
+    };
+    auto shared = std::make_unique<TestClient>(fixture.Port());
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(shared->Login("alice", "a-pw"), "success");
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    EXPECT_EQ(bound("alice"), 1u);
+
+    // The same connection logs in as bob: alice's deliveries no longer reach it.
+    ASSERT_EQ(shared->Login("bob", "b-pw"), "success");
+    EXPECT_EQ(bound("alice"), 0u);
+    EXPECT_EQ(bound("bob"), 2u);
+    EXPECT_EQ(fixture.OnLoop([](CChatServer& service) { return service.SendToUser("alice", "x", 1); }), 0);
+    EXPECT_EQ(fixture.OnLoop([](CChatServer& service) { return service.SendToUser("bob", "x", 1); }), 1);
+    ASSERT_EQ(shared->Receive(), "x");
+    ASSERT_EQ(bob.Receive(), "x");
+
+    // A refused login, and a forced one as bob again, change nothing.
+    EXPECT_EQ(shared->Login("alice", "wrong"), "failed");
+    EXPECT_EQ(shared->Login("bob", "b-pw", true), "success");
+    EXPECT_EQ(bound("bob"), 2u);
+
+    shared.reset();
+    ASSERT_TRUE(ServiceLogLines::WaitFor("[bob][Bob]断开了连接"));
+    EXPECT_EQ(bound("bob"), 1u);
+    EXPECT_EQ(fixture.OnLoop([](CChatServer& service) { return service.BoundUsers().UserCount(); }), 1u);
 }

@@ -183,7 +183,7 @@ TEST(ExampleDirectoryFiles, EveryOneLoads)
         ServerList routeServers;
         EXPECT_EQ(CServerXml(folder.Log()).LoadConfig(entry.path().string(), local, neighbors, routeServers), 1);
         EXPECT_FALSE(local.name.empty());
-        EXPECT_FALSE(local.talkers.empty());
+        EXPECT_FALSE(local.Talkers().empty());
     }
     EXPECT_GE(files, 3);
 }

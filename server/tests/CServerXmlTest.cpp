@@ -49,10 +49,10 @@ std::string Utf8(const char8_t* text)
 // Every stored field but the status, which the file never gives back.
 void ExpectSameUsers(const CTalkerServer& loaded, const CTalkerServer& saved)
 {
-    ASSERT_EQ(loaded.talkers.size(), saved.talkers.size()) << saved.name;
-    for (std::size_t i = 0; i < saved.talkers.size(); ++i) {
-        const CTalker& in = *loaded.talkers[i];
-        const CTalker& out = *saved.talkers[i];
+    ASSERT_EQ(loaded.Talkers().size(), saved.Talkers().size()) << saved.name;
+    for (std::size_t i = 0; i < saved.Talkers().size(); ++i) {
+        const CTalker& in = *loaded.Talkers()[i];
+        const CTalker& out = *saved.Talkers()[i];
         EXPECT_EQ(in.userId, out.userId);
         EXPECT_EQ(in.name, out.name);
         EXPECT_EQ(in.sex, out.sex);
@@ -124,7 +124,7 @@ TEST_F(CServerXmlTest, WriteThenReadGivesBackEverythingButStatus)
     }
     ASSERT_EQ(loaded.routeServers.size(), 1u);
     ExpectSameServer(*loaded.routeServers[0], *saved.routeServers[0]);
-    EXPECT_TRUE(loaded.routeServers[0]->talkers.empty());
+    EXPECT_TRUE(loaded.routeServers[0]->Talkers().empty());
 
     // Attribute order, element order, the status on file, text as UTF-8.
     const std::string file = TempFolder::Read(path_);
@@ -154,14 +154,14 @@ TEST_F(CServerXmlTest, StatusAndUnknownAttributesAreIgnoredAndPasswordsNeverLogg
     EXPECT_EQ(loaded.local.name, "hub");
     EXPECT_EQ(loaded.local.ip, "");
     EXPECT_EQ(loaded.local.port, "not a number");
-    ASSERT_EQ(loaded.local.talkers.size(), 2u);
-    const CTalker& alice = *loaded.local.talkers[0];
+    ASSERT_EQ(loaded.local.Talkers().size(), 2u);
+    const CTalker& alice = *loaded.local.Talkers()[0];
     EXPECT_EQ(alice.userId, "alice");
     EXPECT_EQ(alice.password, "s3cret-pw");
     EXPECT_EQ(alice.statu, "");
     EXPECT_EQ(alice.memo, "");
     EXPECT_EQ(alice.serverName, "hub");
-    EXPECT_EQ(loaded.local.talkers[1]->userId, "");
+    EXPECT_EQ(loaded.local.Talkers()[1]->userId, "");
 
     EXPECT_TRUE(CacheTestFolder::LinesWith("s3cret-pw").empty());
     EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 用户名:alice 姓名: 性别: 电话:1 密码:****** 状态: 好友:").size(), 1u);
@@ -177,12 +177,12 @@ TEST_F(CServerXmlTest, UsersOfSeveralServerElementsMerge)
     EXPECT_EQ(loaded.local.name, "second");
     EXPECT_EQ(loaded.local.ip, "1.1.1.1");
     EXPECT_EQ(loaded.local.port, "8801");
-    ASSERT_EQ(loaded.local.talkers.size(), 3u);
-    EXPECT_EQ(loaded.local.talkers[0]->userId, "a");
-    EXPECT_EQ(loaded.local.talkers[0]->serverName, "first");
-    EXPECT_EQ(loaded.local.talkers[0]->serverDesc, "d1");
-    EXPECT_EQ(loaded.local.talkers[2]->userId, "c");
-    EXPECT_EQ(loaded.local.talkers[2]->serverName, "second");
+    ASSERT_EQ(loaded.local.Talkers().size(), 3u);
+    EXPECT_EQ(loaded.local.Talkers()[0]->userId, "a");
+    EXPECT_EQ(loaded.local.Talkers()[0]->serverName, "first");
+    EXPECT_EQ(loaded.local.Talkers()[0]->serverDesc, "d1");
+    EXPECT_EQ(loaded.local.Talkers()[2]->userId, "c");
+    EXPECT_EQ(loaded.local.Talkers()[2]->serverName, "second");
     EXPECT_EQ(CacheTestFolder::LinesWith("一共读取到了 3 个用户记录").size(), 1u);
 }
 
@@ -195,13 +195,13 @@ TEST_F(CServerXmlTest, ChildrenOfNeighborAndRouteServerCountWhateverTheirNames)
                                 "<neighbor><server name=\"n3\"/></neighbor></r>");
     ASSERT_EQ(loaded.neighbors.size(), 3u);
     EXPECT_EQ(loaded.neighbors[0]->name, "n1");
-    ASSERT_EQ(loaded.neighbors[0]->talkers.size(), 2u);
-    EXPECT_EQ(loaded.neighbors[0]->talkers[1]->userId, "u2");
-    EXPECT_EQ(loaded.neighbors[0]->talkers[1]->serverName, "n1");
+    ASSERT_EQ(loaded.neighbors[0]->Talkers().size(), 2u);
+    EXPECT_EQ(loaded.neighbors[0]->Talkers()[1]->userId, "u2");
+    EXPECT_EQ(loaded.neighbors[0]->Talkers()[1]->serverName, "n1");
     EXPECT_EQ(loaded.neighbors[2]->name, "n3");
     ASSERT_EQ(loaded.routeServers.size(), 1u);
     EXPECT_EQ(loaded.routeServers[0]->port, "8805");
-    EXPECT_EQ(loaded.routeServers[0]->talkers.size(), 1u);
+    EXPECT_EQ(loaded.routeServers[0]->Talkers().size(), 1u);
     EXPECT_EQ(loaded.local.name, "");
     EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 一共读取到了 2 个好友服务器").size(), 1u);
     EXPECT_EQ(CacheTestFolder::LinesWith("INFOR 一共读取到了 3 个好友服务器").size(), 1u);
@@ -214,9 +214,9 @@ TEST_F(CServerXmlTest, ChineseTextFromTheFileArrivesAsGbk)
                                      u8"<talker userid=\"zhang\" name=\"张三丰\" friends=\"李四@总部\"/></server></r>"));
     EXPECT_EQ(loaded.local.name, "总部");
     EXPECT_EQ(loaded.local.description, "北京 · 一号");
-    ASSERT_EQ(loaded.local.talkers.size(), 1u);
-    EXPECT_EQ(loaded.local.talkers[0]->name, "张三丰");
-    EXPECT_EQ(loaded.local.talkers[0]->friends, "李四@总部");
+    ASSERT_EQ(loaded.local.Talkers().size(), 1u);
+    EXPECT_EQ(loaded.local.Talkers()[0]->name, "张三丰");
+    EXPECT_EQ(loaded.local.Talkers()[0]->friends, "李四@总部");
     EXPECT_EQ(CacheTestFolder::LinesWith("姓名:张三丰").size(), 1u);
 }
 

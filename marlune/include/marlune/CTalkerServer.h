@@ -2,15 +2,23 @@
 
 #include "marlune/CTalker.h"
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // One server (this one, a neighbour or a route server) and its user
 // registry. The server owns its users; each lives at a stable address until
 // it is removed, so a pointer from GetTalkerByUserID stays valid while other
 // users are added. Copying copies every user.
+//
+// Users are found by id through a hash index, so a lookup costs the same
+// with a thousand users or a hundred thousand. The index is keyed by the id
+// a user had when it was added: a stored user's id is never changed (add a
+// record with the id it should have instead).
 // Not synchronised: one thread at a time may use an object.
 class CTalkerServer {
 public:
@@ -18,7 +26,6 @@ public:
     std::string ip;
     std::string port;          // decimal text
     std::string description;
-    std::vector<std::unique_ptr<CTalker>> talkers;   // in registration order
 
     CTalkerServer() = default;
     CTalkerServer(const CTalkerServer& other);
@@ -27,13 +34,25 @@ public:
     CTalkerServer& operator=(CTalkerServer&&) noexcept = default;
     ~CTalkerServer() = default;
 
-    // Stores a copy of `talker` at the end of the list; returns the stored
-    // record (null only when memory ran out).
+    // The users in registration order.
+    const std::vector<std::unique_ptr<CTalker>>& Talkers() const { return talkers_; }
+
+    // Makes room for `count` more users at once (a list read in whole).
+    void Reserve(std::size_t count);
+
+    // Stores a copy of `talker` (or takes it) at the end of the list; returns
+    // the stored record (null only when memory ran out).
     CTalker* AddTalker(const CTalker& talker);
+    CTalker* AddTalker(CTalker&& talker);
 
     // The first user whose id equals `userId` exactly, or null.
     CTalker* GetTalkerByUserID(std::string_view userId);
     const CTalker* GetTalkerByUserID(std::string_view userId) const;
+
+    // The first user whose id and password both equal the given ones, or
+    // null. (A registry may hold one id twice, from a hand-edited directory
+    // file; the first record with the right password is the one.)
+    CTalker* GetTalkerByLogin(std::string_view userId, std::string_view password);
 
     // Sets the status of the first user with `userId`; returns that user,
     // or null when there is none.
@@ -41,4 +60,18 @@ public:
 
     // Removes and frees every user.
     void ReleaseAll();
+
+private:
+    struct IdHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
+    };
+
+    CTalker* Store(std::unique_ptr<CTalker> talker);
+
+    std::vector<std::unique_ptr<CTalker>> talkers_;
+    // The first record of each id.
+    std::unordered_map<std::string, CTalker*, IdHash, std::equal_to<>> byId_;
+    // Records whose id an earlier record already has.
+    std::size_t repeatedIds_ = 0;
 };

@@ -29,7 +29,7 @@ void CJsonBodyVisitor::Talkers(std::vector<CTalker>& talkers)
 void CJsonBodyVisitor::Server(CTalkerServer& server)
 {
     nlohmann::ordered_json users = nlohmann::ordered_json::array();
-    for (const auto& talker : server.talkers)
+    for (const auto& talker : server.Talkers())
         users.push_back(TalkerJson(*talker));
     server_ = {{"name", CXmlMsg::g2u(server.name)},
                {"ip", CXmlMsg::g2u(server.ip)},

@@ -188,7 +188,7 @@ std::string CMessagePrinter::Details(CMessageBase& msg)
     }
     if (auto* m = dynamic_cast<CMessageServerPub*>(&msg))
         return "server " + Show(m->server.name) + " at " + Show(m->server.ip) + ":" + Show(m->server.port) +
-               " with " + std::to_string(m->server.talkers.size()) + " users";
+               " with " + std::to_string(m->server.Talkers().size()) + " users";
     return {};
 }
 
