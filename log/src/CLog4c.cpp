@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <string_view>
@@ -27,12 +28,32 @@ const char* LevelName(int level)
     }
 }
 
+bool SameSecond(const CLog4c::LocalTime& a, const CLog4c::LocalTime& b)
+{
+    return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
+           a.month == b.month && a.year == b.year;
+}
+
+// The line's time stamp: formatted once a second, not once a line.
+const std::string& Stamp(const CLog4c::LocalTime& t)
+{
+    thread_local CLog4c::LocalTime last{-1, 0, 0, 0, 0, 0};
+    thread_local std::string stamp;
+    if (!SameSecond(t, last)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "[%d-%02d-%02d %02d:%02d:%02d] ", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        stamp = text;
+        last = t;
+    }
+    return stamp;
+}
+
 std::string BuildLine(const CLog4c::LocalTime& t, const char* text)
 {
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "[%d-%02d-%02d %02d:%02d:%02d] ", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    std::string line(stamp);
+    std::string line;
+    line.reserve(96 + std::char_traits<char>::length(text));
+    line = Stamp(t);
     // Texts carry fields that came from the network: escaping their control
     // characters keeps every log line one line and keeps terminals inert.
     AppendEscapingControls(line, text);
@@ -134,20 +155,23 @@ void CLog4c::LogEvent(const char* text)
 void CLog4c::LogEvent(int level, const char* format, ...)
 {
     try {
-        char buffer[kFormatBuffer];
+        // The level name and the message are formatted once, into one buffer.
+        constexpr std::size_t kPrefix = 6;   // "INFOR ", "DEBUG ", "ERROR "
+        char buffer[kPrefix + kFormatBuffer];
+        std::memcpy(buffer, LevelName(level), kPrefix - 1);
+        buffer[kPrefix - 1] = ' ';
+        char* message = buffer + kPrefix;
         va_list args;
         va_start(args, format);
-        int n = std::vsnprintf(buffer, sizeof buffer, format ? format : "", args);
+        int n = std::vsnprintf(message, kFormatBuffer, format ? format : "", args);
         va_end(args);
         std::size_t length = 0;
-        if (n >= static_cast<int>(sizeof buffer))
-            length = GbkPrefixLength(std::string_view(buffer, sizeof buffer - 1), sizeof buffer - 1);
+        if (n >= static_cast<int>(kFormatBuffer))
+            length = GbkPrefixLength(std::string_view(message, kFormatBuffer - 1), kFormatBuffer - 1);
         else if (n > 0)
             length = static_cast<std::size_t>(n);
-        std::string message(LevelName(level));
-        message += ' ';
-        message.append(buffer, length);
-        LogEvent(message.c_str());
+        message[length] = '\0';
+        LogEvent(buffer);
     } catch (const std::exception& e) {
         ReportError(e.what());
     }
@@ -193,8 +217,16 @@ void CLog4c::ReportError(const char* what) const noexcept
 
 CLog4c::LocalTime CLog4c::SystemLocalTime()
 {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    // The calendar conversion (a lock and the zone rules) runs once a second,
+    // not once a line.
+    thread_local std::time_t lastSecond = -1;
+    thread_local LocalTime last;
+    const std::time_t now = std::time(nullptr);
+    if (now != lastSecond) {
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        last = LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+        lastSecond = now;
+    }
+    return last;
 }

@@ -2,7 +2,10 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <unordered_map>
 
 namespace {
 
@@ -49,12 +52,78 @@ private:
     iconv_t cd_;
 };
 
+// Bytes of the GB18030 character at pos, as the converter reads it: one for
+// ASCII (and a lone 0x80 or 0xFF), four for a lead byte then a digit, else
+// two (a lead byte whose trail is missing or wrong is still taken with the
+// byte after it: the converter then writes "?" for the lead byte and goes on
+// with that byte, within this stretch as it would within the whole text).
+std::size_t CharLength(std::string_view text, std::size_t pos)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (byte(pos) < 0x81 || byte(pos) == 0xFF)
+        return 1;
+    if (pos + 1 < text.size() && byte(pos + 1) >= 0x30 && byte(pos + 1) <= 0x39)
+        return std::min<std::size_t>(4, text.size() - pos);
+    return std::min<std::size_t>(2, text.size() - pos);
+}
+
+// The conversions of short non-ASCII stretches seen before: the log's fixed
+// Chinese texts come back on every line, so almost every stretch is found
+// here and the converter runs only for new text. Bounded: emptied when full.
+class ConvertedStretches {
+public:
+    static constexpr std::size_t kMaxStretch = 96;
+    static constexpr std::size_t kMaxEntries = 4096;
+
+    const std::string& Convert(std::string_view stretch, Converter& converter)
+    {
+        const auto found = known_.find(stretch);
+        if (found != known_.end())
+            return found->second;
+        if (known_.size() >= kMaxEntries)
+            known_.clear();
+        return known_.emplace(std::string(stretch), converter.Convert(stretch)).first->second;
+    }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> known_;
+};
+
 } // namespace
 
 std::string CTerminalText::ToUtf8(std::string_view gbk)
 {
     thread_local Converter converter;
-    return converter.Convert(gbk);
+    thread_local ConvertedStretches stretches;
+    // ASCII goes over as it is; the stretches between go through the
+    // converter, or the memory of its earlier answers. GB18030 has no shift
+    // state, so converting stretch by stretch gives the same bytes as
+    // converting the whole text.
+    std::string out;
+    out.reserve(gbk.size() + gbk.size() / 2);
+    std::size_t pos = 0;
+    while (pos < gbk.size()) {
+        std::size_t end = pos;
+        while (end < gbk.size() && static_cast<unsigned char>(gbk[end]) < 0x80)
+            ++end;
+        out.append(gbk, pos, end - pos);
+        pos = end;
+        while (end < gbk.size() && static_cast<unsigned char>(gbk[end]) >= 0x80)
+            end += CharLength(gbk, end);
+        if (end == pos)
+            continue;
+        const std::string_view stretch = gbk.substr(pos, end - pos);
+        if (stretch.size() <= ConvertedStretches::kMaxStretch)
+            out += stretches.Convert(stretch, converter);
+        else
+            out += converter.Convert(stretch);
+        pos = end;
+    }
+    return out;
 }
 
 void CTerminalText::WriteLine(std::FILE* out, std::string_view gbkLine)

@@ -20,6 +20,25 @@ TEST(CTerminalText, ConvertsGbkToUtf8AndMarksBadBytes)
     EXPECT_EQ(CTerminalText::ToUtf8(""), "");
 }
 
+TEST(CTerminalText, MixedTextConvertsAsAWholeAlsoWhenItsChineseRepeats)
+{
+    // ASCII passes as it is; a two-byte character whose second byte is in
+    // the ASCII range ("丂" is 81 40) and a four-byte one (U+0080 is
+    // 81 30 81 30) stay whole; a repeated stretch converts the same again.
+    const std::string line = "INFOR 消息:trans-file source:a@hub \x81\x40@ \x81\x30\x81\x30.";
+    const std::string expected = Utf8(u8"INFOR 消息:trans-file source:a@hub 丂@ \u0080.");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(CTerminalText::ToUtf8(line), expected);
+    EXPECT_EQ(CTerminalText::ToUtf8(std::string("消\xFF息")), Utf8(u8"消?息"));
+    std::string longGbk;
+    std::string longUtf8;
+    for (int i = 0; i < 75; ++i) {
+        longGbk += "消息";
+        longUtf8 += Utf8(u8"消息");
+    }
+    EXPECT_EQ(CTerminalText::ToUtf8(std::string(200, 'x') + longGbk), std::string(200, 'x') + longUtf8);
+}
+
 TEST(CTerminalText, WriteLineEndsEachLineWithOneLineFeed)
 {
     TempFolder dir;

@@ -16,16 +16,23 @@ void CTerminalView::ShowStatus(const std::string& block)
     CTerminalText::WriteLine(stdout, block);
 }
 
+CTerminalView::CTerminalView(CEventLoop& loop) : loop_(loop), flushTimer_(loop.Context()) {}
+
 void CTerminalView::ShowLogLine(const char* line)
 {
-    // One flush per burst of lines rather than one write per line: the
-    // flush is posted to the loop, which runs it once the work in hand (a
-    // whole read of frames, each logging its lines) is done.
+    // One write per burst of lines rather than one per line: a busy server
+    // logs tens of thousands of lines a second, and each write would cost
+    // the loop a system call. The first line of a burst arms the flush.
     CTerminalText::WriteLineUnflushed(stdout, line ? line : "");
     if (!flushPending_.exchange(true))
         loop_.Post([this] {
-            flushPending_ = false;
-            std::fflush(stdout);
+            flushTimer_.expires_after(kFlushDelay);
+            flushTimer_.async_wait([this](const std::error_code& error) {
+                if (error)
+                    return;
+                flushPending_ = false;
+                std::fflush(stdout);
+            });
         });
 }
 

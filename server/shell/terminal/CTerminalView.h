@@ -2,17 +2,24 @@
 
 #include "CConsoleView.h"
 
+#include <asio/steady_timer.hpp>
+
 #include <atomic>
+#include <chrono>
 
 class CEventLoop;
 
 // The terminal front end: log lines on standard output in UTF-8 (any thread;
-// flushed by the loop after the work in hand), the options flag shown as a
+// written out by the loop together, at most kFlushDelay after the first of
+// them), the options flag shown as a
 // line; buttons, caption and visibility have nothing to show
 // on a terminal. The end of the program stops the service loop.
 class CTerminalView : public CConsoleView {
 public:
-    explicit CTerminalView(CEventLoop& loop) : loop_(loop) {}
+    // How long a log line may wait in the stream's buffer for others.
+    static constexpr std::chrono::milliseconds kFlushDelay{20};
+
+    explicit CTerminalView(CEventLoop& loop);
 
     void EnableButtons(bool, bool) override {}
     void SetCaption(const std::string&) override {}
@@ -24,5 +31,6 @@ public:
 
 private:
     CEventLoop& loop_;
+    asio::steady_timer flushTimer_;  // loop thread
     std::atomic<bool> flushPending_{false};
 };

@@ -63,6 +63,9 @@ int main(int argc, char** argv)
     // Started in the background of an interactive shell, a read from the
     // terminal would stop the whole server; ignored, it just ends the input.
     std::signal(SIGTTIN, SIG_IGN);
+    // The view writes log lines out in bursts: a buffer that holds a burst
+    // makes it one write.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 18);
     CEventLoop loop;
     CTerminalView view(loop);
     CServerConsoleDlg console(theApp, theLog, theWorker, view);
