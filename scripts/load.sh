@@ -29,6 +29,7 @@ targets=(
   "chat|chat --users 1000 --rate 5000 --seconds 10"
   "offline|offline --messages 100000"
   "connections|connections --users 10000 --seconds 5 --login password"
+  "idle60k|connections --users 1500 --registered 60000 --seconds 5 --login password"
   "logins|logins --users 5000 --login password --friends 10"
 )
 

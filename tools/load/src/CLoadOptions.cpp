@@ -42,6 +42,7 @@ std::string CLoadOptions::Usage()
            "  --server PROGRAM    start a copy of quorveld in a temporary folder instead\n"
            "  --login force|password   forced login (default) or password login of directory users\n"
            "  --users N --pairs N --messages N --friends N\n"
+           "  --registered N      the generated directory holds at least N users (l0, l1 ...)\n"
            "  --rate R            messages per second in all (relay: 0 = as fast as possible)\n"
            "  --seconds S         sending time; --drain S longest wait for the rest\n"
            "  --window W          relay at full speed: messages in flight per sender\n"
@@ -94,6 +95,8 @@ std::optional<CLoadOptions> CLoadOptions::Parse(const std::vector<std::string>& 
             ok = ReadNumber(value, o.messages) && o.messages > 0;
         else if (name == "--friends")
             ok = ReadNumber(value, o.friends);
+        else if (name == "--registered")
+            ok = ReadNumber(value, o.registered);
         else if (name == "--window")
             ok = ReadNumber(value, o.window) && o.window > 0;
         else if (name == "--rate")

@@ -24,6 +24,7 @@ public:
     double drainSeconds = -1; // longest wait for the last messages after sending stops
     unsigned window = 0;      // relay at full speed: messages in flight per sender
     unsigned friends = 0;     // users of a generated directory: friends each
+    unsigned registered = 0;  // users of a generated directory: at least this many
     std::string report;       // HTML report file; "" = quorvel-load-SCENARIO.html
     bool baseline = true;     // relay: also measure the plain-socket loopback limit
 

@@ -57,8 +57,9 @@ int main(int argc, char** argv)
         int pid = options->pid;
         if (options->Spawns()) {
             // Password logins need users in the directory; forced ones make
-            // their own.
-            const unsigned users = options->forceLogin ? 0 : std::max(options->users, 2 * options->pairs);
+            // their own. --registered fills the directory beyond who logs in.
+            const unsigned users =
+                std::max(options->registered, options->forceLogin ? 0 : std::max(options->users, 2 * options->pairs));
             if (!spawned.Start(options->serverProgram, users, options->friends, error)) {
                 std::cerr << "quorvel-load: " << error << "\n";
                 return 1;

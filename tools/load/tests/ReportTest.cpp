@@ -79,6 +79,13 @@ TEST(LoadOptionsTest, ScenarioDefaultsAndErrors)
     ASSERT_TRUE(relay);
     EXPECT_TRUE(relay->Spawns());
     EXPECT_EQ(relay->pairs, 200u);
+    EXPECT_EQ(relay->registered, 0u);
+
+    auto idle = CLoadOptions::Parse(
+        {"connections", "--server", "q", "--registered", "60000", "--users", "1500", "--login", "password"}, error);
+    ASSERT_TRUE(idle);
+    EXPECT_EQ(idle->registered, 60000u);
+    EXPECT_EQ(idle->users, 1500u);
 
     EXPECT_FALSE(CLoadOptions::Parse({}, error));
     EXPECT_FALSE(CLoadOptions::Parse({"nonsense", "--port", "1"}, error));
