@@ -182,7 +182,7 @@ void CMyRASServer::StopService()
 
 void CMyRASServer::ThrHandleMessageQueue()
 {
-    SetIdlePriority();
+    SetLowPriority();
     CSendQueue& queue = CSendQueue::Instance();
     try {
         while (!queue.StopRequested()) {

@@ -63,7 +63,7 @@ void CMyThreadBase::WaitForThread()
 
 void CMyThreadBase::ThrHandle(std::stop_token stop)
 {
-    SetIdlePriority();
+    SetLowPriority();
     try {
         while (!stop.stop_requested())
             RunCycle();

@@ -29,12 +29,12 @@ CLoadResult CConnectionsScenario::Run(CLoadContext& context)
     // Idle: the connections stay open; the worker cycles once a second with
     // nothing pending. A second of settling first.
     fleet_->RunUntil([] { return false; }, Clock::now() + std::chrono::seconds(1));
-    const auto cpuBefore = pid ? CProcessProbe::IdleThreadsCpuMs(pid) : std::nullopt;
+    const auto cpuBefore = pid ? CProcessProbe::LowPriorityThreadsCpuMs(pid) : std::nullopt;
     const auto idleStart = Clock::now();
     fleet_->RunUntil([] { return false; },
                      idleStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds)));
     const double idleSeconds = std::chrono::duration<double>(Clock::now() - idleStart).count();
-    const auto cpuAfter = pid ? CProcessProbe::IdleThreadsCpuMs(pid) : std::nullopt;
+    const auto cpuAfter = pid ? CProcessProbe::LowPriorityThreadsCpuMs(pid) : std::nullopt;
     const std::uint64_t rss = pid ? CProcessProbe::ResidentKb(pid).value_or(0) : 0;
     if (rssIdle != 0 && rss != 0) {
         result_.Add("rss_idle_mb", "server resident memory, idle", static_cast<double>(rssIdle) / 1024.0, "MB");

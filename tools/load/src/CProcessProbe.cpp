@@ -1,5 +1,6 @@
 #include "CProcessProbe.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,7 +48,7 @@ std::optional<std::uint64_t> CProcessProbe::ResidentKb(int pid)
     return std::nullopt;
 }
 
-std::optional<double> CProcessProbe::IdleThreadsCpuMs(int pid)
+std::optional<double> CProcessProbe::LowPriorityThreadsCpuMs(int pid)
 {
     std::error_code ec;
     const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
@@ -61,8 +62,8 @@ std::optional<double> CProcessProbe::IdleThreadsCpuMs(int pid)
         // nice is field 19, policy field 41 (5 = SCHED_IDLE). The run time
         // comes from schedstat, in nanoseconds: clock ticks are too coarse
         // for a thread that works a few milliseconds a second.
-        const bool idle = (*f)[16] == "19" || (*f)[38] == "5";
-        if (!idle)
+        const bool low = std::atoi((*f)[16].c_str()) >= 10 || (*f)[38] == "5";
+        if (!low)
             continue;
         std::ifstream sched(entry.path() / "schedstat");
         double nanos = 0;

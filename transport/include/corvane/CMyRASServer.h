@@ -76,8 +76,8 @@ public:
     // the result is 0, `done` never runs. Any thread, as SendBuff.
     int SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length, std::function<void(bool)> done);
 
-    // With useSendQueue set, starts the process-wide send thread (idle
-    // priority). The process runs at most one: nothing happens while one
+    // With useSendQueue set, starts the process-wide send thread (nice
+    // 10). The process runs at most one: nothing happens while one
     // runs. Loop thread.
     void StartSendThread();
 

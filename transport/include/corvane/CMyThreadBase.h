@@ -7,7 +7,7 @@
 #include <stop_token>
 #include <thread>
 
-// Base of a background worker: one thread (idle scheduling priority) that
+// Base of a background worker: one thread (low priority, nice 10) that
 // calls RunCycle over and over until told to stop. The base adds no pause;
 // RunCycle paces itself, best with SleepFor so a stop cuts the sleep short.
 //
