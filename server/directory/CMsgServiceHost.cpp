@@ -23,7 +23,7 @@ constexpr int kError = 2;
 } // namespace
 
 CMsgServiceHost::CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings)
-    : log_(log), worker_(worker), settings_(std::move(settings))
+    : log_(log), worker_(worker), settings_(std::move(settings)), writer_(log_, ConfigPath())
 {
     serviceLog.store(&log_);
 }
@@ -64,9 +64,13 @@ bool CMsgServiceHost::StopMsgService()
     // service, which may then be destroyed.
     worker_.StopService();
     if (saves_) {
+        // The writer is idle after its flush, so a save still pending hands
+        // over its copy now, and the second flush writes it.
+        writer_.Flush();
         saves_->Flush();
         saves_.reset();
     }
+    writer_.Flush();
     awaitingPort_ = false;
     if (!service_)
         return false;
@@ -78,7 +82,20 @@ void CMsgServiceHost::SaveConfig()
 {
     if (!service_)
         return;
-    CServerXml(log_).SaveConfig(ConfigPath(), service_->localServer, service_->neighbors, service_->routeServers);
+    // While the writer is still busy with an earlier copy, a new one would
+    // only replace the one waiting: the save is asked for again in an
+    // interval, so the loop copies the records at most once per write.
+    if (writer_.Busy() && saves_) {
+        saves_->Request();
+        return;
+    }
+    writer_.Submit(
+        CDirectoryWriter::TakeSnapshot(service_->localServer, service_->neighbors, service_->routeServers));
+}
+
+void CMsgServiceHost::FlushSaves()
+{
+    writer_.Flush();
 }
 
 void CMsgServiceHost::AnnounceToRouteServers()
@@ -137,8 +154,10 @@ void CMsgServiceHost::RegisterAndListen()
 {
     service_->SetLogEvent(&CMsgServiceHost::ServiceLogEvent);
     service_->RegCallBackOnSckString(&CChatServer::OnSckString);
-    // Saves run at most once a second, so a flood of registrations or
-    // announcements cannot hold the loop in file writes.
+    // Saves run at most once a second, and the loop only copies the
+    // records: the file is built and written on the directory writer's
+    // thread, so a flood of registrations or announcements cannot hold the
+    // loop in file writes.
     saves_ = std::make_unique<CCoalescedSave>([this] { SaveConfig(); }, kSaveInterval);
     service_->SetConfigHook([this] { saves_->Request(); });
     Listen();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CCoalescedSave.h"
+#include "CDirectoryWriter.h"
 #include "CMsgCache.h"
 #include "CServerStatus.h"
 #include "CServiceCounters.h"
@@ -66,12 +67,16 @@ public:
     // callbacks and the directory save, listens, announces and starts the
     // send thread; then binds and starts the worker (also after a failed load).
     StartResult StartMsgService();
-    // Stops the worker, which waits for its current cycle to end, then
-    // destroys the service. True when a service existed.
+    // Stops the worker, which waits for its current cycle to end, writes a
+    // directory save still pending and waits for it, then destroys the
+    // service. True when a service existed.
     bool StopMsgService();
 
-    // Writes the running service's records to the directory file.
+    // Hands a copy of the running service's records to the directory
+    // writer, which replaces the file on its own thread; returns at once.
     void SaveConfig();
+    // Returns once the directory writer has written every copy handed to it.
+    void FlushSaves();
     // Announces this server to its route servers; nothing without a service.
     void AnnounceToRouteServers();
     // One tick of the console's timer: while the running service could not
@@ -114,6 +119,7 @@ private:
     std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     std::unique_ptr<CChatServer> service_;
     std::unique_ptr<CCoalescedSave> saves_;   // the service's directory saves
+    CDirectoryWriter writer_;                 // writes them off the loop
     unsigned listenPort_ = 0;     // the port the service listens or waits for
     bool loaded_ = false;         // the running service's directory file was read
     bool awaitingPort_ = false;   // listening failed for a reason that may pass

@@ -30,8 +30,9 @@ class CLog4c;
 // owner only (mode 0600); the log shows "******" in their place.
 //
 // Create one object per load or save; it keeps no state between calls.
-// Thread: the service loop thread, which owns the records passed in; nothing
-// else may touch them during a call. No exception leaves an operation.
+// Thread: the thread that owns the records passed in (the service loop for
+// a load, the directory writer for a save of its copy); nothing else may
+// touch them during a call. No exception leaves an operation.
 class CServerXml : public CXmlMsg {
 public:
     // Owned server records, in file order.

@@ -27,6 +27,21 @@ T* As(CMessageBase* message)
     return dynamic_cast<T*>(message);
 }
 
+constexpr int kError = 2;
+// An announcement of 10,000 users (a server announces itself once a minute)
+// costs 101 tokens of the costly-request budgets.
+constexpr std::size_t kUsersPerToken = 100;
+
+// Requests whose handling costs far more than their bytes: a registration
+// or profile change rewrites the directory file, an announcement replaces
+// a neighbour's users and rewrites it too, a query answer copies up to a
+// list's worth of users.
+bool IsCostly(const std::string& type)
+{
+    return type == CMessageUserReg::kType || type == CMessageServerPub::kType || type == CMessageUserList::kType ||
+           type == CMessageUserInfor::kType;
+}
+
 // Builds message into bx; logs why when nothing was built.
 std::uint32_t Build(CLog4c& log, CMessageBase& message, BX_DATA& bx)
 {
@@ -131,6 +146,8 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
     }
     if (IsRoutedHere(*message))
         return true;
+    if (!WithinBudget(*message, socket))
+        return true;
     message->AddRoutedServer(localServer);
 
     if (type == CMessageServerPub::kType) {
@@ -166,6 +183,37 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
         counters_->CountRelayed();
         return true;
     }
+    return false;
+}
+
+void CChatServer::SetLimits(const CServiceLimits& limits)
+{
+    limits_ = limits;
+    SetConnectionLimits(limits.connections);
+    budget_ = CRequestBudget(limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress);
+}
+
+bool CChatServer::WithinBudget(CMessageBase& message, CMyRASSocket* socket)
+{
+    const std::string& type = message.type;
+    if (socket == nullptr || !IsCostly(type))
+        return true;
+    std::uint64_t cost = 1;
+    if (const auto* pub = As<CMessageServerPub>(&message))
+        cost += std::min(pub->server.talkers.size(), limits_.maxAnnouncedUsers) / kUsersPerToken;
+    const auto now = CRequestBudget::Clock::now();
+    std::string address;
+    const CRequestBudget::Verdict verdict =
+        budget_.Admit(socket->Serial(), [socket] { return socket->PeerAddress(); }, now, cost, address);
+    if (verdict == CRequestBudget::Verdict::kAdmitted)
+        return true;
+    const bool connection = verdict == CRequestBudget::Verdict::kConnection;
+    std::uint64_t skipped = 0;
+    if (budgetLines_.Due((connection ? "connection " : "address ") + address, now, skipped))
+        log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%s 请求已丢弃(上次记录后另有 %llu 次)",
+                      address.c_str(), connection ? "连接" : "地址",
+                      connection ? limits_.costlyRequestsPerConnection : limits_.costlyRequestsPerAddress,
+                      type.c_str(), static_cast<unsigned long long>(skipped));
     return false;
 }
 

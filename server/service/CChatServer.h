@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CServiceCounters.h"
+#include "CMinuteLog.h"
+#include "CRequestBudget.h"
 #include "CServiceLimits.h"
 #include "CServiceSnapshot.h"
 #include "CUserConnections.h"
@@ -170,11 +172,8 @@ public:
     // The service's bounds; the defaults until SetLimits, which also hands
     // the connection bounds to the listening server.
     const CServiceLimits& Limits() const { return limits_; }
-    void SetLimits(const CServiceLimits& limits)
-    {
-        limits_ = limits;
-        SetConnectionLimits(limits.connections);
-    }
+    // Also starts the costly-request budgets afresh.
+    void SetLimits(const CServiceLimits& limits);
     // What the service counts (CServiceCounters): its own until the owner
     // gives it the program's, which outlives the service.
     CServiceCounters& Counters() const { return *counters_; }
@@ -193,12 +192,20 @@ public:
     bool MarkForRouting(CMessageBase& message);
 
 private:
+    // Whether a request that arrived on socket may be handled: registrations,
+    // announcements and queries are admitted within the budgets of their
+    // connection and address (CRequestBudget); the rest always. A refusal is
+    // logged at most once a minute per bucket kind and address.
+    // An announcement costs one more token per kUsersPerToken users it keeps.
+    bool WithinBudget(CMessageBase& message, CMyRASSocket* socket);
     void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
 
     CLog4c& log_;
     std::function<bool()> sendAllFriend_;
     std::function<void()> configHook;
     CServiceLimits limits_;
+    CRequestBudget budget_{limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress};
+    CMinuteLog budgetLines_;
     std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     CUserConnections bound_;
     MsgStore store_;

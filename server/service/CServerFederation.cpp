@@ -58,6 +58,8 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     auto known = std::find_if(neighbors.begin(), neighbors.end(), [&](const auto& n) { return n->name == name; });
     if (known != neighbors.end())
         neighbors.erase(known);
+    else if (!RoomForNeighbor(name))
+        return;
 
     auto record = std::make_unique<CTalkerServer>();
     record->name = name;
@@ -66,7 +68,12 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     record->description = announced.description;
     log.LogEvent(0, "好友服务器 %s / %s /%s /%s 上线!", record->name.c_str(), record->ip.c_str(),
                  record->port.c_str(), record->description.c_str());
+    const std::size_t most = service_.Limits().maxAnnouncedUsers;
     for (const auto& talker : announced.Talkers()) {
+        if (record->Talkers().size() >= most) {
+            LogUsersCut(name, announced.Talkers().size());
+            break;
+        }
         log.LogEvent(0, "用户名:%s 姓名:%s 性别:%s 电话:%s 密码:%s 好友:%s", talker->userId.c_str(),
                      talker->name.c_str(), talker->sex.c_str(), talker->tel.c_str(), service_text::kMaskedPassword,
                      talker->friends.c_str());
@@ -74,6 +81,28 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     }
     neighbors.push_back(std::move(record));
     service_.RunConfigHook();
+}
+
+bool CServerFederation::RoomForNeighbor(const std::string& name)
+{
+    const std::size_t most = service_.Limits().maxNeighbors;
+    if (service_.neighbors.size() < most)
+        return true;
+    std::uint64_t skipped = 0;
+    if (capLines_.Due("neighbors", CMinuteLog::Clock::now(), skipped))
+        service_.Log().LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略(上次记录后另有 %llu 次)",
+                                most, name.c_str(), static_cast<unsigned long long>(skipped));
+    return false;
+}
+
+void CServerFederation::LogUsersCut(const std::string& name, std::size_t announced)
+{
+    std::uint64_t skipped = 0;
+    if (capLines_.Due("users", CMinuteLog::Clock::now(), skipped))
+        service_.Log().LogEvent(kError,
+                                "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个(上次记录后另有 %llu 次)",
+                                name.c_str(), announced, service_.Limits().maxAnnouncedUsers,
+                                service_.Limits().maxAnnouncedUsers, static_cast<unsigned long long>(skipped));
 }
 
 void CServerFederation::AnnounceToRouteServers()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CMinuteLog.h"
+
 #include "corvane/CFrameSender.h"
 
 #include <chrono>
@@ -38,8 +40,10 @@ public:
 
     // Takes a neighbour's announcement: refuses names with "@" or "/" and
     // names too long for the message store, ignores this server's own name,
-    // replaces a known neighbour (which moves to the end of the list) with
-    // the announced server and users, then runs the config hook.
+    // refuses a new name when MaxNeighbors neighbours are known, replaces a
+    // known neighbour (which moves to the end of the list) with the
+    // announced server and its first MaxAnnouncedUsers users, then runs the
+    // config hook. Each bound that bites is logged at most once a minute.
     void OnServerPub(CMessageServerPub* message);
     // Starts sending this server, with a copy of its users, to every route
     // server; returns at once. A route server whose previous announcement is
@@ -68,7 +72,12 @@ private:
     };
 
     bool AnnouncedNameRefused(const std::string& name) const;
+    // Whether a new neighbour fits under MaxNeighbors; logs a refusal.
+    bool RoomForNeighbor(const std::string& name);
+    // Logs that an announcement of `announced` users was cut.
+    void LogUsersCut(const std::string& name, std::size_t announced);
 
     CChatServer& service_;
     std::vector<Announcement> announcements_;
+    CMinuteLog capLines_;   // lines about the neighbour and user bounds
 };

@@ -27,6 +27,10 @@ struct CServiceLimits {
     static constexpr std::size_t kDefaultMaxListAnswerUsers = 2000;
     static constexpr std::size_t kDefaultMaxFriends = 1000;
     static constexpr std::size_t kDefaultMaxConnectionsPerUser = 16;
+    static constexpr std::size_t kDefaultMaxNeighbors = 16;
+    static constexpr std::size_t kDefaultMaxAnnouncedUsers = 10000;
+    static constexpr std::size_t kDefaultCostlyRequestsPerConnection = 120;
+    static constexpr std::size_t kDefaultCostlyRequestsPerAddress = 1200;
 
     // Users one list answer carries at most ([LIMITS] MaxListAnswerUsers).
     std::size_t maxListAnswerUsers = kDefaultMaxListAnswerUsers;
@@ -39,6 +43,20 @@ struct CServiceLimits {
     // BufferBudgetBytes, MaxConnectionsPerAddress, LoginTimeoutSeconds,
     // FramesPerTurn).
     CConnectionLimits connections;
+    // Neighbour servers kept at most ([LIMITS] MaxNeighbors): an
+    // announcement of a new name beyond them is refused; known names are
+    // still replaced.
+    std::size_t maxNeighbors = kDefaultMaxNeighbors;
+    // Users kept of one announcement ([LIMITS] MaxAnnouncedUsers): the
+    // first ones in announced order.
+    std::size_t maxAnnouncedUsers = kDefaultMaxAnnouncedUsers;
+    // Costly requests (registrations and profile changes, announcements,
+    // list and profile queries) one connection, and one peer address, may
+    // make a minute on average, a minute's worth at once ([LIMITS]
+    // CostlyRequestsPerConnection, CostlyRequestsPerAddress). Beyond them a
+    // request is dropped.
+    std::size_t costlyRequestsPerConnection = kDefaultCostlyRequestsPerConnection;
+    std::size_t costlyRequestsPerAddress = kDefaultCostlyRequestsPerAddress;
 
     // Whether name, sex, phone and password fit their lengths. Any thread.
     static bool ProfileFits(const std::string& name, const std::string& sex, const std::string& tel,

@@ -95,6 +95,13 @@ bool CServerApp::InitInstance(CLog4c& log, const std::string& moduleDir)
     connections.loginTimeout = std::chrono::seconds(
         ReadLimit("LoginTimeoutSeconds", static_cast<std::uint64_t>(CConnectionLimits::kDefaultLoginTimeout.count()), kMostCount));
     connections.framesPerTurn = ReadLimit("FramesPerTurn", CConnectionLimits::kDefaultFramesPerTurn, kMostCount);
+    limits_.maxNeighbors = ReadLimit("MaxNeighbors", CServiceLimits::kDefaultMaxNeighbors, kMostCount);
+    limits_.maxAnnouncedUsers =
+        ReadLimit("MaxAnnouncedUsers", CServiceLimits::kDefaultMaxAnnouncedUsers, kMostCount);
+    limits_.costlyRequestsPerConnection = ReadLimit(
+        "CostlyRequestsPerConnection", CServiceLimits::kDefaultCostlyRequestsPerConnection, kMostCount);
+    limits_.costlyRequestsPerAddress =
+        ReadLimit("CostlyRequestsPerAddress", CServiceLimits::kDefaultCostlyRequestsPerAddress, kMostCount);
     return true;
 }
 

@@ -231,3 +231,35 @@ TEST_F(Queries, ListAnswersStayFarBelowAConnectionsQueueWhateverTheRecordsHold)
     EXPECT_GT(reply->talkers.size(), 0u);
     EXPECT_LT(reply->talkers.size() * friends.size(), CServiceLimits::kMaxListAnswerBytes);
 }
+
+TEST_F(Queries, QueriesBeyondAConnectionsBudgetAreDroppedAndOtherConnectionsAreAnswered)
+{
+    fixture.OnLoop([](CChatServer& service) {
+        CServiceLimits limits;
+        limits.costlyRequestsPerConnection = 5;
+        service.SetLimits(limits);
+        return true;
+    });
+    for (int i = 0; i < 8; ++i) {
+        CMessageUserList request = ListRequest("alice", "");
+        ASSERT_TRUE(alice.Send(request));
+    }
+    // Alice's status change comes after her requests on her connection: once
+    // Bob, her friend, hears of it, all eight have been handled.
+    CMessageChangeStatu away;
+    away.type = CMessageChangeStatu::kType;
+    away.source = "alice@hub";
+    away.userId = "alice";
+    away.server = "hub";
+    away.statu = "away";
+    ASSERT_TRUE(alice.Send(away));
+    ASSERT_TRUE(bob.ReceiveAs<CMessageChangeStatu>());
+    int answers = 0;
+    while (alice.ReceiveAs<CMessageUserList>(std::chrono::milliseconds(500)))
+        ++answers;
+    EXPECT_EQ(answers, 5);
+    EXPECT_EQ(ServiceLogLines::Count("的请求过于频繁,超过每个连接每分钟 5 次的限制,user-list 请求已丢弃"), 1)
+        << "one line a minute per address";
+    // Bob, on a connection of his own from the same address, is answered.
+    EXPECT_TRUE(List(bob, bob, ListRequest("bob", "")));
+}

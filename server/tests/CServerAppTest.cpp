@@ -115,6 +115,16 @@ TEST_F(CServerAppTest, ConnectionLimitsComeFromLimits)
     EXPECT_EQ(CConnectionLimits::kDefaultLoginTimeout, std::chrono::seconds(300));
 }
 
+TEST_F(CServerAppTest, ServiceBoundsComeFromLimits)
+{
+    ASSERT_TRUE(StartWith("[LIMITS]\r\nMaxNeighbors=3\r\nMaxAnnouncedUsers=0\r\n"
+                          "CostlyRequestsPerConnection=7\r\nCostlyRequestsPerAddress=70\r\n"));
+    EXPECT_EQ(app_.Limits().maxNeighbors, 3u);
+    EXPECT_EQ(app_.Limits().maxAnnouncedUsers, CServiceLimits::kDefaultMaxAnnouncedUsers) << "0 is unusable";
+    EXPECT_EQ(app_.Limits().costlyRequestsPerConnection, 7u);
+    EXPECT_EQ(app_.Limits().costlyRequestsPerAddress, 70u);
+}
+
 TEST_F(CServerAppTest, StartUpRaisesTheOpenFileLimitToTheHardOne)
 {
     rlimit limit{};

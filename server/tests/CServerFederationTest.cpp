@@ -95,6 +95,43 @@ TEST(Federation, AnnouncementMakesANeighbourWithItsUsersAndSavesIt)
     EXPECT_EQ(beta.configSaves, 1);
 }
 
+TEST(Federation, NeighboursAndTheirUsersAreBoundedAndKnownNeighboursStillRefresh)
+{
+    ServiceFixture hub("hub");
+    hub.OnLoop([](CChatServer& service) {
+        CServiceLimits limits;
+        limits.maxNeighbors = 2;
+        limits.maxAnnouncedUsers = 3;
+        service.SetLimits(limits);
+        return true;
+    });
+    auto announce = [&](const std::string& name, int users) {
+        hub.OnLoop([&](CChatServer& service) {
+            CMessageServerPub pub = Announcement(name);
+            for (int i = 0; i < users; ++i)
+                pub.server.AddTalker(MakeTalker(name + "-u" + std::to_string(i), name));
+            service.OnServerPub(&pub);
+            return true;
+        });
+    };
+    announce("alpha", 2);
+    announce("beta", 5);
+    EXPECT_TRUE(hub.Find("beta-u2@beta"));
+    EXPECT_FALSE(hub.Find("beta-u3@beta")) << "only the first three users are kept";
+    announce("gamma", 1);
+    announce("delta", 1);
+    EXPECT_EQ(NeighborNames(hub), (std::vector<std::string>{"alpha", "beta"})) << "new names refused when full";
+    EXPECT_EQ(ServiceLogLines::Count("好友服务器已达上限 2 个,新宣告的服务器[gamma]已忽略"), 1);
+    EXPECT_EQ(ServiceLogLines::Count("[delta]已忽略"), 0) << "one line a minute";
+    EXPECT_EQ(ServiceLogLines::Count("服务器[beta]宣告了 5 个用户,超过上限 3 个,只保留前 3 个"), 1);
+    // A well-behaved neighbour that is known already still refreshes its
+    // users while the list is full.
+    announce("alpha", 3);
+    EXPECT_EQ(NeighborNames(hub), (std::vector<std::string>{"beta", "alpha"}));
+    EXPECT_TRUE(hub.Find("alpha-u2@alpha"));
+    EXPECT_EQ(hub.configSaves, 3);
+}
+
 TEST(Federation, ChatToAnOfflineUserOfAnotherServerArrivesAfterLogin)
 {
     ServiceFixture alpha("alpha");

@@ -1,3 +1,4 @@
+#include "CDirectoryWriter.h"
 #include "CServerXml.h"
 #include "CacheTestSupport.h"
 #include "TempFolder.h"
@@ -46,6 +47,13 @@ private:
     void (*oldHandler_)(int) = nullptr;
     bool ok_ = false;
 };
+
+CTalker MakeUser(const std::string& userId)
+{
+    CTalker talker;
+    talker.userId = userId;
+    return talker;
+}
 
 unsigned ModeOf(const std::string& path)
 {
@@ -168,6 +176,45 @@ TEST_F(CServerXmlSaveTest, KilledMidSaveLeavesTheOldOrTheNewFile)
 }
 
 // Every sample directory file in examples/ loads, with at least one user.
+TEST_F(CServerXmlSaveTest, WriterSavesTheCopyTakenAndTheNewestOfThoseWaiting)
+{
+    auto neighbor = std::make_unique<CTalkerServer>();
+    neighbor->name = "far";
+    neighbor->AddTalker(MakeUser("nina"));
+    neighbors_.push_back(std::move(neighbor));
+    {
+        CDirectoryWriter writer(folder_.Log(), path_);
+        writer.Submit(CDirectoryWriter::TakeSnapshot(local_, neighbors_, routeServers_));
+        // The records change after the copy was taken: the file shows the copy.
+        local_.AddTalker(MakeUser("late"));
+        neighbors_.front()->ReleaseAll();
+        writer.Flush();
+        const std::string first = TempFolder::Read(path_);
+        EXPECT_NE(first.find("userid=\"user299\""), std::string::npos);
+        EXPECT_NE(first.find("userid=\"nina\""), std::string::npos);
+        EXPECT_EQ(first.find("userid=\"late\""), std::string::npos);
+        // Copies handed over quickly are all written or replaced by a newer
+        // one: after the flush the file holds the last.
+        for (int i = 0; i < 20; ++i) {
+            local_.AddTalker(MakeUser("burst" + std::to_string(i)));
+            writer.Submit(CDirectoryWriter::TakeSnapshot(local_, neighbors_, routeServers_));
+        }
+        writer.Flush();
+        EXPECT_NE(TempFolder::Read(path_).find("userid=\"burst19\""), std::string::npos);
+        EXPECT_LE(writer.Writes(), 21u);
+        // A copy still waiting when the writer ends is written.
+        local_.AddTalker(MakeUser("last"));
+        writer.Submit(CDirectoryWriter::TakeSnapshot(local_, neighbors_, routeServers_));
+    }
+    CTalkerServer loaded;
+    ServerList neighbors;
+    ServerList routes;
+    ASSERT_EQ(CServerXml(folder_.Log()).LoadConfig(path_, loaded, neighbors, routes), 1);
+    EXPECT_TRUE(loaded.GetTalkerByUserID("last"));
+    ASSERT_EQ(neighbors.size(), 1u);
+    EXPECT_TRUE(neighbors.front()->talkers.empty());
+}
+
 TEST(ExampleDirectoryFiles, EveryOneLoads)
 {
     CacheTestFolder folder;

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+// Token buckets for the requests that cost the service far more than their
+// bytes (registrations and profile changes, which rewrite the directory
+// file; server announcements; list and profile answers): each connection
+// and each peer address may make `perMinute` of them a minute on average
+// and spend a whole minute's worth at once. A request is admitted only when
+// both its connection's and its address's buckets hold a token, and then
+// takes one from each.
+//
+// Buckets that have refilled completely are forgotten when a table grows
+// (a full bucket is what a new one is), so the tables follow the
+// connections and addresses active within the last minute.
+//
+// Thread: one thread at a time (the service loop).
+class CRequestBudget {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Which bucket refused a request.
+    enum class Verdict { kAdmitted, kConnection, kAddress };
+
+    CRequestBudget(std::uint64_t perConnection, std::uint64_t perAddress)
+        : perConnection_(perConnection), perAddress_(perAddress)
+    {
+    }
+
+    // Takes `cost` tokens for a request on connection `serial` from `address`.
+    Verdict Admit(std::uint64_t serial, const std::string& address, Clock::time_point now, std::uint64_t cost = 1);
+    // The same, asking `addressOf` for the connection's address only the
+    // first time its bucket is made (an address costs a system call);
+    // `address` is set to it.
+    Verdict Admit(std::uint64_t serial, const std::function<std::string()>& addressOf, Clock::time_point now,
+                  std::uint64_t cost, std::string& address);
+
+    // Connections and addresses with a bucket not yet full.
+    std::size_t TrackedConnections() const { return connections_.size(); }
+    std::size_t TrackedAddresses() const { return addresses_.size(); }
+
+private:
+    struct Bucket {
+        double tokens = 0;
+        Clock::time_point last;
+        std::string address;   // a connection's peer address
+    };
+    template <class Table, class Key>
+    static Bucket& Find(Table& table, const Key& key, std::uint64_t perMinute, Clock::time_point now,
+                        std::size_t& pruneAt);
+
+    std::uint64_t perConnection_;
+    std::uint64_t perAddress_;
+    std::unordered_map<std::uint64_t, Bucket> connections_;
+    std::unordered_map<std::string, Bucket> addresses_;
+    std::size_t connectionsPruneAt_ = kFirstPrune;
+    std::size_t addressesPruneAt_ = kFirstPrune;
+    static constexpr std::size_t kFirstPrune = 256;
+};
