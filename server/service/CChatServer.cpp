@@ -208,12 +208,11 @@ bool CChatServer::WithinBudget(CMessageBase& message, CMyRASSocket* socket)
     if (verdict == CRequestBudget::Verdict::kAdmitted)
         return true;
     const bool connection = verdict == CRequestBudget::Verdict::kConnection;
-    std::uint64_t skipped = 0;
-    if (budgetLines_.Due((connection ? "connection " : "address ") + address, now, skipped))
-        log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%s 请求已丢弃(上次记录后另有 %llu 次)",
-                      address.c_str(), connection ? "连接" : "地址",
+    if (budgetLines_.Allow(connection ? "connection budget" : "address budget", address, now))
+        log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%s 请求已丢弃", address.c_str(),
+                      connection ? "连接" : "地址",
                       connection ? limits_.costlyRequestsPerConnection : limits_.costlyRequestsPerAddress,
-                      type.c_str(), static_cast<unsigned long long>(skipped));
+                      type.c_str());
     return false;
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "CServiceCounters.h"
-#include "CMinuteLog.h"
 #include "CRequestBudget.h"
+#include "CServiceCounters.h"
 #include "CServiceLimits.h"
 #include "CServiceSnapshot.h"
 #include "CUserConnections.h"
 
+#include "corvane/CLogThrottle.h"
 #include "corvane/CMyRASServer_Srv.h"
 #include "marlune/CTalkerServer.h"
 
@@ -205,7 +205,7 @@ private:
     std::function<void()> configHook;
     CServiceLimits limits_;
     CRequestBudget budget_{limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress};
-    CMinuteLog budgetLines_;
+    CLogThrottle budgetLines_;
     std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     CUserConnections bound_;
     MsgStore store_;

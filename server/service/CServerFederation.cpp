@@ -88,21 +88,16 @@ bool CServerFederation::RoomForNeighbor(const std::string& name)
     const std::size_t most = service_.Limits().maxNeighbors;
     if (service_.neighbors.size() < most)
         return true;
-    std::uint64_t skipped = 0;
-    if (capLines_.Due("neighbors", CMinuteLog::Clock::now(), skipped))
-        service_.Log().LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略(上次记录后另有 %llu 次)",
-                                most, name.c_str(), static_cast<unsigned long long>(skipped));
+    if (capLines_.Allow("neighbors", ""))
+        service_.Log().LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略", most, name.c_str());
     return false;
 }
 
 void CServerFederation::LogUsersCut(const std::string& name, std::size_t announced)
 {
-    std::uint64_t skipped = 0;
-    if (capLines_.Due("users", CMinuteLog::Clock::now(), skipped))
-        service_.Log().LogEvent(kError,
-                                "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个(上次记录后另有 %llu 次)",
-                                name.c_str(), announced, service_.Limits().maxAnnouncedUsers,
-                                service_.Limits().maxAnnouncedUsers, static_cast<unsigned long long>(skipped));
+    if (capLines_.Allow("announced users", ""))
+        service_.Log().LogEvent(kError, "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个", name.c_str(),
+                                announced, service_.Limits().maxAnnouncedUsers, service_.Limits().maxAnnouncedUsers);
 }
 
 void CServerFederation::AnnounceToRouteServers()

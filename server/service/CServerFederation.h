@@ -1,8 +1,7 @@
 #pragma once
 
-#include "CMinuteLog.h"
-
 #include "corvane/CFrameSender.h"
+#include "corvane/CLogThrottle.h"
 
 #include <chrono>
 #include <string>
@@ -79,5 +78,5 @@ private:
 
     CChatServer& service_;
     std::vector<Announcement> announcements_;
-    CMinuteLog capLines_;   // lines about the neighbour and user bounds
+    CLogThrottle capLines_;   // lines about the neighbour and user bounds
 };

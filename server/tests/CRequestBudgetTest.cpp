@@ -1,4 +1,3 @@
-#include "CMinuteLog.h"
 #include "CRequestBudget.h"
 
 #include <gtest/gtest.h>
@@ -57,20 +56,6 @@ TEST(RequestBudget, BucketsThatRefilledAreForgottenSoTheTablesStaySmall)
     }
     EXPECT_LT(budget.TrackedConnections(), 5000u);
     EXPECT_LT(budget.TrackedAddresses(), 5000u);
-}
-
-TEST(MinuteLog, OneLinePerKeyAndMinuteCountingWhatWasSkipped)
-{
-    CMinuteLog lines;
-    std::uint64_t skipped = 99;
-    EXPECT_TRUE(lines.Due("address 1", kStart, skipped));
-    EXPECT_EQ(skipped, 0u);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_FALSE(lines.Due("address 1", kStart + 30s, skipped));
-    EXPECT_TRUE(lines.Due("address 2", kStart + 30s, skipped)) << "each key has its own minute";
-    EXPECT_TRUE(lines.Due("address 1", kStart + 60s, skipped));
-    EXPECT_EQ(skipped, 5u);
-    EXPECT_FALSE(lines.Due("address 1", kStart + 61s, skipped));
 }
 
 TEST(RequestBudget, ACostlierRequestTakesMoreAndOneBeyondTheBucketTakesItWhole)
