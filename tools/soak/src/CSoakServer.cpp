@@ -107,6 +107,8 @@ void CSoakServer::ReadOutput(int fd)
         std::size_t start = 0;
         for (std::size_t end; (end = partial.find('\n', start)) != std::string::npos; start = end + 1) {
             lines_.fetch_add(1);
+            if (Forged(std::string_view(partial).substr(start, end - start)))
+                forged_.fetch_add(1);
             if (partial.compare(start, end - start, "ERROR") == 0 ||
                 partial.find(" ERROR ", start) < end)
                 errors_.fetch_add(1);
@@ -141,11 +143,55 @@ bool CSoakServer::Running() const
 
 long CSoakServer::RssKiB() const
 {
+    return StatusKiB("VmRSS:");
+}
+
+long CSoakServer::PeakRssKiB() const
+{
+    return StatusKiB("VmHWM:");
+}
+
+long CSoakServer::StatusKiB(const char* field) const
+{
     std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
     std::string line;
+    const std::string_view name(field);
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(name, 0) == 0)
+            return std::strtol(line.c_str() + name.size(), nullptr, 10);
     }
     return 0;
+}
+
+bool CSoakServer::Forged(std::string_view line) const
+{
+    if (line.find('\x1b') != std::string_view::npos)
+        return true;
+    if (mark_.empty())
+        return false;
+    // A carriage return starts a line on a terminal as a line feed does.
+    for (std::size_t start = 0;;) {
+        if (line.substr(start, mark_.size()) == mark_)
+            return true;
+        const std::size_t cr = line.find('\r', start);
+        if (cr == std::string_view::npos)
+            return false;
+        start = cr + 1;
+    }
+}
+
+std::uint64_t CSoakServer::ForgedFileLines() const
+{
+    std::uint64_t forged = 0;
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(folder_) / "log", error)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::ifstream file(entry.path(), std::ios::binary);
+        std::string line;
+        while (std::getline(file, line)) {
+            forged += Forged(line) ? 1 : 0;
+        }
+    }
+    return forged;
 }

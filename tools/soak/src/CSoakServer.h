@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -36,12 +37,23 @@ public:
     bool Running() const;
     // Resident memory of the program in KiB (/proc), 0 when unknown.
     long RssKiB() const;
+    // The most resident memory the program has had so far, in KiB (/proc),
+    // 0 when unknown; read it before Exit.
+    long PeakRssKiB() const;
+    // Lines the program wrote to its standard output, and, after Exit, to
+    // its log files, that begin with `mark` or hold an escape character:
+    // lines a client forged. Set the mark before Start.
+    void WatchForForgedLines(std::string mark) { mark_ = std::move(mark); }
+    std::uint64_t ForgedOutputLines() const { return forged_.load(); }
+    std::uint64_t ForgedFileLines() const;
     std::uint64_t OutputLines() const { return lines_.load(); }
     std::uint64_t ErrorLines() const { return errors_.load(); }
 
 private:
     void WriteDirectory(const std::vector<std::string>& users) const;
     void ReadOutput(int fd);
+    long StatusKiB(const char* field) const;
+    bool Forged(std::string_view line) const;
 
     std::string program_;
     std::string folder_;
@@ -52,4 +64,6 @@ private:
     std::thread reader_;
     std::atomic<std::uint64_t> lines_{0};
     std::atomic<std::uint64_t> errors_{0};
+    std::string mark_;
+    std::atomic<std::uint64_t> forged_{0};
 };

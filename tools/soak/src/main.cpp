@@ -1,19 +1,28 @@
 // quorvel-soak: starts a copy of quorveld, lets well-behaved users chat in a
 // ring while hostile clients attack the same server and its one route server
-// hangs, for a bounded time, and reports what was handled; meanwhile a slow reader crawls through messages
-// stored for an absent user and drops its connection now and then. Exits 0
-// when no chat message was lost or duplicated, no stored message was lost or
-// came out of order, every well-behaved user stayed connected, the server
-// still answered a login at the end and ended cleanly on its exit command.
+// hangs, for a bounded time, and reports what was handled; meanwhile a slow
+// reader crawls through messages stored for an absent user and drops its
+// connection now and then, and a well-behaved user logs in and out again
+// and again, timing each login. Exits 0 when no chat message was lost or
+// duplicated, no stored message was lost or came out of order, every
+// well-behaved user stayed connected, the server's peak resident memory
+// stayed within its budget, 99 % of the timed logins were answered within
+// their budget and none failed, no line the attackers forged reached the
+// log, the server still answered a login at the end and ended cleanly on
+// its exit command.
 //
 //   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]
+//                [--rss-budget-mib N] [--login-budget-ms N]
 //   quorvel-soak --help
 //
-// --pace N makes every pause of the hostile clients N times longer.
+// --pace N makes every pause of the hostile clients N times longer; a budget
+// of 0 is reported without being checked.
 
 #include "CChatters.h"
+#include "CCostlyFloods.h"
 #include "CHostileClients.h"
 #include "CHungRouteServer.h"
+#include "CLoginProbe.h"
 #include "CSoakServer.h"
 #include "CStoredBacklog.h"
 
@@ -30,12 +39,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
+
 struct Options {
     std::string quorveld;
     int seconds = 60;
     int chatters = 8;
     int roundsPerSecond = 20;
     int pace = 1;
+    // What the server may spend under the attack: its peak resident memory,
+    // and the time 99 % of the well-behaved logins wait for their answer;
+    // 0 reports without checking.
+    long rssBudgetMiB = 512;
+    long loginBudgetMs = 100;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options)
@@ -53,11 +68,15 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.roundsPerSecond = std::atoi(value);
         else if (name == "--pace")
             options.pace = std::atoi(value);
+        else if (name == "--rss-budget-mib")
+            options.rssBudgetMiB = std::atol(value);
+        else if (name == "--login-budget-ms")
+            options.loginBudgetMs = std::atol(value);
         else
             return false;
     }
     return argc % 2 == 1 && !options.quorveld.empty() && options.seconds > 0 && options.chatters >= 2 &&
-           options.roundsPerSecond > 0 && options.pace > 0;
+           options.roundsPerSecond > 0 && options.pace > 0 && options.rssBudgetMiB >= 0 && options.loginBudgetMs >= 0;
 }
 
 std::vector<std::string> Names(const std::string& prefix, int count)
@@ -79,11 +98,16 @@ int main(int argc, char** argv)
 {
     constexpr const char* kUsage =
         "usage: quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]\n"
+        "                    [--rss-budget-mib N] [--login-budget-ms N]\n"
         "  --quorveld PATH          the server program to start a copy of\n"
         "  --seconds N              how long the attack lasts (default 60)\n"
         "  --chatters N             well-behaved users chatting in a ring (default 8, at least 2)\n"
         "  --rounds-per-second N    chat rounds per second (default 20)\n"
-        "  --pace N                 every pause of the hostile clients N times longer (default 1)\n";
+        "  --pace N                 every pause of the hostile clients N times longer (default 1)\n"
+        "  --rss-budget-mib N       fail when the server's peak resident memory passes N MiB\n"
+        "                           (default 512; 0 reports it only)\n"
+        "  --login-budget-ms N      fail when 1 % of the logins under attack take longer than N ms\n"
+        "                           or one fails (default 100; 0 reports them only)\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -102,10 +126,14 @@ int main(int argc, char** argv)
     users.push_back("keeper");
     users.push_back("absent");
     users.push_back("router");
+    users.push_back("prober");
+    const std::vector<std::string> listers = Names("lister", 2);
+    users.insert(users.end(), listers.begin(), listers.end());
 
     CSoakServer server(options.quorveld);
     CHungRouteServer hung(options.pace);
     server.AddRouteServer(CHungRouteServer::kName, hung.Port());
+    server.WatchForForgedLines(CCostlyFloods::kForgedMark);
     if (!server.Start(users, 60s)) {
         std::fprintf(stderr, "soak: quorveld did not start\n");
         return 1;
@@ -122,8 +150,12 @@ int main(int argc, char** argv)
     const auto deadline = started + std::chrono::seconds(options.seconds);
     CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile", options.pace);
     CStoredBacklog backlog(server.Port(), "keeper", "absent", options.pace);
+    CCostlyFloods costly(server.Port(), listers, chatterNames, "hostile", options.pace);
+    CLoginProbe prober(server.Port(), "prober", 250ms);
     backlog.Start(deadline);
     hostile.Start(deadline);
+    costly.Start(deadline);
+    prober.Start(deadline);
     hung.Start(server.Port(), "router", deadline);
     const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
     while (std::chrono::steady_clock::now() < deadline && server.Running()) {
@@ -131,6 +163,8 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(pause);
     }
     hostile.Join();
+    costly.Join();
+    prober.Join();
     backlog.Join();
     hung.Join();
     chatters.Settle(30s);
@@ -144,6 +178,7 @@ int main(int argc, char** argv)
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - probeStarted).count();
     probe.Close();
     const long rssAfter = server.RssKiB();
+    const long rssPeak = server.PeakRssKiB();
     const bool running = server.Running();
     const std::uint64_t disconnected = chatters.Disconnected();
     const auto& counts = hostile.Counts();
@@ -153,6 +188,10 @@ int main(int argc, char** argv)
     std::printf("hostile connections opened: %llu (failed connects %llu, ended by the server %llu)\n",
                 Value(counts.connections), Value(counts.failedConnects), Value(counts.closedByServer));
     std::printf("hostile frames sent: %llu, bytes sent: %llu\n", Value(counts.frames), Value(counts.bytes));
+    const auto& costs = costly.Counts();
+    std::printf("costly requests: announcements %llu, list requests %llu, friend offers %llu, forged fields %llu\n",
+                Value(costs.announcements), Value(costs.listRequests), Value(costs.friendOffers),
+                Value(costs.forgeries));
     std::printf("chat messages: sent %llu, received %llu, lost %llu, duplicated %llu, send failures %llu\n",
                 static_cast<unsigned long long>(chatters.Sent()), static_cast<unsigned long long>(chatters.Received()),
                 static_cast<unsigned long long>(chatters.Lost()),
@@ -166,7 +205,14 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(backlog.SlowSessions()));
     std::printf("well-behaved users disconnected: %llu of %d\n",
                 static_cast<unsigned long long>(disconnected), options.chatters);
-    std::printf("server RSS: %ld KiB before, %ld KiB after\n", rssBefore, rssAfter);
+    std::printf("server RSS: %ld KiB before, %ld KiB after, %ld KiB at its peak (budget %ld MiB)\n", rssBefore,
+                rssAfter, rssPeak, options.rssBudgetMiB);
+    const double loginP99 = prober.Percentile(0.99);
+    std::printf("logins under attack: %zu, failed %llu, p50 %.1f ms, p99 %.1f ms (budget %ld ms), worst %.1f ms\n",
+                prober.Logins(), static_cast<unsigned long long>(prober.Failures()), prober.Percentile(0.5), loginP99,
+                options.loginBudgetMs, prober.Percentile(1.0));
+    std::printf("  of which the connect: p50 %.1f ms, p99 %.1f ms\n", prober.ConnectPercentile(0.5),
+                prober.ConnectPercentile(0.99));
     std::printf("server log lines: %llu (ERROR %llu)\n", static_cast<unsigned long long>(server.OutputLines()),
                 static_cast<unsigned long long>(server.ErrorLines()));
     std::printf("messages for the hung route server: %llu sent (it took %llu connections, then none)\n",
@@ -177,10 +223,20 @@ int main(int argc, char** argv)
     const bool exited = server.Exit(60s);
     const double exitSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exitStarted).count();
     std::printf("server exit on command: %s (in %.2f s)\n", exited ? "clean" : "FAILED", exitSeconds);
+    const std::uint64_t forged = server.ForgedOutputLines() + server.ForgedFileLines();
+    std::printf("forged log lines: %llu on the console, %llu in the log files\n",
+                static_cast<unsigned long long>(server.ForgedOutputLines()),
+                static_cast<unsigned long long>(server.ForgedFileLines()));
 
     const bool ok = running && answers && exited && chatters.Lost() == 0 && chatters.Duplicates() == 0 &&
                     chatters.SendFailures() == 0 && disconnected == 0 && chatters.Sent() > 0 && backlog.Sent() > 0 &&
-                    backlog.Lost() == 0 && backlog.OutOfOrder() == 0;
-    std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
-    return ok ? 0 : 1;
+                    backlog.Lost() == 0 && backlog.OutOfOrder() == 0 && forged == 0;
+    const bool withinRss = options.rssBudgetMiB == 0 || (rssPeak > 0 && rssPeak <= options.rssBudgetMiB * 1024);
+    const bool withinLogin = options.loginBudgetMs == 0 ||
+                             (prober.Logins() > 0 && prober.Failures() == 0 && loginP99 <= options.loginBudgetMs);
+    if (!withinRss || !withinLogin)
+        std::printf("over budget:%s%s\n", withinRss ? "" : " peak memory", withinLogin ? "" : " login time");
+    const bool passed = ok && withinRss && withinLogin;
+    std::printf("soak: %s\n", passed ? "PASSED" : "FAILED");
+    return passed ? 0 : 1;
 }
