@@ -200,7 +200,7 @@ bool CChatServer::WithinBudget(CMessageBase& message, CMyRASSocket* socket)
         return true;
     std::uint64_t cost = 1;
     if (const auto* pub = As<CMessageServerPub>(&message))
-        cost += std::min(pub->server.talkers.size(), limits_.maxAnnouncedUsers) / kUsersPerToken;
+        cost += std::min(pub->server.Talkers().size(), limits_.maxAnnouncedUsers) / kUsersPerToken;
     const auto now = CRequestBudget::Clock::now();
     std::string address;
     const CRequestBudget::Verdict verdict =

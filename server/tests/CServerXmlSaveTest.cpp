@@ -212,7 +212,7 @@ TEST_F(CServerXmlSaveTest, WriterSavesTheCopyTakenAndTheNewestOfThoseWaiting)
     ASSERT_EQ(CServerXml(folder_.Log()).LoadConfig(path_, loaded, neighbors, routes), 1);
     EXPECT_TRUE(loaded.GetTalkerByUserID("last"));
     ASSERT_EQ(neighbors.size(), 1u);
-    EXPECT_TRUE(neighbors.front()->talkers.empty());
+    EXPECT_TRUE(neighbors.front()->Talkers().empty());
 }
 
 TEST(ExampleDirectoryFiles, EveryOneLoads)
