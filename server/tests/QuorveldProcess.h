@@ -90,6 +90,21 @@ public:
         return true;
     }
 
+    // Reads what the program writes within `limit`; false once it has
+    // closed its output.
+    bool ReadOutputFor(std::chrono::milliseconds limit)
+    {
+        pollfd fd{out_, POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(limit.count())) <= 0)
+            return true;
+        char buffer[65536];
+        const ssize_t n = ::read(out_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        output_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
     int Occurrences(const std::string& text) const
     {
         int count = 0;

@@ -53,7 +53,7 @@ class OutputDrain {
 public:
     explicit OutputDrain(QuorveldProcess& quorveld)
         : thread_([this, &quorveld] {
-              while (!stop_ && quorveld.WaitForOutput("\x01never printed", std::chrono::milliseconds(100))) {
+              while (!stop_ && quorveld.ReadOutputFor(std::chrono::milliseconds(100))) {
               }
           })
     {
