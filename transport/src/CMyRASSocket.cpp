@@ -226,7 +226,10 @@ void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
         if (recvBuffer.capacity() > kKeptRoom && recvBuffer.size() < recvBuffer.capacity() / 2)
             std::vector<std::uint8_t>(recvBuffer.begin(), recvBuffer.end()).swap(recvBuffer);
     }
-    if (recvBuffer.empty() || !channel->IsOpen()) {
+    // A connection closed while its frames were delivered frees what it kept
+    // at once. One never opened (bytes fed straight in) keeps reassembling.
+    const bool closed = channel->openedAt != std::chrono::steady_clock::time_point{} && !channel->IsOpen();
+    if (recvBuffer.empty() || closed) {
         ReleaseReceived();
         return;
     }
