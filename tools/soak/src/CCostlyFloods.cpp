@@ -63,39 +63,24 @@ std::string Referenced(std::string xml)
 
 CCostlyFloods::CCostlyFloods(int port, std::vector<std::string> listUsers, std::vector<std::string> victims,
                              std::string hostileUser, int pace)
-    : port_(port), pace_(pace), listUsers_(std::move(listUsers)), victims_(std::move(victims)),
+    : CAttackCrew(pace), port_(port), listUsers_(std::move(listUsers)), victims_(std::move(victims)),
       hostileUser_(std::move(hostileUser))
 {
 }
 
 CCostlyFloods::~CCostlyFloods()
 {
-    deadline_ = {};
-    Join();
-}
-
-void CCostlyFloods::Pause(std::chrono::milliseconds length) const
-{
-    std::this_thread::sleep_for(length * pace_);
+    Stop();
 }
 
 void CCostlyFloods::Start(std::chrono::steady_clock::time_point deadline)
 {
-    deadline_ = deadline;
-    threads_.emplace_back([this] { AnnouncementFlood(); });
-    threads_.emplace_back([this] { FriendFlood(); });
-    threads_.emplace_back([this] { ForgedFields(); });
+    StartClock(deadline);
+    Launch([this] { AnnouncementFlood(); });
+    Launch([this] { FriendFlood(); });
+    Launch([this] { ForgedFields(); });
     for (const auto& user : listUsers_)
-        threads_.emplace_back([this, user] { ListAmplification(user); });
-}
-
-void CCostlyFloods::Join()
-{
-    for (auto& thread : threads_) {
-        if (thread.joinable())
-            thread.join();
-    }
-    threads_.clear();
+        Launch([this, user] { ListAmplification(user); });
 }
 
 // Announcements of new server names, each with 12,000 users of long

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CAttackCrew.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -18,7 +20,7 @@ class CRawConnection;
 // forge lines in the server's log (kForgedMark starts each forged line).
 //
 // Thread: the owner calls Start and Join; the counters are read after Join.
-class CCostlyFloods {
+class CCostlyFloods : public CAttackCrew {
 public:
     // Begins every line the forging messages try to plant in the log.
     static constexpr const char* kForgedMark = "FORGED-SOAK-LINE";
@@ -40,12 +42,9 @@ public:
     CCostlyFloods& operator=(const CCostlyFloods&) = delete;
 
     void Start(std::chrono::steady_clock::time_point deadline);
-    void Join();
     const Figures& Counts() const { return figures_; }
 
 private:
-    void Pause(std::chrono::milliseconds length) const;
-    bool Running() const { return std::chrono::steady_clock::now() < deadline_; }
 
     void AnnouncementFlood();
     void ListAmplification(const std::string& user);
@@ -53,11 +52,8 @@ private:
     void ForgedFields();
 
     int port_;
-    int pace_;
     std::vector<std::string> listUsers_;
     std::vector<std::string> victims_;
     std::string hostileUser_;
-    std::chrono::steady_clock::time_point deadline_;
     Figures figures_;
-    std::vector<std::thread> threads_;
 };

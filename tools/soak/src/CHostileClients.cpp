@@ -42,41 +42,26 @@ std::string HeartXml()
 
 CHostileClients::CHostileClients(int port, std::vector<std::string> victims, std::vector<std::string> slowUsers,
                                  std::string xmlUser, int pace)
-    : port_(port), pace_(pace), victims_(std::move(victims)), slowUsers_(std::move(slowUsers)),
+    : CAttackCrew(pace), port_(port), victims_(std::move(victims)), slowUsers_(std::move(slowUsers)),
       xmlUser_(std::move(xmlUser))
 {
 }
 
-void CHostileClients::Pause(std::chrono::milliseconds length) const
-{
-    std::this_thread::sleep_for(length * pace_);
-}
-
 CHostileClients::~CHostileClients()
 {
-    deadline_ = {};
-    Join();
+    Stop();
 }
 
 void CHostileClients::Start(std::chrono::steady_clock::time_point deadline)
 {
-    deadline_ = deadline;
+    StartClock(deadline);
     for (auto behaviour : {&CHostileClients::Churn, &CHostileClients::RandomBytes, &CHostileClients::BadHeaders,
                            &CHostileClients::UnfinishedFrame, &CHostileClients::RandomXml,
                            &CHostileClients::HeartbeatFlood, &CHostileClients::WrongPasswords,
                            &CHostileClients::LongIds})
-        threads_.emplace_back([this, behaviour] { (this->*behaviour)(); });
+        Launch([this, behaviour] { (this->*behaviour)(); });
     for (const auto& user : slowUsers_)
-        threads_.emplace_back([this, user] { SlowReader(user); });
-}
-
-void CHostileClients::Join()
-{
-    for (auto& thread : threads_) {
-        if (thread.joinable())
-            thread.join();
-    }
-    threads_.clear();
+        Launch([this, user] { SlowReader(user); });
 }
 
 bool CHostileClients::Connect(CRawConnection& connection, int receiveBuffer)

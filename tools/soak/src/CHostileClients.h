@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CAttackCrew.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -17,7 +19,7 @@ class CRawConnection;
 // ids, and slow readers that never read.
 //
 // Thread: the owner calls Start and Join; the counters are read after Join.
-class CHostileClients {
+class CHostileClients : public CAttackCrew {
 public:
     struct Figures {
         std::atomic<std::uint64_t> connections{0};     // opened
@@ -39,12 +41,9 @@ public:
     CHostileClients& operator=(const CHostileClients&) = delete;
 
     void Start(std::chrono::steady_clock::time_point deadline);
-    void Join();
     const Figures& Counts() const { return figures_; }
 
 private:
-    void Pause(std::chrono::milliseconds length) const;
-    bool Running() const { return std::chrono::steady_clock::now() < deadline_; }
     bool Connect(CRawConnection& connection, int receiveBuffer = 0);
     bool Frame(CRawConnection& connection, const std::string& payload);
     void Closed(CRawConnection& connection);
@@ -61,11 +60,8 @@ private:
     void SlowReader(const std::string& user);
 
     int port_;
-    int pace_;
     std::vector<std::string> victims_;
     std::vector<std::string> slowUsers_;
     std::string xmlUser_;
-    std::chrono::steady_clock::time_point deadline_;
     Figures figures_;
-    std::vector<std::thread> threads_;
 };
