@@ -1,7 +1,7 @@
 // Message cache: lookups for one user on caches of growing history, the
 // rate of appends of 200-byte messages, and an opening that compacts.
-#include "CMsgCache.h"
-#include "MsgIndexLayout.h"
+#include "quorvel_store/CMsgCache.h"
+#include "quorvel_store/MsgIndexLayout.h"
 
 #include <scrivlet/CLog4c.h>
 

@@ -3,8 +3,8 @@
 // per HandleMsgCache on the service loop. Reports the seconds from sending
 // the login to receiving the last frame (manual time).
 
-#include "CChatServer.h"
-#include "CMsgSendThread.h"
+#include "quorvel_service/CChatServer.h"
+#include "quorvel_store/CMsgSendThread.h"
 
 #include "corvane/CEventLoopThread.h"
 #include "corvane/CFrame.h"

@@ -3,8 +3,8 @@
 // connections (every delivery to a user) and the delivery worker's
 // per-cycle snapshot with 1,000 users logged in. Each should cost the same
 // at both sizes.
-#include "CChatServer.h"
-#include "CUserConnections.h"
+#include "quorvel_service/CChatServer.h"
+#include "quorvel_service/CUserConnections.h"
 
 #include "corvane/CMyRASSocket.h"
 #include "marlune/CTalkerServer.h"

@@ -3,7 +3,7 @@
 // it again to the same value changes nothing in the file.
 #include "FuzzTempFolder.h"
 
-#include "CIniFile.h"
+#include "quorvel_shell/CIniFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // saved file loads into records that build to the same bytes again.
 #include "FuzzTempFolder.h"
 
-#include "CServerXml.h"
+#include "quorvel_directory/CServerXml.h"
 
 #include "scrivlet/CLog4c.h"
 

@@ -1,7 +1,7 @@
 #include "CMetricsEndpoint.h"
 
 #include "CMetricsText.h"
-#include "CServerApp.h"
+#include "quorvel_shell/CServerApp.h"
 #include "scrivlet/CLog4c.h"
 
 #include <httplib.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CServerStatus.h"
-#include "CServiceCounters.h"
+#include "quorvel_host/CServerStatus.h"
+#include "quorvel_service/CServiceCounters.h"
 
 #include <atomic>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CServerStatus.h"
+#include "quorvel_host/CServerStatus.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "CCoalescedSave.h"
+#include "quorvel_directory/CCoalescedSave.h"
 
 #include "corvane/CEventLoopThread.h"
 

@@ -1,4 +1,4 @@
-#include "CIniFile.h"
+#include "quorvel_shell/CIniFile.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>

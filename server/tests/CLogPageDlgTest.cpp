@@ -1,4 +1,4 @@
-#include "CLogPageDlg.h"
+#include "quorvel_shell/CLogPageDlg.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "CMsgCache.h"
+#include "quorvel_store/CMsgCache.h"
 #include "CacheTestSupport.h"
 
 #include <gtest/gtest.h>

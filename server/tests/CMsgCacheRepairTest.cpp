@@ -1,6 +1,6 @@
-#include "CMsgCache.h"
+#include "quorvel_store/CMsgCache.h"
 #include "CacheTestSupport.h"
-#include "MsgIndexLayout.h"
+#include "quorvel_store/MsgIndexLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "CRequestBudget.h"
+#include "quorvel_service/CRequestBudget.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "CServerApp.h"
+#include "quorvel_shell/CServerApp.h"
 #include "TempFolder.h"
 #include "scrivlet/CLog4c.h"
 

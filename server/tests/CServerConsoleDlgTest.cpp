@@ -1,6 +1,6 @@
 #include "ConsoleTestSupport.h"
 
-#include "CChatServer.h"
+#include "quorvel_service/CChatServer.h"
 #include "ServiceTestSupport.h"
 #include "WorkerTestSupport.h"
 #include "marlune/CMessageUserTalking.h"

@@ -1,4 +1,4 @@
-#include "CRoutePass.h"
+#include "quorvel_service/CRoutePass.h"
 #include "CServerFederation.h"
 #include "FramePeer.h"
 #include "WorkerTestSupport.h"

@@ -1,8 +1,8 @@
 // The status block and the counters behind it: a real service on the
 // console's loop, real clients, the delivery worker delivering.
 
-#include "CServerStatus.h"
-#include "CServiceCounters.h"
+#include "quorvel_host/CServerStatus.h"
+#include "quorvel_service/CServiceCounters.h"
 #include "ConsoleTestSupport.h"
 #include "ServiceTestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "CDirectoryWriter.h"
-#include "CServerXml.h"
+#include "quorvel_directory/CDirectoryWriter.h"
+#include "quorvel_directory/CServerXml.h"
 #include "CacheTestSupport.h"
 #include "TempFolder.h"
 

@@ -1,4 +1,4 @@
-#include "CServerXml.h"
+#include "quorvel_directory/CServerXml.h"
 #include "CacheTestSupport.h"
 #include "TempFolder.h"
 

@@ -1,4 +1,4 @@
-#include "CTerminalText.h"
+#include "quorvel_shell/CTerminalText.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>

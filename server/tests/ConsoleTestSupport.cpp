@@ -1,6 +1,6 @@
 #include "ConsoleTestSupport.h"
 
-#include "CChatServer.h"
+#include "quorvel_service/CChatServer.h"
 
 
 int FakeConsoleView::Count(const std::string& text) const

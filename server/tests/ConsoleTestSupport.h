@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CConsoleView.h"
-#include "CMsgSendThread.h"
-#include "CServerApp.h"
-#include "CServerConsoleDlg.h"
+#include "quorvel_shell/CConsoleView.h"
+#include "quorvel_store/CMsgSendThread.h"
+#include "quorvel_shell/CServerApp.h"
+#include "quorvel_shell/CServerConsoleDlg.h"
 #include "FreePort.h"
 #include "TempFolder.h"
 #include "corvane/CEventLoopThread.h"

@@ -6,7 +6,7 @@
 #include "QuorveldProcess.h"
 #include "ServiceTestSupport.h"
 
-#include "CTerminalText.h"
+#include "quorvel_shell/CTerminalText.h"
 #include "marlune/CMessageUserTalking.h"
 
 #include <gtest/gtest.h>

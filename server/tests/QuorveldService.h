@@ -4,7 +4,7 @@
 #include "QuorveldProcess.h"
 #include "TempFolder.h"
 
-#include "CTerminalText.h"
+#include "quorvel_shell/CTerminalText.h"
 
 #include <chrono>
 #include <atomic>

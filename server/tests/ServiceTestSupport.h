@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CChatServer.h"
+#include "quorvel_service/CChatServer.h"
 
 #include "corvane/CEventLoopThread.h"
 #include "marlune/CMessageBase.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CMsgSendThread.h"
+#include "quorvel_store/CMsgSendThread.h"
 #include "ServiceTestSupport.h"
 #include "TempFolder.h"
 

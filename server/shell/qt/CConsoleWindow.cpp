@@ -2,8 +2,8 @@
 
 #include "CAboutBoxDlg.h"
 #include "COptionsDlg.h"
-#include "CServerConsoleDlg.h"
-#include "CTerminalText.h"
+#include "quorvel_shell/CServerConsoleDlg.h"
+#include "quorvel_shell/CTerminalText.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>

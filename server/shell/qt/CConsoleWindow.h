@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CLogPageDlg.h"
+#include "quorvel_shell/CLogPageDlg.h"
 
 #include <QIcon>
 #include <QMainWindow>

@@ -10,7 +10,7 @@
 #include "CConsoleWindow.h"
 #include "CMetricsEndpoint.h"
 #include "CQtConsoleView.h"
-#include "CServerConsoleDlg.h"
+#include "quorvel_shell/CServerConsoleDlg.h"
 #include "ProgramGlobals.h"
 #include "corvane/CEventLoopThread.h"
 

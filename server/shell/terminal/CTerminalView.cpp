@@ -1,6 +1,6 @@
 #include "CTerminalView.h"
 
-#include "CTerminalText.h"
+#include "quorvel_shell/CTerminalText.h"
 #include "corvane/CEventLoop.h"
 
 #include <cstdio>

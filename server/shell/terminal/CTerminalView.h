@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CConsoleView.h"
+#include "quorvel_shell/CConsoleView.h"
 
 #include <asio/steady_timer.hpp>
 

@@ -11,10 +11,10 @@
 //   quorveld --help       prints the usage; --version prints the version
 
 #include "CMetricsEndpoint.h"
-#include "CServerConsoleDlg.h"
+#include "quorvel_shell/CServerConsoleDlg.h"
 #include "CStdinReader.h"
 #include "CTerminalCommands.h"
-#include "CTerminalText.h"
+#include "quorvel_shell/CTerminalText.h"
 #include "CTerminalView.h"
 #include "ProgramGlobals.h"
 #include "corvane/CEventLoop.h"

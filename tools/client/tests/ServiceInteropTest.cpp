@@ -2,7 +2,7 @@
 
 #include "quorvel_client/CSyncClient.h"
 
-#include <CChatServer.h>
+#include "quorvel_service/CChatServer.h"
 #include <corvane/CEventLoopThread.h>
 #include <marlune/Marlune.h>
 #include <scrivlet/CLog4c.h>

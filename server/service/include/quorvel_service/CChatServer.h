@@ -1,0 +1,217 @@
+#pragma once
+
+#include "quorvel_service/CRequestBudget.h"
+#include "quorvel_service/CServiceCounters.h"
+#include "quorvel_service/CServiceLimits.h"
+#include "quorvel_store/CServiceSnapshot.h"
+#include "quorvel_service/CUserConnections.h"
+
+#include "corvane/CLogThrottle.h"
+#include "corvane/CMyRASServer_Srv.h"
+#include "marlune/CTalkerServer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CDeliveryReceipt;
+class CLog4c;
+class CMessageBase;
+class CMessageChangeStatu;
+class CMessageServerPub;
+class CMessageUserFriend;
+class CMessageUserInfor;
+class CMessageUserList;
+class CMessageUserLogin;
+class CMessageUserReg;
+class CMyRASSocket;
+class CTalker;
+class CLoginHandler;
+class CQueryHandler;
+class CRegistrationHandler;
+class CServerFederation;
+class CStatusHandler;
+
+// The message service: the listening endpoint that receives every frame,
+// parses it and decides, by message type, between handling it at once,
+// storing it for the delivery worker, and forwarding it. It holds this
+// server's record with its user registry and the lists of neighbour and
+// route servers. The handlers of each group of message types live in
+// collaborator classes that work on this object; the operations keep their
+// names here, where the dispatch and the other groups call them.
+//
+// Threads: the service belongs to the loop that is current on the thread that
+// constructs it (CEventLoop). It is constructed, used and destroyed on that
+// loop thread; every method runs there unless its comment says otherwise.
+// Other threads reach it with CEventLoop::Call (the delivery worker hands
+// stored messages to HandleMsgCache that way and reads the service through
+// TakeSnapshot).
+class CChatServer : public CMyRASServer_Srv {
+public:
+    // Files a message that was not handled at arrival: the parsed message
+    // (for its addresses) and the bytes exactly as received. True when the
+    // message was stored. Called on the loop thread.
+    using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
+
+    // `log` and the SendAllFriend setting outlive the service; the setting is
+    // read at each use. Registers OnSckString as the receive callback.
+    CChatServer(CLog4c& log, std::function<bool()> sendAllFriend);
+    ~CChatServer() override;
+
+    // This server: name, address, port text, description and its users.
+    CTalkerServer localServer;
+    // Servers learnt from the directory file or from their announcements.
+    std::vector<std::unique_ptr<CTalkerServer>> neighbors;
+    // Servers this one announces itself to and forwards messages through.
+    std::vector<std::unique_ptr<CTalkerServer>> routeServers;
+
+    // The receive callback: reaches the service through the endpoint that
+    // received the frame, so it never outlives the service.
+    static void OnSckString(RAS_CALLBACK_PARA* para);
+    // Parses one received payload and handles, stores or forwards it.
+    void OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
+
+    // Dispatch at arrival. True: finished with; false: to be stored.
+    bool HandleMsg(CMessageBase* message, CMyRASSocket* socket);
+    // Dispatch of a stored message offered again. True: delivered or
+    // finished (the stored copy is marked sent); false: it stays pending.
+    // With a receipt, true means handed to the user's connections: the
+    // receipt then tracks every send to the user (see CDeliveryReceipt).
+    bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+
+    // Binds a connection to a user (its userId field and the index of
+    // ConnectionsOf); false when the id is empty or does not fit the field.
+    bool BindUser(CMyRASSocket& socket, std::string_view userId);
+    // Unbinds a connection (a closing one: before it is destroyed); returns
+    // the id it was bound to, "" when none.
+    std::string UnbindUser(CMyRASSocket& socket);
+    // The connections bound to userId in accept order, empty when none; the
+    // list is valid until the next binding change. Costs the user's
+    // connections, not the server's.
+    const std::vector<CMyRASSocket*>& ConnectionsOf(std::string_view userId) const;
+    // The index of bindings (every bound user with its connections).
+    const CUserConnections& BoundUsers() const { return bound_; }
+
+    // Sends bytes as a frame to every connection bound to userId; the OR of
+    // the send results, 0 when no connection is bound to it. Each send is
+    // tracked by the receipt, when one is given.
+    int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
+                   CDeliveryReceipt* receipt = nullptr);
+    // Builds message and sends it on socket; 0 when nothing was built or sent.
+    int SendMessageOn(CMyRASSocket* socket, CMessageBase& message);
+    // Builds message and sends it to userId's connections (SendToUser).
+    int SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt = nullptr);
+
+    bool DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+    bool DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+
+    // What a delivery to a user meets: the serials of the connections bound
+    // to it and the most bytes one of them has accepted and not yet written.
+    struct UserLinks {
+        std::vector<std::uint64_t> connections;
+        std::size_t unwritten = 0;
+    };
+    UserLinks LinksOf(std::string_view userId) const;
+
+    // The user at address ("id", "id@server"): this server's users first when
+    // the server part is this server's name or empty, then each neighbour's
+    // whose name matches (any neighbour for an empty server part). Null when
+    // nobody has it.
+    CTalker* FindTalker(std::string_view address);
+    // True when the message's routed list names this server.
+    bool IsRoutedHere(const CMessageBase& message) const;
+
+    // Installs the function run after handlers changed users or servers (the
+    // directory save). Null removes it.
+    void SetConfigHook(std::function<void()> hook);
+    // Runs the installed hook, if any; an exception from it is logged.
+    void RunConfigHook();
+    // Deletes every neighbour and route server record.
+    void ClearServerLists();
+
+    // Sets where messages not handled at arrival are stored. Without a store
+    // such a message is logged as not stored and dropped.
+    void SetMsgStore(MsgStore store);
+
+    // Copies what the delivery worker needs for one cycle.
+    CServiceSnapshot TakeSnapshot() const;
+
+    // Handlers at arrival and at delivery time.
+    void OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket);
+    void OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket);
+    void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
+    // Counts the accepted connection, then adds it.
+    int AddNewClientSocket(CMyRASSocket* socket) override;
+    void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
+    void OnChangeStatu(CMessageChangeStatu* message);
+    void NotifyFriends(const CTalker* talker, CMessageBase* message);
+    bool OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt = nullptr);
+    void OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket);
+    void OnUserList(CMessageUserList* message, CMyRASSocket* socket);
+    void ListOnlineUsers(CMessageUserList* message);
+
+    // Federation (CServerFederation): announcements of other servers, this
+    // server's own announcement (sent without waiting for the route
+    // servers), and a message to route met on the loop, which is filed in
+    // the store for the routing thread. The routing thread forwards from a
+    // snapshot (CRoutePass), never through these.
+    void OnServerPub(CMessageServerPub* message);
+    void AnnounceToRouteServers();
+    bool RouteMessage(CMessageBase* message);
+
+    // Files a message not handled at once in the store: the parsed message
+    // for its addresses and its bytes. Logs the outcome; true when stored.
+    bool StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length);
+
+    // Services for the handler classes.
+    CLog4c& Log() const { return log_; }
+    // The service's bounds; the defaults until SetLimits, which also hands
+    // the connection bounds to the listening server.
+    const CServiceLimits& Limits() const { return limits_; }
+    // Also starts the costly-request budgets afresh.
+    void SetLimits(const CServiceLimits& limits);
+    // What the service counts (CServiceCounters): its own until the owner
+    // gives it the program's, which outlives the service.
+    CServiceCounters& Counters() const { return *counters_; }
+    const std::shared_ptr<CServiceCounters>& SharedCounters() const { return counters_; }
+    void SetCounters(std::shared_ptr<CServiceCounters> counters) { counters_ = std::move(counters); }
+    bool SendAllFriend() const { return sendAllFriend_ && sendAllFriend_(); }
+    const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
+    // The user id a connection is bound to ("" when none).
+    static std::string BoundUserId(const CMyRASSocket& socket);
+    // Whether the connection is bound to userId; no copy, as it runs for
+    // every connection on every delivery.
+    static bool IsBoundTo(const CMyRASSocket& socket, std::string_view userId);
+
+    // For a message whose target server is neither empty nor this server's
+    // name: logs that it goes to routing, sets its route flag, returns true.
+    bool MarkForRouting(CMessageBase& message);
+
+private:
+    // Whether a request that arrived on socket may be handled: registrations,
+    // announcements and queries are admitted within the budgets of their
+    // connection and address (CRequestBudget); the rest always. A refusal is
+    // logged at most once a minute per bucket kind and address.
+    // An announcement costs one more token per kUsersPerToken users it keeps.
+    bool WithinBudget(CMessageBase& message, CMyRASSocket* socket);
+    void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
+
+    CLog4c& log_;
+    std::function<bool()> sendAllFriend_;
+    std::function<void()> configHook;
+    CServiceLimits limits_;
+    CRequestBudget budget_{limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress};
+    CLogThrottle budgetLines_;
+    std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
+    CUserConnections bound_;
+    MsgStore store_;
+    std::unique_ptr<CLoginHandler> login_;
+    std::unique_ptr<CRegistrationHandler> registration_;
+    std::unique_ptr<CStatusHandler> status_;
+    std::unique_ptr<CQueryHandler> query_;
+    std::unique_ptr<CServerFederation> federation_;
+};

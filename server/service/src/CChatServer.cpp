@@ -1,0 +1,486 @@
+#include "quorvel_service/CChatServer.h"
+
+#include "quorvel_store/CDeliveryReceipt.h"
+#include "CLoginHandler.h"
+#include "CQueryHandler.h"
+#include "CRegistrationHandler.h"
+#include "CServerFederation.h"
+#include "CStatusHandler.h"
+#include "ServiceTexts.h"
+
+#include "corvane/CMyRASSocket.h"
+#include "marlune/Marlune.h"
+#include "scrivlet/CLog4c.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+// The message as its class, or null when the object is of another class
+// (a head built by hand with a known type name).
+template <class T>
+T* As(CMessageBase* message)
+{
+    return dynamic_cast<T*>(message);
+}
+
+constexpr int kError = 2;
+// An announcement of 10,000 users (a server announces itself once a minute)
+// costs 101 tokens of the costly-request budgets.
+constexpr std::size_t kUsersPerToken = 100;
+
+// Requests whose handling costs far more than their bytes: a registration
+// or profile change rewrites the directory file, an announcement replaces
+// a neighbour's users and rewrites it too, a query answer copies up to a
+// list's worth of users.
+bool IsCostly(const std::string& type)
+{
+    return type == CMessageUserReg::kType || type == CMessageServerPub::kType || type == CMessageUserList::kType ||
+           type == CMessageUserInfor::kType;
+}
+
+// Builds message into bx; logs why when nothing was built.
+std::uint32_t Build(CLog4c& log, CMessageBase& message, BX_DATA& bx)
+{
+    CXmlMsg codec;
+    bx.msg = &message;
+    const std::size_t length = codec.BuildXml(&bx);
+    if (length == 0)
+        log.LogEvent(0, "消息生成失败:%s %s", message.type.c_str(), codec.LastError().c_str());
+    return static_cast<std::uint32_t>(length);
+}
+
+} // namespace
+
+CChatServer::CChatServer(CLog4c& log, std::function<bool()> sendAllFriend)
+    : log_(log),
+      sendAllFriend_(std::move(sendAllFriend)),
+      login_(std::make_unique<CLoginHandler>(*this)),
+      registration_(std::make_unique<CRegistrationHandler>(*this)),
+      status_(std::make_unique<CStatusHandler>(*this)),
+      query_(std::make_unique<CQueryHandler>(*this)),
+      federation_(std::make_unique<CServerFederation>(*this))
+{
+    RegCallBackOnSckString(&CChatServer::OnSckString);
+}
+
+CChatServer::~CChatServer()
+{
+    ClearServerLists();
+}
+
+void CChatServer::OnSckString(RAS_CALLBACK_PARA* para)
+{
+    if (para == nullptr)
+        return;
+    if (auto* service = dynamic_cast<CChatServer*>(para->server))
+        service->OnFrame(para->data, para->length, para->socket);
+}
+
+void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
+{
+    try {
+        CMessageBase head(nullptr);
+        CXmlMsg codec;
+        std::unique_ptr<CMessageBase> message = codec.ParseXmlNew(data, length, &head);
+        counters_->CountReceived(message ? std::string_view(message->type) : std::string_view());
+        if (message) {
+            if (!HandleMsg(message.get(), socket))
+                StoreUnhandled(*message, data, length);
+            return;
+        }
+        if (!head.target.empty())
+            ForwardUnparsed(head, data, length);
+        else if (!codec.LastError().empty())
+            log_.LogEvent(0, "无法解析的消息已丢弃:%s", codec.LastError().c_str());
+    } catch (const std::exception& error) {
+        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+    }
+}
+
+bool CChatServer::StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length)
+{
+    const char* bytes = reinterpret_cast<const char*>(data);
+    if (!store_) {
+        log_.LogEvent(0, "没有消息存储,非即时消息未保存:%s source:%s target:%s", message.type.c_str(),
+                      message.source.c_str(), message.target.c_str());
+        return false;
+    }
+    if (!store_(message, bytes, length)) {
+        log_.LogEvent(0, "非即时消息保存失败,已丢弃:%s source:%s target:%s", message.type.c_str(),
+                      message.source.c_str(), message.target.c_str());
+        return false;
+    }
+    counters_->CountStored();
+    log_.LogEvent(0, "非即时消息已放入消息队列处理...%s source:%s target:%s", message.type.c_str(),
+                  message.source.c_str(), message.target.c_str());
+    return true;
+}
+
+void CChatServer::ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length)
+{
+    const std::string userId = head.DetachTargetUserId();
+    const std::string serverName = head.DetachTargetServerName();
+    if (userId.empty() || !(serverName.empty() || serverName == localServer.name))
+        return;
+    log_.LogEvent(0, "未知版本消息,已转发:%s source:%s target:%s", head.type.c_str(), head.source.c_str(),
+                  head.target.c_str());
+    if (SendToUser(userId, data, length) != 0)
+        counters_->CountRelayed();
+}
+
+bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return true;
+    log_.LogEvent(0, "消息:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
+                  message->target.c_str());
+    const std::string& type = message->type;
+    if (type == CMessageHeart::kType) {
+        const auto* heart = As<CMessageHeart>(message);
+        log_.LogEvent(0, "接收到一个心跳包,来自:%s", heart ? heart->sender.c_str() : "");
+        return true;
+    }
+    if (IsRoutedHere(*message))
+        return true;
+    if (!WithinBudget(*message, socket))
+        return true;
+    message->AddRoutedServer(localServer);
+
+    if (type == CMessageServerPub::kType) {
+        // A peer server that announced itself counts as logged in: the
+        // login time limit spares its connection.
+        if (socket != nullptr)
+            socket->MarkAdmitted();
+        OnServerPub(As<CMessageServerPub>(message));
+        return true;
+    }
+    if (type == CMessageUserLogin::kType) {
+        OnUserLogin(As<CMessageUserLogin>(message), socket);
+        return true;
+    }
+    if (type == CMessageUserReg::kType) {
+        OnUserReg(As<CMessageUserReg>(message), socket);
+        return true;
+    }
+    if (type == CMessageUserInfor::kType) {
+        OnUserInfor(As<CMessageUserInfor>(message), socket);
+        return true;
+    }
+    if (type == CMessageUserList::kType) {
+        OnUserList(As<CMessageUserList>(message), nullptr);
+        return true;
+    }
+    log_.LogEvent(0, "非即时处理消息:%s 已经加入消息队列处理....", type.c_str());
+    if (type == CMessageChangeStatu::kType) {
+        OnChangeStatu(As<CMessageChangeStatu>(message));
+        return true;
+    }
+    if (type == CMessageTransFile::kType && DeliverTransFile(message)) {
+        counters_->CountRelayed();
+        return true;
+    }
+    return false;
+}
+
+void CChatServer::SetLimits(const CServiceLimits& limits)
+{
+    limits_ = limits;
+    SetConnectionLimits(limits.connections);
+    budget_ = CRequestBudget(limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress);
+}
+
+bool CChatServer::WithinBudget(CMessageBase& message, CMyRASSocket* socket)
+{
+    const std::string& type = message.type;
+    if (socket == nullptr || !IsCostly(type))
+        return true;
+    std::uint64_t cost = 1;
+    if (const auto* pub = As<CMessageServerPub>(&message))
+        cost += std::min(pub->server.Talkers().size(), limits_.maxAnnouncedUsers) / kUsersPerToken;
+    const auto now = CRequestBudget::Clock::now();
+    std::string address;
+    const CRequestBudget::Verdict verdict =
+        budget_.Admit(socket->Serial(), [socket] { return socket->PeerAddress(); }, now, cost, address);
+    if (verdict == CRequestBudget::Verdict::kAdmitted)
+        return true;
+    const bool connection = verdict == CRequestBudget::Verdict::kConnection;
+    if (budgetLines_.Allow(connection ? "connection budget" : "address budget", address, now))
+        log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%s 请求已丢弃", address.c_str(),
+                      connection ? "连接" : "地址",
+                      connection ? limits_.costlyRequestsPerConnection : limits_.costlyRequestsPerAddress,
+                      type.c_str());
+    return false;
+}
+
+bool CChatServer::HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt)
+{
+    if (message == nullptr)
+        return true;
+    log_.LogEvent(0, "HandleMsgCache type:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
+                  message->target.c_str());
+    if (message->route)
+        return RouteMessage(message);
+    const std::string& type = message->type;
+    if (type == CMessageUserTalking::kType)
+        return DeliverTalking(message, receipt);
+    if (type == CMessageChangeStatu::kType) {
+        OnChangeStatu(As<CMessageChangeStatu>(message));
+        return true;
+    }
+    if (type == CMessageUserFriend::kType)
+        return OnUserFriend(As<CMessageUserFriend>(message), receipt);
+    if (type == CMessageTransFile::kType)
+        return DeliverTransFile(message, receipt);
+    return false;
+}
+
+std::string CChatServer::BoundUserId(const CMyRASSocket& socket)
+{
+    return std::string(socket.userId, strnlen(socket.userId, sizeof socket.userId));
+}
+
+bool CChatServer::IsBoundTo(const CMyRASSocket& socket, std::string_view userId)
+{
+    return userId.size() < sizeof socket.userId && strnlen(socket.userId, userId.size() + 1) == userId.size() &&
+           std::memcmp(socket.userId, userId.data(), userId.size()) == 0;
+}
+
+bool CChatServer::BindUser(CMyRASSocket& socket, std::string_view userId)
+{
+    return bound_.Bind(socket, userId);
+}
+
+std::string CChatServer::UnbindUser(CMyRASSocket& socket)
+{
+    return bound_.Unbind(socket);
+}
+
+const std::vector<CMyRASSocket*>& CChatServer::ConnectionsOf(std::string_view userId) const
+{
+    return bound_.Of(userId);
+}
+
+int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
+                            CDeliveryReceipt* receipt)
+{
+    // An empty id names nobody (the index holds no empty id): it must not
+    // reach every connection that has not logged in.
+    const auto send = [&](CMyRASSocket* connection) {
+        return receipt != nullptr ? SendBuff(connection, bytes, length, receipt->Track())
+                                  : SendBuff(connection, bytes, length);
+    };
+    const std::vector<CMyRASSocket*>& bound = ConnectionsOf(userId);
+    if (bound.size() == 1)
+        return send(bound.front());
+    // Should a send ever close (and so unbind) a connection at once, the
+    // list would change under the walk: walk a copy.
+    int result = 0;
+    for (CMyRASSocket* connection : std::vector<CMyRASSocket*>(bound))
+        result |= send(connection);
+    return result;
+}
+
+CChatServer::UserLinks CChatServer::LinksOf(std::string_view userId) const
+{
+    UserLinks links;
+    for (const CMyRASSocket* connection : ConnectionsOf(userId)) {
+        links.connections.push_back(connection->Serial());
+        links.unwritten = std::max(links.unwritten, connection->UnwrittenBytes());
+    }
+    return links;
+}
+
+int CChatServer::SendMessageOn(CMyRASSocket* socket, CMessageBase& message)
+{
+    BX_DATA bx;
+    const std::uint32_t length = Build(log_, message, bx);
+    if (length == 0 || socket == nullptr)
+        return 0;
+    return SendBuff(socket, bx.Data(), length);
+}
+
+int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt)
+{
+    BX_DATA bx;
+    const std::uint32_t length = Build(log_, message, bx);
+    if (length == 0)
+        return 0;
+    return SendToUser(userId, bx.Data(), length, receipt);
+}
+
+bool CChatServer::MarkForRouting(CMessageBase& message)
+{
+    const std::string serverName = message.DetachTargetServerName();
+    if (serverName.empty() || serverName == localServer.name)
+        return false;
+    log_.LogEvent(0, "target:%s local:%s 该消息被加入路由消息队列.", serverName.c_str(), localServer.name.c_str());
+    message.route = 1;
+    return true;
+}
+
+bool CChatServer::DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt)
+{
+    if (message == nullptr || MarkForRouting(*message) || message->route)
+        return false;
+    return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
+}
+
+bool CChatServer::DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt)
+{
+    if (message == nullptr || MarkForRouting(*message))
+        return false;
+    if (message->DetachTargetServerName() != localServer.name)
+        return false;
+    return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
+}
+
+CTalker* CChatServer::FindTalker(std::string_view address)
+{
+    CMessageBase head;
+    head.target = std::string(address);
+    const std::string serverName = head.DetachTargetServerName();
+    const std::string userId = head.DetachTargetUserId();
+    if (serverName.empty() || serverName == localServer.name) {
+        if (CTalker* talker = localServer.GetTalkerByUserID(userId))
+            return talker;
+    }
+    for (const auto& neighbor : neighbors) {
+        if (!serverName.empty() && serverName != neighbor->name)
+            continue;
+        if (CTalker* talker = neighbor->GetTalkerByUserID(userId))
+            return talker;
+    }
+    return nullptr;
+}
+
+bool CChatServer::IsRoutedHere(const CMessageBase& message) const
+{
+    return message.GetRouteServerByName(localServer.name) != nullptr;
+}
+
+void CChatServer::SetConfigHook(std::function<void()> hook)
+{
+    configHook = std::move(hook);
+}
+
+void CChatServer::RunConfigHook()
+{
+    if (!configHook)
+        return;
+    try {
+        configHook();
+    } catch (const std::exception& error) {
+        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+    }
+}
+
+void CChatServer::ClearServerLists()
+{
+    neighbors.clear();
+    routeServers.clear();
+}
+
+void CChatServer::SetMsgStore(MsgStore store)
+{
+    store_ = std::move(store);
+}
+
+CServiceSnapshot CChatServer::TakeSnapshot() const
+{
+    CServiceSnapshot snapshot;
+    snapshot.localName = localServer.name;
+    snapshot.transportLog = GetLogEvent();
+    snapshot.loop = &Loop();
+    snapshot.counters = counters_;
+    snapshot.loggedIn.reserve(bound_.UserCount());
+    bound_.ForEachUser([&](const std::string& userId, const CUserConnections::List&) {
+        if (const CTalker* talker = localServer.GetTalkerByUserID(userId))
+            snapshot.loggedIn.push_back({userId, talker->serverName});
+    });
+    for (const auto& route : routeServers) {
+        CTalkerServer copy;
+        copy.name = route->name;
+        copy.ip = route->ip;
+        copy.port = route->port;
+        copy.description = route->description;
+        snapshot.routeServers.push_back(std::move(copy));
+    }
+    return snapshot;
+}
+
+void CChatServer::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    login_->OnUserLogin(message, socket);
+    if (message != nullptr)
+        counters_->CountLogin(message->result == service_text::kSuccess);
+}
+
+void CChatServer::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    login_->OnForceLogin(message, socket);
+}
+
+void CChatServer::OnWsDisconnected(ON_WS_DISCONNECTED* para)
+{
+    login_->OnWsDisconnected(para);
+}
+
+int CChatServer::AddNewClientSocket(CMyRASSocket* socket)
+{
+    counters_->CountConnection();
+    return CMyRASServer_Srv::AddNewClientSocket(socket);
+}
+
+void CChatServer::OnUserReg(CMessageUserReg* message, CMyRASSocket* socket)
+{
+    registration_->OnUserReg(message, socket);
+}
+
+void CChatServer::OnChangeStatu(CMessageChangeStatu* message)
+{
+    status_->OnChangeStatu(message);
+}
+
+void CChatServer::NotifyFriends(const CTalker* talker, CMessageBase* message)
+{
+    status_->NotifyFriends(talker, message);
+}
+
+bool CChatServer::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt)
+{
+    return status_->OnUserFriend(message, receipt);
+}
+
+void CChatServer::OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket)
+{
+    query_->OnUserInfor(message, socket);
+}
+
+void CChatServer::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
+{
+    query_->OnUserList(message, socket);
+}
+
+void CChatServer::ListOnlineUsers(CMessageUserList* message)
+{
+    query_->ListOnlineUsers(message);
+}
+
+void CChatServer::OnServerPub(CMessageServerPub* message)
+{
+    federation_->OnServerPub(message);
+}
+
+void CChatServer::AnnounceToRouteServers()
+{
+    federation_->AnnounceToRouteServers();
+}
+
+bool CChatServer::RouteMessage(CMessageBase* message)
+{
+    return federation_->RouteMessage(message);
+}

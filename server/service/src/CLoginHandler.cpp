@@ -1,0 +1,181 @@
+#include "CLoginHandler.h"
+
+#include "quorvel_service/CChatServer.h"
+#include "quorvel_store/MsgIndexLayout.h"
+#include "ServiceTexts.h"
+
+#include "corvane/CMyRASSocket.h"
+#include "marlune/CMessageChangeStatu.h"
+#include "marlune/CMessageUserLogin.h"
+#include "scrivlet/CLog4c.h"
+
+#include <cstring>
+
+namespace {
+
+// Characters a login refuses in a user id; "$" is allowed here.
+constexpr const char* kLoginRefusedChars = "~!@#%^&*";
+constexpr const char* kOffline = "false";
+
+} // namespace
+
+bool CLoginHandler::FitsLimits(const std::string& userId, const std::string& userName)
+{
+    static_assert(MsgIndexLayout::kUserIdField <= sizeof CMyRASSocket::userId,
+                  "an id the store holds must fit a connection's field");
+    return FitsField(userId, MsgIndexLayout::kUserIdField) && FitsField(userName, sizeof CMyRASSocket::userName);
+}
+
+const char* CLoginHandler::ForcedIdError(const std::string& userId)
+{
+    if (!FitsLimits(userId, {}))
+        return service_text::kTooLongError;
+    if (userId.empty())
+        return service_text::kEmptyIdError;
+    if (userId.find('/') != std::string::npos)
+        return service_text::kBadCharsError;
+    return nullptr;
+}
+
+void CLoginHandler::Refuse(CMessageUserLogin& message, CMyRASSocket* socket, const char* error)
+{
+    message.result = service_text::kFailed;
+    message.error = error;
+    service_.SendMessageOn(socket, message);
+}
+
+void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName)
+{
+    service_.BindUser(socket, userId);
+    if (userName != nullptr) {
+        std::memset(socket.userName, 0, sizeof socket.userName);
+        std::memcpy(socket.userName, userName->data(), userName->size());
+    }
+}
+
+bool CLoginHandler::RoomForConnection(const std::string& userId, const CMyRASSocket* socket)
+{
+    std::size_t bound = 0;
+    for (const CMyRASSocket* connection : service_.ConnectionsOf(userId)) {
+        if (connection != socket && connection->active)
+            ++bound;
+    }
+    const std::size_t most = service_.Limits().maxConnectionsPerUser;
+    if (bound < most)
+        return true;
+    const std::string address = socket != nullptr ? socket->PeerAddress() : std::string();
+    if (refusals_.Allow("connections-per-user", address))
+        service_.Log().LogEvent(0, "用户 %s 的连接数已达上限 %zu，登录被拒绝", userId.c_str(), most);
+    return false;
+}
+
+void CLoginHandler::AnnounceStatus(CTalker& talker, const std::string& statu)
+{
+    CMessageChangeStatu change;
+    change.type = CMessageChangeStatu::kType;
+    change.userId = talker.userId;
+    change.server = talker.serverName;
+    change.statu = statu;
+    service_.NotifyFriends(&talker, &change);
+}
+
+void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    if (message->userId.find_first_of(kLoginRefusedChars) != std::string::npos) {
+        Refuse(*message, socket, service_text::kBadCharsError);
+        return;
+    }
+    if (message->force == service_text::kTrue) {
+        OnForceLogin(message, socket);
+        return;
+    }
+
+    CLog4c& log = service_.Log();
+    CTalker* found = service_.localServer.GetTalkerByLogin(message->userId, message->password);
+    if (found != nullptr && !FitsLimits(found->userId, found->name)) {
+        log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
+        Refuse(*message, socket, service_text::kTooLongError);
+        return;
+    }
+    if (found != nullptr && !RoomForConnection(found->userId, socket)) {
+        Refuse(*message, socket, service_text::kTooManyConnectionsError);
+        return;
+    }
+    message->result = service_text::kFailed;
+    if (found != nullptr) {
+        CServiceLimits::CutStatu(message->statu);
+        found->statu = message->statu;
+        message->result = service_text::kSuccess;
+        log.LogEvent(0, "用户 %s 以密码 %s 登录成功!", message->userId.c_str(), service_text::kMaskedPassword);
+    } else {
+        log.LogEvent(0, "用户 %s 以密码 %s 登录失败，用户名或者密码错误!", message->userId.c_str(),
+                     service_text::kMaskedPassword);
+    }
+    service_.SendMessageOn(socket, *message);
+    if (found == nullptr)
+        return;
+    if (socket != nullptr)
+        Bind(*socket, found->userId, &found->name);
+    AnnounceStatus(*found, found->statu);
+}
+
+void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    if (const char* error = ForcedIdError(message->userId)) {
+        log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), error);
+        Refuse(*message, socket, error);
+        return;
+    }
+    if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
+        service_.Counters().CountRefused("ProfileFieldBytes");
+        log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), service_text::kProfileTooLongError);
+        Refuse(*message, socket, service_text::kProfileTooLongError);
+        return;
+    }
+    if (!RoomForConnection(message->userId, socket)) {
+        Refuse(*message, socket, service_text::kTooManyConnectionsError);
+        return;
+    }
+    CServiceLimits::CutStatu(message->statu);
+    log.LogEvent(0, "用户 %s[%s] 强制登录成功!", message->userId.c_str(), message->name.c_str());
+    if (CTalker* talker = service_.localServer.GetTalkerByUserID(message->userId)) {
+        talker->statu = message->statu;
+        talker->name = message->name;
+        talker->password = message->password;
+        talker->sex = message->sex;
+        talker->tel = message->tel;
+    } else {
+        CTalker created;
+        created.userId = message->userId;
+        created.name = message->name.empty() ? message->userId : message->name;
+        created.sex = message->sex;
+        created.tel = message->tel;
+        created.password = message->password;
+        created.serverName = service_.localServer.name;
+        service_.localServer.AddTalker(created);
+    }
+    service_.RunConfigHook();
+    message->result = service_text::kSuccess;
+    service_.SendMessageOn(socket, *message);
+    if (socket != nullptr)
+        Bind(*socket, message->userId, nullptr);
+}
+
+void CLoginHandler::OnWsDisconnected(ON_WS_DISCONNECTED* para)
+{
+    if (para == nullptr || para->socket == nullptr)
+        return;
+    const std::string userId = service_.UnbindUser(*para->socket);
+    if (userId.empty())
+        return;
+    CTalker* talker = service_.localServer.GetTalkerByUserID(userId);
+    if (talker == nullptr)
+        return;
+    talker->statu = kOffline;
+    AnnounceStatus(*talker, kOffline);
+}

@@ -1,0 +1,101 @@
+#include "CRegistrationHandler.h"
+
+#include "quorvel_service/CChatServer.h"
+#include "CLoginHandler.h"
+#include "ServiceTexts.h"
+
+#include "marlune/CMessageUserReg.h"
+#include "scrivlet/CLog4c.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+// Characters a registration refuses in a user id, each looked for by itself;
+// "/" separates the entries of a friend list.
+constexpr const char* kRegRefusedChars = "~!@#$%^&*/";
+constexpr std::array<const char*, 7> kReservedIds = {"ADMIN",   "SERVICE",  "SERVER", "GROUP",
+                                                     "MEETING", "BRANTLEX", "NORVEX"};
+constexpr const char* kExistsError = "用户账号已经存在!";
+constexpr const char* kReservedError = "用户帐号不能包含特殊单词!";
+
+} // namespace
+
+std::string CRegistrationHandler::AsciiUpper(const std::string& userId)
+{
+    std::string upper = userId;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper;
+}
+
+bool CRegistrationHandler::IsReserved(const std::string& userId)
+{
+    const std::string upper = AsciiUpper(userId);
+    for (const char* reserved : kReservedIds) {
+        if (upper == reserved)
+            return true;
+    }
+    return false;
+}
+
+void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* socket)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    log.LogEvent(0, "用户 %s 注册新用户消息!", message->userId.c_str());
+    const bool modify = message->modify == service_text::kTrue;
+
+    // Every check runs; the text of the last failing one stands.
+    bool ok = true;
+    CTalker* talker = service_.FindTalker(message->userId);
+    if (talker != nullptr && !modify) {
+        message->error = kExistsError;
+        ok = false;
+    }
+    if (message->userId.find_first_of(kRegRefusedChars) != std::string::npos) {
+        message->error = service_text::kBadCharsError;
+        ok = false;
+    }
+    if (IsReserved(message->userId)) {
+        message->error = kReservedError;
+        ok = false;
+    }
+    if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
+        service_.Counters().CountRefused("ProfileFieldBytes");
+        message->error = service_text::kProfileTooLongError;
+        ok = false;
+    }
+    if (!CLoginHandler::FitsLimits(message->userId, message->name)) {
+        message->error = service_text::kTooLongError;
+        ok = false;
+    }
+    if (message->userId.empty()) {
+        message->error = service_text::kEmptyIdError;
+        ok = false;
+    }
+
+    if (ok && talker == nullptr) {
+        // The registry finds users by the id they were added with.
+        CTalker created;
+        created.userId = message->userId;
+        talker = service_.localServer.AddTalker(std::move(created));
+        ok = talker != nullptr;
+    }
+    if (ok) {
+        talker->name = message->name;
+        talker->tel = message->tel;
+        talker->password = message->password;
+        talker->sex = message->sex;
+        talker->serverName = service_.localServer.name;
+    }
+    message->result = ok ? service_text::kSuccess : service_text::kFailed;
+    service_.SendMessageOn(socket, *message);
+    log.LogEvent(0, "用户 %s %s %s信息 %s !", message->userId.c_str(), message->name.c_str(),
+                 modify ? "修改" : "注册", message->result.c_str());
+    service_.RunConfigHook();
+}

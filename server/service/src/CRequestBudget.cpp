@@ -1,0 +1,63 @@
+#include "quorvel_service/CRequestBudget.h"
+
+#include <algorithm>
+
+namespace {
+
+// Refills `bucket` for the time since its last use, up to a minute's worth.
+void Refill(double& tokens, CRequestBudget::Clock::time_point& last, std::uint64_t perMinute,
+            CRequestBudget::Clock::time_point now)
+{
+    const double seconds = std::chrono::duration<double>(now - last).count();
+    const double capacity = static_cast<double>(perMinute);
+    tokens = std::min(capacity, tokens + seconds * capacity / 60.0);
+    last = now;
+}
+
+} // namespace
+
+template <class Table, class Key>
+CRequestBudget::Bucket& CRequestBudget::Find(Table& table, const Key& key, std::uint64_t perMinute,
+                                             Clock::time_point now, std::size_t& pruneAt)
+{
+    auto found = table.find(key);
+    if (found != table.end()) {
+        Refill(found->second.tokens, found->second.last, perMinute, now);
+        return found->second;
+    }
+    if (table.size() >= pruneAt) {
+        std::erase_if(table, [&](const auto& item) {
+            Bucket bucket = item.second;
+            Refill(bucket.tokens, bucket.last, perMinute, now);
+            return bucket.tokens >= static_cast<double>(perMinute);
+        });
+        pruneAt = std::max(kFirstPrune, table.size() * 2);
+    }
+    return table.emplace(key, Bucket{static_cast<double>(perMinute), now, {}}).first->second;
+}
+
+CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::function<std::string()>& addressOf,
+                                              Clock::time_point now, std::uint64_t cost, std::string& address)
+{
+    Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
+    if (connection.address.empty())
+        connection.address = addressOf();
+    address = connection.address;
+    return Admit(serial, address, now, cost);
+}
+
+CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::string& address, Clock::time_point now,
+                                              std::uint64_t cost)
+{
+    Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
+    const auto connectionCost = static_cast<double>(std::min(cost, perConnection_));
+    if (connection.tokens < connectionCost)
+        return Verdict::kConnection;
+    Bucket& peer = Find(addresses_, address, perAddress_, now, addressesPruneAt_);
+    const auto peerCost = static_cast<double>(std::min(cost, perAddress_));
+    if (peer.tokens < peerCost)
+        return Verdict::kAddress;
+    connection.tokens -= connectionCost;
+    peer.tokens -= peerCost;
+    return Verdict::kAdmitted;
+}

@@ -1,0 +1,189 @@
+#include "CServerFederation.h"
+
+#include "quorvel_service/CChatServer.h"
+#include "quorvel_store/MsgIndexLayout.h"
+#include "ServiceTexts.h"
+
+#include "marlune/Marlune.h"
+#include "scrivlet/CLog4c.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+constexpr int kError = 2;
+
+} // namespace
+
+CServerFederation::~CServerFederation()
+{
+    for (const auto& announcement : announcements_)
+        announcement.sender.Cancel();
+}
+
+bool CServerFederation::AnnouncedNameRefused(const std::string& name) const
+{
+    CLog4c& log = service_.Log();
+    if (name.find('@') != std::string::npos) {
+        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'@'", name.c_str());
+        return true;
+    }
+    if (name.find('/') != std::string::npos) {
+        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'/'", name.c_str());
+        return true;
+    }
+    // Stored messages carry the server name in a fixed field: a longer name
+    // could never be stored whole, and its users' messages would be lost.
+    if (!FitsField(name, MsgIndexLayout::kServerNameField)) {
+        log.LogEvent(kError, "新宣告的服务器[%s]名超过 %u 字节,已忽略", name.c_str(),
+                     static_cast<unsigned>(MsgIndexLayout::kServerNameField - 1));
+        return true;
+    }
+    return false;
+}
+
+void CServerFederation::OnServerPub(CMessageServerPub* message)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    const CTalkerServer& announced = message->server;
+    const std::string& name = announced.name;
+    if (AnnouncedNameRefused(name) || name == service_.localServer.name)
+        return;
+
+    auto& neighbors = service_.neighbors;
+    auto known = std::find_if(neighbors.begin(), neighbors.end(), [&](const auto& n) { return n->name == name; });
+    if (known != neighbors.end())
+        neighbors.erase(known);
+    else if (!RoomForNeighbor(name))
+        return;
+
+    auto record = std::make_unique<CTalkerServer>();
+    record->name = name;
+    record->ip = announced.ip;
+    record->port = announced.port;
+    record->description = announced.description;
+    log.LogEvent(0, "好友服务器 %s / %s /%s /%s 上线!", record->name.c_str(), record->ip.c_str(),
+                 record->port.c_str(), record->description.c_str());
+    const std::size_t most = service_.Limits().maxAnnouncedUsers;
+    for (const auto& talker : announced.Talkers()) {
+        if (record->Talkers().size() >= most) {
+            LogUsersCut(name, announced.Talkers().size());
+            break;
+        }
+        log.LogEvent(0, "用户名:%s 姓名:%s 性别:%s 电话:%s 密码:%s 好友:%s", talker->userId.c_str(),
+                     talker->name.c_str(), talker->sex.c_str(), talker->tel.c_str(), service_text::kMaskedPassword,
+                     talker->friends.c_str());
+        record->AddTalker(*talker);
+    }
+    neighbors.push_back(std::move(record));
+    service_.RunConfigHook();
+}
+
+bool CServerFederation::RoomForNeighbor(const std::string& name)
+{
+    const std::size_t most = service_.Limits().maxNeighbors;
+    if (service_.neighbors.size() < most)
+        return true;
+    if (capLines_.Allow("neighbors", ""))
+        service_.Log().LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略", most, name.c_str());
+    return false;
+}
+
+void CServerFederation::LogUsersCut(const std::string& name, std::size_t announced)
+{
+    if (capLines_.Allow("announced users", ""))
+        service_.Log().LogEvent(kError, "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个", name.c_str(),
+                                announced, service_.Limits().maxAnnouncedUsers, service_.Limits().maxAnnouncedUsers);
+}
+
+void CServerFederation::AnnounceToRouteServers()
+{
+    const CTalkerServer& local = service_.localServer;
+    CMessageServerPub announcement;
+    announcement.server.name = local.name;
+    announcement.server.ip = local.ip;
+    announcement.server.port = local.port;
+    announcement.server.description = local.description;
+    for (const auto& talker : local.Talkers())
+        announcement.server.AddTalker(*talker);
+    const std::string bytes = BuildBytes(announcement);
+    if (bytes.empty())
+        return;
+
+    std::erase_if(announcements_, [](const Announcement& a) {
+        return a.sender.State() != CFrameSender::Result::kPending;
+    });
+    CLog4c& log = service_.Log();
+    for (const auto& route : service_.routeServers) {
+        const std::string address = route->ip + ":" + route->port;
+        const bool underWay = std::any_of(announcements_.begin(), announcements_.end(),
+                                          [&](const Announcement& a) { return a.address == address; });
+        if (underWay) {
+            log.LogEvent(0, "上次通知路由服务器:%s/%s/%s 尚未完成,本次跳过", route->name.c_str(), route->ip.c_str(),
+                         route->port.c_str());
+            continue;
+        }
+        CFrameSender::Request request;
+        request.host = route->ip;
+        request.port = PortNumber(route->port);
+        request.payload = bytes;
+        request.limits = {kConnectLimit, kStallLimit, kTotalLimit};
+        request.log = service_.GetLogEvent();
+        request.onConnected = [&log, name = route->name, ip = route->ip, port = route->port,
+                               description = route->description] {
+            log.LogEvent(0, "本服务器上线后通知路由服务器:%s/%s/%s/%s", name.c_str(), ip.c_str(), port.c_str(),
+                         description.c_str());
+        };
+        announcements_.push_back({address, CFrameSender::Start(service_.Loop(), std::move(request))});
+    }
+}
+
+bool CServerFederation::RouteMessage(CMessageBase* message)
+{
+    if (message == nullptr)
+        return false;
+    service_.Log().LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message->type.c_str(),
+                            message->target.c_str(), message->source.c_str());
+    if (!IsRoutable(*message, service_.localServer.name))
+        return false;
+    if (message->target.empty())
+        return true;
+    // Forwarding waits for peers, which the loop must never do: the routing
+    // thread takes the message up from the store, behind those before it.
+    const std::string bytes = BuildBytes(*message);
+    return !bytes.empty() && service_.StoreUnhandled(*message, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                     static_cast<std::uint32_t>(bytes.size()));
+}
+
+std::string CServerFederation::BuildBytes(CMessageBase& message)
+{
+    BX_DATA bx(&message);
+    CXmlMsg codec;
+    if (codec.BuildXml(&bx) == 0)
+        return {};
+    return std::move(bx.buff);
+}
+
+bool CServerFederation::IsRoutable(const CMessageBase& message, const std::string& localName)
+{
+    if (message.type == CMessageChangeStatu::kType)
+        return false;
+    return message.DetachTargetServerName() != localName;
+}
+
+int CServerFederation::PortNumber(std::string_view text)
+{
+    int port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        port = port * 10 + (c - '0');
+        if (port > kMaxPort)
+            return 0;
+    }
+    return port;
+}

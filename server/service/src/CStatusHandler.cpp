@@ -1,0 +1,131 @@
+#include "CStatusHandler.h"
+
+#include "quorvel_service/CChatServer.h"
+#include "ServiceTexts.h"
+
+#include "corvane/CMyRASSocket.h"
+#include "marlune/BX_DATA.h"
+#include "marlune/CCmdExp.h"
+#include "marlune/CMessageChangeStatu.h"
+#include "marlune/CMessageUserFriend.h"
+#include "marlune/CMessageUserInfor.h"
+#include "marlune/CXmlMsg.h"
+#include "scrivlet/CLog4c.h"
+
+#include <chrono>
+#include <string>
+
+namespace {
+
+std::string Address(const CTalker& party)
+{
+    return party.userId + "@" + party.serverName;
+}
+
+} // namespace
+
+void CStatusHandler::OnChangeStatu(CMessageChangeStatu* message)
+{
+    if (message == nullptr)
+        return;
+    CLog4c& log = service_.Log();
+    log.LogEvent("用户在线状态消息，暂时不路由到其它服务器...");
+    CServiceLimits::CutStatu(message->statu);
+    CTalker* talker = nullptr;
+    if (message->server == service_.localServer.name) {
+        talker = service_.localServer.SetTalkerStatu(message->userId, message->statu);
+    } else {
+        for (const auto& neighbor : service_.neighbors) {
+            if (neighbor->name == message->server) {
+                talker = neighbor->SetTalkerStatu(message->userId, message->statu);
+                break;
+            }
+        }
+    }
+    log.LogEvent(0, "用户 %s 修改状态 %s@%s 成功!", message->userId.c_str(), message->server.c_str(),
+                 message->statu.c_str());
+    if (talker != nullptr)
+        NotifyFriends(talker, message);
+}
+
+void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
+{
+    if (talker == nullptr || message == nullptr)
+        return;
+    BX_DATA bx(message);
+    CXmlMsg codec;
+    const auto length = static_cast<std::uint32_t>(codec.BuildXml(&bx));
+    if (length == 0)
+        return;
+
+    if (service_.SendAllFriend()) {
+        // A user bound to k connections is met k times and each time sent to
+        // on all k, as the setting has always behaved.
+        for (const auto& connection : service_.Connections()) {
+            const std::string userId = CChatServer::BoundUserId(*connection);
+            if (!userId.empty() && userId != talker->userId)
+                service_.SendToUser(userId, bx.Data(), length);
+        }
+        return;
+    }
+    // Each local friend's connections (a friend listed twice gets it twice):
+    // the cost is the friends', not the server's connections.
+    CCmdExp items(talker->friends, "/");
+    for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
+        const CTalker* friendRecord = service_.FindTalker(item);
+        if (friendRecord != nullptr && friendRecord->serverName == service_.localServer.name &&
+            friendRecord->userId != talker->userId)
+            service_.SendToUser(friendRecord->userId, bx.Data(), length);
+    }
+}
+
+bool CStatusHandler::RoomForFriend(const CTalker* talker, const std::string& address)
+{
+    if (talker == nullptr || talker->HasFriend(address) || talker->FriendCount() < service_.Limits().maxFriends)
+        return true;
+    service_.Counters().CountRefused("MaxFriends");
+    // One line per user and minute at most: a flood of friendships must not
+    // flood the log as well.
+    const auto now = std::chrono::steady_clock::now();
+    auto [last, first] = friendCapLogged_.try_emplace(talker->userId, now);
+    if (first || now - last->second >= std::chrono::minutes(1)) {
+        last->second = now;
+        service_.Log().LogEvent(0, "用户 %s 的好友已达上限 %zu,好友关系未记录!", talker->userId.c_str(),
+                                service_.Limits().maxFriends);
+    }
+    return false;
+}
+
+void CStatusHandler::PushProfile(const CTalker& party)
+{
+    if (party.serverName != service_.localServer.name)
+        return;
+    CMessageUserInfor infor;
+    infor.type = CMessageUserInfor::kType;
+    infor.user = party.userId;
+    service_.OnUserInfor(&infor, nullptr);
+}
+
+bool CStatusHandler::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt)
+{
+    if (message == nullptr)
+        return false;
+    if (service_.MarkForRouting(*message))
+        return false;
+    if (message->result == service_text::kSuccess) {
+        const std::string asker = Address(message->asker);
+        const std::string asked = Address(message->asked);
+        CTalker* askerRecord = service_.FindTalker(asker);
+        CTalker* askedRecord = service_.FindTalker(asked);
+        if (RoomForFriend(askerRecord, asked) && RoomForFriend(askedRecord, asker)) {
+            if (askerRecord != nullptr)
+                askerRecord->AddFriend(asked);
+            if (askedRecord != nullptr)
+                askedRecord->AddFriend(asker);
+        }
+        service_.RunConfigHook();
+        PushProfile(message->asker);
+        PushProfile(message->asked);
+    }
+    return service_.SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
+}

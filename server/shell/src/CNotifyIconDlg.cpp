@@ -1,0 +1,19 @@
+#include "quorvel_shell/CNotifyIconDlg.h"
+
+#include "quorvel_shell/CConsoleView.h"
+
+void CNotifyIconDlg::OnTrayShowHide()
+{
+    visible_ = !visible_;
+    view_.ShowWindow(visible_);
+}
+
+void CNotifyIconDlg::OnTrayNotify(TrayEvent event)
+{
+    if (event == TrayEvent::LeftButtonDown)
+        view_.ShowWindow(true);
+}
+
+void CNotifyIconDlg::OnExitCommand(int /*flag*/)
+{
+}

@@ -1,0 +1,5 @@
+#include "ProgramGlobals.h"
+
+CServerApp theApp;
+CLog4c theLog;
+CMsgSendThread theWorker(theLog);

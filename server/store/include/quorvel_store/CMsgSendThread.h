@@ -1,0 +1,117 @@
+#pragma once
+
+#include "quorvel_store/CDeliveryLedger.h"
+#include "quorvel_store/CMsgCache.h"
+#include "quorvel_store/CMsgRouteThread.h"
+
+#include "quorvel_service/CChatServer.h"
+#include "quorvel_store/CServiceSnapshot.h"
+
+#include "corvane/CMyThreadBase.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+class CEventLoop;
+class CLog4c;
+class CMessageBase;
+
+// The delivery worker: owns the message cache and, once a second, delivers
+// the pending messages of every user logged in on this server. The pending
+// messages for other servers go to the route servers on a routing thread of
+// its own (CMsgRouteThread), which the worker binds, starts and stops with
+// itself, so routing never holds up local delivery.
+//
+// The worker never reads the service directly. Each cycle it copies what it
+// needs on the service's loop (CChatServer::TakeSnapshot); each delivery to
+// a user is handed to that loop (HandleMsgCache) while the worker waits. A
+// wait on the loop gives up when the worker is told to stop, so a stop issued
+// on the loop
+// never deadlocks with a delivery waiting for it.
+//
+// A delivered message is not marked sent when it is handed over but when a
+// connection wrote it to its socket (CDeliveryLedger): the worker goes on
+// with the user's next message meanwhile, and a message whose connections
+// closed before writing it goes back to pending, in its place. Messages
+// handed over and not yet settled when the worker stops settle later, or
+// stay pending in the files.
+//
+// Use (all on the service's loop thread, the service created there):
+//   service->SetMsgStore(worker.Store());
+//   if (worker.InitThread(service, dataDir)) worker.StartService();
+//   ...
+//   worker.StopService();   // waits for the cycle; then destroy the service
+class CMsgSendThread : public CMyThreadBase {
+public:
+    // `log` outlives the worker.
+    explicit CMsgSendThread(CLog4c& log);
+    // Stops the worker and waits for its thread.
+    ~CMsgSendThread() override;
+
+    // Prepares a run for `service` (null: the worker only sleeps): makes this
+    // the current worker, opens the cache in `directory` (only the first
+    // successful opening does anything) and logs the pending count of its
+    // opening scan. Nonzero when the worker may be started. Stops a running
+    // worker first. Service loop thread.
+    int InitThread(CChatServer* service, const std::string& directory);
+
+    // Starts the worker thread and the routing thread; 1 on success.
+    // Service loop thread.
+    int StartService() override;
+    // Signals the stop, waits for the running cycles of both threads to end
+    // (their sleeps and any wait on the loop or a route server are cut
+    // short) and detaches the service, so the caller may destroy the service
+    // once this returns. Makes this the current worker first, so it always
+    // stops this worker; 1. Service loop thread.
+    int StopService() override;
+
+    // Stores a message not handled at arrival: the bytes exactly as received
+    // under its source and target user and server. True when stored. Any
+    // thread (the cache locks).
+    bool CacheMsg(const CMessageBase& message, const char* bytes, std::size_t length);
+    // The store to install in the service (SetMsgStore): CacheMsg of this
+    // worker, which must outlive the service.
+    CChatServer::MsgStore Store();
+
+    // One cycle: deliveries to logged-in users, then a sleep of one second
+    // (cut short by a stop). An exception out of the cycle is logged and
+    // followed by a longer sleep: the worker keeps running. Worker thread.
+    void RunCycle() override;
+
+    // The cache, for inspection. Any thread.
+    CMsgCache& Cache() { return cache_; }
+
+private:
+    // The service a run serves. Jobs left on the loop after the worker gave
+    // up keep the link alive and find the service gone once the run stopped.
+    struct Link {
+        std::atomic<CChatServer*> service{nullptr};
+    };
+
+    void DeliverAll();
+    void BackOff(const char* reason);
+    // Copies the service's snapshot on its loop; empty without a service or
+    // when the stop came first. Worker or routing thread.
+    std::optional<CServiceSnapshot> Snapshot(std::stop_token stop) const;
+    void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
+    // Parses stored bytes; a message that no longer parses is logged, its
+    // record retired, and null returned.
+    std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
+    // Offers the message to the service on the loop (CDeliveryLedger::Hand)
+    // and waits; kHeldBack when the wait gave up before the offer was made.
+    CDeliveryLedger::Offer DeliverOnLoop(std::unique_ptr<CMessageBase> message, CDeliveryLedger::Pending pending);
+    bool StopRequested() const { return StopToken().stop_requested(); }
+
+    CLog4c& log_;
+    CMsgCache cache_;
+    std::shared_ptr<CDeliveryLedger> ledger_;
+    std::uint64_t cycle_ = 0;  // worker thread: the number of the running cycle
+    std::shared_ptr<Link> link_;
+    CEventLoop* loop_ = nullptr;
+    CMsgRouteThread router_;
+};

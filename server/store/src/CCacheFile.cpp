@@ -1,0 +1,110 @@
+#include "quorvel_store/CCacheFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+CCacheFile::~CCacheFile()
+{
+    Close();
+}
+
+bool CCacheFile::Open(const std::string& filePath)
+{
+    Close();
+    path = filePath;
+    // The files hold every stored message in clear text: owner only.
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return Fail("open");
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        fd = -1;
+        if (held) {
+            lastError = path + ": in use by another opener";
+            return false;
+        }
+        return Fail("lock");
+    }
+    return true;
+}
+
+void CCacheFile::Close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+std::size_t CCacheFile::ReadAt(std::uint64_t position, void* buffer, std::size_t len)
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < len) {
+        const ssize_t n = ::pread(fd, out + done, len - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            Fail("read");
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t len)
+{
+    if (const int fault = writeFault ? writeFault(position, len) : 0) {
+        errno = fault;
+        return Fail("write");
+    }
+    const auto* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < len) {
+        const ssize_t n = ::pwrite(fd, in + done, len - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            errno = EIO;
+        if (n <= 0)
+            return Fail("write");
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool CCacheFile::Size(std::uint64_t& size)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return Fail("stat");
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool CCacheFile::Truncate(std::uint64_t length)
+{
+    if (::ftruncate(fd, static_cast<off_t>(length)) != 0)
+        return Fail("truncate");
+    return true;
+}
+
+bool CCacheFile::Sync()
+{
+    if (::fsync(fd) != 0)
+        return Fail("sync");
+    return true;
+}
+
+bool CCacheFile::Fail(const char* what)
+{
+    lastError = path + ": " + what + ": " + std::strerror(errno);
+    return false;
+}

@@ -1,0 +1,94 @@
+#include "quorvel_store/CDeliveryLedger.h"
+
+#include "quorvel_service/CChatServer.h"
+#include "quorvel_store/CDeliveryReceipt.h"
+#include "quorvel_store/CMsgCache.h"
+
+#include "scrivlet/CLog4c.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+// Whether every connection of `now` is one of `before`.
+bool Within(const std::vector<std::uint64_t>& now, const std::vector<std::uint64_t>& before)
+{
+    return std::all_of(now.begin(), now.end(),
+                       [&](std::uint64_t serial) { return std::find(before.begin(), before.end(), serial) != before.end(); });
+}
+
+} // namespace
+
+CDeliveryLedger::CDeliveryLedger(CMsgCache& cache, CLog4c& log) : cache_(&cache), log_(&log) {}
+
+CDeliveryLedger::Offer CDeliveryLedger::Hand(CChatServer& service, CMessageBase& message, const Pending& pending,
+                                             std::uint64_t cycle)
+{
+    cycle_ = cycle;
+    const std::string key = Key(pending);
+    auto found = users_.find(key);
+    if (found != users_.end() && found->second.heldBackIn == cycle)
+        return Offer::kHeldBack;
+    CChatServer::UserLinks links = service.LinksOf(pending.userId);
+    const bool unsettled = found != users_.end() && found->second.unsettled > 0;
+    if (links.unwritten >= kUserBacklog || (unsettled && !Within(links.connections, found->second.connections)))
+        return Offer::kHeldBack;
+    UserState& user = found != users_.end() ? found->second : users_[key];
+    if (!unsettled)
+        user.connections = std::move(links.connections);
+    ++user.unsettled;
+
+    CDeliveryReceipt receipt([self = shared_from_this(), pending, counters = service.SharedCounters()](bool delivered) {
+        if (delivered)
+            counters->CountDelivered();
+        self->Settle(pending, delivered);
+    });
+    bool handled = false;
+    try {
+        handled = service.HandleMsgCache(&message, &receipt);
+    } catch (const std::exception& error) {
+        service.Log().LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+    }
+    receipt.Seal(handled);
+    return handled ? Offer::kHandedOver : Offer::kNotDelivered;
+}
+
+void CDeliveryLedger::Settle(const Pending& pending, bool delivered)
+{
+    const std::string key = Key(pending);
+    const bool holdBack = !Record(pending, delivered);
+    auto found = users_.find(key);
+    if (found == users_.end())
+        return;
+    UserState& user = found->second;
+    --user.unsettled;
+    if (holdBack)
+        user.heldBackIn = cycle_;
+    if (user.unsettled == 0 && user.heldBackIn != cycle_)
+        users_.erase(found);
+}
+
+bool CDeliveryLedger::Record(const Pending& pending, bool delivered)
+{
+    std::lock_guard lock(mutex_);
+    if (cache_ == nullptr)
+        return false;
+    if (!delivered) {
+        cache_->ReleaseMsg(pending.record);
+        return false;
+    }
+    // A mark that cannot be written leaves the record retired for this run
+    // (the cache logs it); the user's deliveries back off to the next cycle.
+    const bool marked = cache_->SetMsgSent(pending.record) == 1;
+    log_->LogEvent(0, "已发送缓存消息,时间:%s 长度:%d 用户: %s@%s", pending.time.c_str(),
+                   static_cast<int>(pending.length), pending.userId.c_str(), pending.serverName.c_str());
+    return marked;
+}
+
+void CDeliveryLedger::Detach()
+{
+    std::lock_guard lock(mutex_);
+    cache_ = nullptr;
+    log_ = nullptr;
+}
