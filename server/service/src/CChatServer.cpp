@@ -7,6 +7,7 @@
 #include "CServerFederation.h"
 #include "CStatusHandler.h"
 #include "ServiceTexts.h"
+#include "quorvel_service/CRoutePass.h"
 
 #include "corvane/CMyRASSocket.h"
 #include "marlune/Marlune.h"
@@ -396,6 +397,7 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
     snapshot.transportLog = GetLogEvent();
     snapshot.loop = &Loop();
     snapshot.counters = counters_;
+    snapshot.newRouter = &CRoutePass::Start;
     snapshot.loggedIn.reserve(bound_.UserCount());
     bound_.ForEachUser([&](const std::string& userId, const CUserConnections::List&) {
         if (const CTalker* talker = localServer.GetTalkerByUserID(userId))

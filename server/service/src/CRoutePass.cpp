@@ -14,6 +14,11 @@ CRoutePass::CRoutePass(CLog4c& log, const CServiceSnapshot& routes, std::stop_to
 {
 }
 
+std::unique_ptr<CMessageRouter> CRoutePass::Start(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop)
+{
+    return std::make_unique<CRoutePass>(log, routes, std::move(stop));
+}
+
 bool CRoutePass::RouteMessage(CMessageBase& message)
 {
     try {

@@ -1,8 +1,9 @@
 #include "quorvel_store/CDeliveryLedger.h"
 
-#include "quorvel_service/CChatServer.h"
 #include "quorvel_store/CDeliveryReceipt.h"
+#include "quorvel_store/CDeliveryTarget.h"
 #include "quorvel_store/CMsgCache.h"
+#include "quorvel_store/CStoreCounters.h"
 
 #include "scrivlet/CLog4c.h"
 
@@ -22,15 +23,15 @@ bool Within(const std::vector<std::uint64_t>& now, const std::vector<std::uint64
 
 CDeliveryLedger::CDeliveryLedger(CMsgCache& cache, CLog4c& log) : cache_(&cache), log_(&log) {}
 
-CDeliveryLedger::Offer CDeliveryLedger::Hand(CChatServer& service, CMessageBase& message, const Pending& pending,
-                                             std::uint64_t cycle)
+CDeliveryLedger::Offer CDeliveryLedger::Hand(CDeliveryTarget& service, CMessageBase& message, const Pending& pending,
+                                             std::uint64_t cycle, std::shared_ptr<CStoreCounters> counters)
 {
     cycle_ = cycle;
     const std::string key = Key(pending);
     auto found = users_.find(key);
     if (found != users_.end() && found->second.heldBackIn == cycle)
         return Offer::kHeldBack;
-    CChatServer::UserLinks links = service.LinksOf(pending.userId);
+    CDeliveryTarget::UserLinks links = service.LinksOf(pending.userId);
     const bool unsettled = found != users_.end() && found->second.unsettled > 0;
     if (links.unwritten >= kUserBacklog || (unsettled && !Within(links.connections, found->second.connections)))
         return Offer::kHeldBack;
@@ -39,8 +40,8 @@ CDeliveryLedger::Offer CDeliveryLedger::Hand(CChatServer& service, CMessageBase&
         user.connections = std::move(links.connections);
     ++user.unsettled;
 
-    CDeliveryReceipt receipt([self = shared_from_this(), pending, counters = service.SharedCounters()](bool delivered) {
-        if (delivered)
+    CDeliveryReceipt receipt([self = shared_from_this(), pending, counters = std::move(counters)](bool delivered) {
+        if (delivered && counters)
             counters->CountDelivered();
         self->Settle(pending, delivered);
     });
@@ -48,7 +49,9 @@ CDeliveryLedger::Offer CDeliveryLedger::Hand(CChatServer& service, CMessageBase&
     try {
         handled = service.HandleMsgCache(&message, &receipt);
     } catch (const std::exception& error) {
-        service.Log().LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+        std::lock_guard lock(mutex_);
+        if (log_ != nullptr)
+            log_->LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
     }
     receipt.Seal(handled);
     return handled ? Offer::kHandedOver : Offer::kNotDelivered;

@@ -58,7 +58,7 @@ void CMsgCache::SetLimits(const Limits& bounds)
     limits = bounds;
 }
 
-void CMsgCache::SetCounters(std::shared_ptr<CServiceCounters> counting)
+void CMsgCache::SetCounters(std::shared_ptr<CStoreCounters> counting)
 {
     std::lock_guard<std::mutex> guard(lock);
     counters = std::move(counting);

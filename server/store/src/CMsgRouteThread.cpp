@@ -1,7 +1,6 @@
 #include "quorvel_store/CMsgRouteThread.h"
 
 #include "quorvel_store/CMsgCache.h"
-#include "quorvel_service/CRoutePass.h"
 
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
@@ -54,21 +53,24 @@ void CMsgRouteThread::RunCycle()
 
 void CMsgRouteThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
 {
-    CRoutePass pass(log_, snapshot, StopToken());
+    if (snapshot.newRouter == nullptr)
+        return;
+    const auto router = snapshot.newRouter(log_, snapshot, StopToken());
     std::string bytes;
     std::uint32_t record = 0;
     while (!StopToken().stop_requested() && cache_.GetRouteMsg(bytes, record, snapshot.localName)) {
         auto message = parse_(bytes, record);
         if (!message)
             continue;
-        if (!pass.RouteMessage(*message)) {
+        if (!router->RouteMessage(*message)) {
             // Back in its place: the messages behind it wait for it.
             cache_.ReleaseMsg(record);
             return;
         }
         // A record that cannot be marked is no longer handed out in this run;
         // the pass ends there.
-        snapshot.counters->CountRouted();
+        if (snapshot.counters)
+            snapshot.counters->CountRouted();
         const bool marked = cache_.SetMsgSent(record) == 1;
         log_.LogEvent(0, "已发送路由消息,时间:%s source:%s target:%s ", message->time.c_str(),
                       message->source.c_str(), message->target.c_str());

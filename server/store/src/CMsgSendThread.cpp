@@ -1,5 +1,7 @@
 #include "quorvel_store/CMsgSendThread.h"
 
+#include "quorvel_store/CDeliveryTarget.h"
+
 #include "corvane/CEventLoop.h"
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
@@ -31,7 +33,7 @@ CMsgSendThread::~CMsgSendThread()
     ledger_->Detach();
 }
 
-int CMsgSendThread::InitThread(CChatServer* service, const std::string& directory)
+int CMsgSendThread::InitThread(CDeliveryTarget* service, const std::string& directory)
 {
     try {
         if (IsRunning())
@@ -39,7 +41,7 @@ int CMsgSendThread::InitThread(CChatServer* service, const std::string& director
         InitInstance();
         link_ = std::make_shared<Link>();
         link_->service.store(service);
-        loop_ = service ? &service->Loop() : nullptr;
+        loop_ = service ? &service->ServiceLoop() : nullptr;
         router_.Bind(service ? CMsgRouteThread::SnapshotSource([this](std::stop_token stop) { return Snapshot(stop); })
                              : nullptr);
         const int opened = cache_.OpenCache(directory);
@@ -81,7 +83,7 @@ bool CMsgSendThread::CacheMsg(const CMessageBase& message, const char* bytes, st
                          message.DetachTargetUserId(), message.DetachTargetServerName()) == 1;
 }
 
-CChatServer::MsgStore CMsgSendThread::Store()
+CMsgSendThread::MsgStore CMsgSendThread::Store()
 {
     return [this](const CMessageBase& message, const char* bytes, std::size_t length) {
         return CacheMsg(message, bytes, length);
@@ -116,13 +118,15 @@ void CMsgSendThread::DeliverAll()
     if (const auto snapshot = Snapshot(StopToken())) {
         const auto started = std::chrono::steady_clock::now();
         ++cycle_;
+        counters_ = snapshot->counters;
         for (const auto& user : snapshot->loggedIn) {
             if (StopRequested())
                 break;
             SendUserMsgs(user);
         }
-        snapshot->counters->SetWorkerCycle(
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started));
+        if (counters_)
+            counters_->SetWorkerCycle(
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started));
     }
 }
 
@@ -132,7 +136,7 @@ std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop) c
         return std::nullopt;
     auto snapshot = loop_->Call(
         [link = link_]() -> std::optional<CServiceSnapshot> {
-            CChatServer* service = link->service.load();
+            CDeliveryTarget* service = link->service.load();
             if (service == nullptr)
                 return std::nullopt;
             return service->TakeSnapshot();
@@ -192,11 +196,11 @@ CDeliveryLedger::Offer CMsgSendThread::DeliverOnLoop(std::unique_ptr<CMessageBas
     job->message = std::move(message);
     job->pending = std::move(pending);
     loop_->Call(
-        [link = link_, ledger = ledger_, job, cycle = cycle_] {
+        [link = link_, ledger = ledger_, job, cycle = cycle_, counters = counters_] {
             std::lock_guard lock(job->mutex);
-            CChatServer* service = link->service.load();
+            CDeliveryTarget* service = link->service.load();
             if (!job->abandoned && service != nullptr)
-                job->offer = ledger->Hand(*service, *job->message, job->pending, cycle);
+                job->offer = ledger->Hand(*service, *job->message, job->pending, cycle, counters);
         },
         StopToken());
     // A job still queued finds this and leaves; one running is waited for

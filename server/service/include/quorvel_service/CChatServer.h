@@ -3,6 +3,7 @@
 #include "quorvel_service/CRequestBudget.h"
 #include "quorvel_service/CServiceCounters.h"
 #include "quorvel_service/CServiceLimits.h"
+#include "quorvel_store/CDeliveryTarget.h"
 #include "quorvel_store/CServiceSnapshot.h"
 #include "quorvel_service/CUserConnections.h"
 
@@ -50,7 +51,7 @@ class CStatusHandler;
 // Other threads reach it with CEventLoop::Call (the delivery worker hands
 // stored messages to HandleMsgCache that way and reads the service through
 // TakeSnapshot).
-class CChatServer : public CMyRASServer_Srv {
+class CChatServer : public CMyRASServer_Srv, public CDeliveryTarget {
 public:
     // Files a message that was not handled at arrival: the parsed message
     // (for its addresses) and the bytes exactly as received. True when the
@@ -81,7 +82,7 @@ public:
     // finished (the stored copy is marked sent); false: it stays pending.
     // With a receipt, true means handed to the user's connections: the
     // receipt then tracks every send to the user (see CDeliveryReceipt).
-    bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+    bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr) override;
 
     // Binds a connection to a user (its userId field and the index of
     // ConnectionsOf); false when the id is empty or does not fit the field.
@@ -109,13 +110,8 @@ public:
     bool DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
     bool DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
 
-    // What a delivery to a user meets: the serials of the connections bound
-    // to it and the most bytes one of them has accepted and not yet written.
-    struct UserLinks {
-        std::vector<std::uint64_t> connections;
-        std::size_t unwritten = 0;
-    };
-    UserLinks LinksOf(std::string_view userId) const;
+    // What a delivery to a user meets (CDeliveryTarget).
+    UserLinks LinksOf(std::string_view userId) const override;
 
     // The user at address ("id", "id@server"): this server's users first when
     // the server part is this server's name or empty, then each neighbour's
@@ -138,7 +134,8 @@ public:
     void SetMsgStore(MsgStore store);
 
     // Copies what the delivery worker needs for one cycle.
-    CServiceSnapshot TakeSnapshot() const;
+    CServiceSnapshot TakeSnapshot() const override;
+    CEventLoop& ServiceLoop() const override { return Loop(); }
 
     // Handlers at arrival and at delivery time.
     void OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket);

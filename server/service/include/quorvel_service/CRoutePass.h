@@ -1,8 +1,10 @@
 #pragma once
 
+#include "quorvel_store/CMessageRouter.h"
 #include "quorvel_store/CServiceSnapshot.h"
 
 #include <chrono>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -25,7 +27,7 @@ class CTalkerServer;
 //
 // Thread: the routing thread (any thread but the snapshot's loop, which it
 // waits for); one pass is used by one thread.
-class CRoutePass {
+class CRoutePass final : public CMessageRouter {
 public:
     // Time limits of one forwarded message to one route server.
     static constexpr std::chrono::seconds kConnectLimit{3};
@@ -34,12 +36,14 @@ public:
 
     // `log` and `routes` outlive the pass.
     CRoutePass(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop = {});
+    // A pass for the routing thread (CServiceSnapshot::newRouter).
+    static std::unique_ptr<CMessageRouter> Start(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop);
 
     // True when a route server took the message, when its target is empty,
     // or when its one route server was already passed; false for a status
     // change, for a message for this server, and when no route server took
     // it. Adds this server to the message's routed list.
-    bool RouteMessage(CMessageBase& message);
+    bool RouteMessage(CMessageBase& message) override;
 
 private:
     bool Forward(CMessageBase& message);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quorvel_store/CStoreCounters.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -17,7 +19,7 @@
 // command and the metrics endpoint read them without stopping the service
 // loop, and the loop, the delivery worker and the routing thread count
 // without a lock. One object outlives every service the program starts.
-class CServiceCounters {
+class CServiceCounters final : public CStoreCounters {
 public:
     // The message types counted by name; any other parsed type counts as
     // "other", a frame that does not parse as "unparsed".
@@ -56,14 +58,14 @@ public:
     void CountReceived(std::string_view type);
     void CountRelayed() { Add(relayed_); }
     void CountStored() { Add(stored_); }
-    void CountDelivered() { Add(delivered_); }
-    void CountRouted() { Add(routed_); }
+    void CountDelivered() override { Add(delivered_); }
+    void CountRouted() override { Add(routed_); }
     // Something refused, cut or dropped by a bound. `limit` names the bound,
     // as its [LIMITS] key where it has one ("MaxFriends"), and must be a
     // string that lives as long as the program (a literal): it is kept, not
     // copied.
-    void CountRefused(const char* limit);
-    void SetWorkerCycle(std::chrono::microseconds duration);
+    void CountRefused(const char* limit) override;
+    void SetWorkerCycle(std::chrono::microseconds duration) override;
     void SetLoopLag(std::chrono::microseconds lag);
 
     Values Read() const;

@@ -8,10 +8,11 @@
 #include <unordered_map>
 #include <vector>
 
-class CChatServer;
+class CDeliveryTarget;
 class CLog4c;
 class CMessageBase;
 class CMsgCache;
+class CStoreCounters;
 
 // The stored messages the delivery worker handed to the service and that are
 // not settled yet: a message counts as delivered only once a connection
@@ -56,8 +57,10 @@ public:
     CDeliveryLedger(CMsgCache& cache, CLog4c& log);
 
     // Offers one stored message of pending's user to the service in the
-    // worker's cycle `cycle`. Loop thread.
-    Offer Hand(CChatServer& service, CMessageBase& message, const Pending& pending, std::uint64_t cycle);
+    // worker's cycle `cycle`; a delivery counts in `counters` (may be null).
+    // Loop thread.
+    Offer Hand(CDeliveryTarget& service, CMessageBase& message, const Pending& pending, std::uint64_t cycle,
+               std::shared_ptr<CStoreCounters> counters);
 
     // Settlements after this touch neither the cache nor the log (their
     // owner is going away). Any thread.

@@ -3,7 +3,7 @@
 #include "quorvel_store/CCacheCompaction.h"
 #include "quorvel_store/CCacheFile.h"
 #include "quorvel_store/CPendingIndex.h"
-#include "quorvel_service/CServiceCounters.h"
+#include "quorvel_store/CStoreCounters.h"
 #include "quorvel_store/MsgIndexLayout.h"
 
 #include <chrono>
@@ -54,7 +54,7 @@ public:
     // Takes new bounds; they apply from the next operation. Any thread.
     void SetLimits(const Limits& limits);
     // Where refusals by the target bounds are counted (null: nowhere). Any thread.
-    void SetCounters(std::shared_ptr<CServiceCounters> counters);
+    void SetCounters(std::shared_ptr<CStoreCounters> counters);
 
     // Opens (creating when missing) both files in directory, repairs an index
     // whose length disagrees with its head, and scans for pending records.
@@ -177,7 +177,7 @@ private:
     std::set<std::uint32_t> unmarked; // delivered, but the sent mark failed
     Faults faults;
     Limits limits;
-    std::shared_ptr<CServiceCounters> counters;
+    std::shared_ptr<CStoreCounters> counters;
     // When each sender/target refusal was last logged.
     std::unordered_map<std::string, std::chrono::steady_clock::time_point> refusalLogged;
 };

@@ -16,7 +16,8 @@ class CMessageBase;
 class CMsgCache;
 
 // The routing thread: once a second it forwards the pending messages for
-// other servers, oldest first, to the route servers (CRoutePass). It runs
+// other servers, oldest first, to the route servers (a CMessageRouter
+// pass the snapshot makes). It runs
 // apart from the delivery to this server's users, so a slow or hung route
 // server holds up only the messages that go to other servers. A message no
 // route server took is put back and holds back the messages behind it until

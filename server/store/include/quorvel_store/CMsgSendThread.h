@@ -4,7 +4,6 @@
 #include "quorvel_store/CMsgCache.h"
 #include "quorvel_store/CMsgRouteThread.h"
 
-#include "quorvel_service/CChatServer.h"
 #include "quorvel_store/CServiceSnapshot.h"
 
 #include "corvane/CMyThreadBase.h"
@@ -12,11 +11,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
 
+class CDeliveryTarget;
 class CEventLoop;
 class CLog4c;
 class CMessageBase;
@@ -27,9 +28,10 @@ class CMessageBase;
 // its own (CMsgRouteThread), which the worker binds, starts and stops with
 // itself, so routing never holds up local delivery.
 //
-// The worker never reads the service directly. Each cycle it copies what it
-// needs on the service's loop (CChatServer::TakeSnapshot); each delivery to
-// a user is handed to that loop (HandleMsgCache) while the worker waits. A
+// The worker knows the service only as a CDeliveryTarget and never reads it
+// directly. Each cycle it copies what it needs on the service's loop
+// (TakeSnapshot); each delivery to a user is handed to that loop
+// (HandleMsgCache) while the worker waits. A
 // wait on the loop gives up when the worker is told to stop, so a stop issued
 // on the loop
 // never deadlocks with a delivery waiting for it.
@@ -58,7 +60,7 @@ public:
     // successful opening does anything) and logs the pending count of its
     // opening scan. Nonzero when the worker may be started. Stops a running
     // worker first. Service loop thread.
-    int InitThread(CChatServer* service, const std::string& directory);
+    int InitThread(CDeliveryTarget* service, const std::string& directory);
 
     // Starts the worker thread and the routing thread; 1 on success.
     // Service loop thread.
@@ -76,7 +78,8 @@ public:
     bool CacheMsg(const CMessageBase& message, const char* bytes, std::size_t length);
     // The store to install in the service (SetMsgStore): CacheMsg of this
     // worker, which must outlive the service.
-    CChatServer::MsgStore Store();
+    using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
+    MsgStore Store();
 
     // One cycle: deliveries to logged-in users, then a sleep of one second
     // (cut short by a stop). An exception out of the cycle is logged and
@@ -90,7 +93,7 @@ private:
     // The service a run serves. Jobs left on the loop after the worker gave
     // up keep the link alive and find the service gone once the run stopped.
     struct Link {
-        std::atomic<CChatServer*> service{nullptr};
+        std::atomic<CDeliveryTarget*> service{nullptr};
     };
 
     void DeliverAll();
@@ -111,6 +114,7 @@ private:
     CMsgCache cache_;
     std::shared_ptr<CDeliveryLedger> ledger_;
     std::uint64_t cycle_ = 0;  // worker thread: the number of the running cycle
+    std::shared_ptr<CStoreCounters> counters_;  // worker thread: where the running cycle counts
     std::shared_ptr<Link> link_;
     CEventLoop* loop_ = nullptr;
     CMsgRouteThread router_;

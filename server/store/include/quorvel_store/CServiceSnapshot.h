@@ -1,15 +1,18 @@
 #pragma once
 
-#include "quorvel_service/CServiceCounters.h"
+#include "quorvel_store/CMessageRouter.h"
+#include "quorvel_store/CStoreCounters.h"
 
 #include "corvane/Callbacks.h"
 #include "marlune/CTalkerServer.h"
 
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 class CEventLoop;
+class CLog4c;
 
 // What the delivery worker and the routing thread need of the service for one
 // cycle, copied on the service loop (CChatServer::TakeSnapshot) so they never
@@ -27,6 +30,13 @@ struct CServiceSnapshot {
     std::vector<CTalkerServer> routeServers;    // name, ip, port, description; no users
     RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound connections log
     CEventLoop* loop = nullptr;                 // the service's loop: where they run
-    // Where they count; never null (the service's own counters in its snapshots).
-    std::shared_ptr<CServiceCounters> counters = std::make_shared<CServiceCounters>();
+    // Where they count: the service's own counters; null only in a snapshot
+    // made by hand, which counts nothing.
+    std::shared_ptr<CStoreCounters> counters;
+    // Starts a routing pass over this snapshot (`log` and the snapshot
+    // outlive it; `stop` cuts its waits short). Any thread; null in a
+    // snapshot made by hand, which routes nothing.
+    using RouterMaker = std::unique_ptr<CMessageRouter> (*)(CLog4c& log, const CServiceSnapshot& snapshot,
+                                                            std::stop_token stop);
+    RouterMaker newRouter = nullptr;
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+class CMessageBase;
+
+// One pass of forwarding stored messages to the route servers, as the
+// routing thread uses it; the service provides it (CRoutePass). One thread
+// uses a pass.
+class CMessageRouter {
+public:
+    virtual ~CMessageRouter() = default;
+    // True when the message needs no more routing (a route server took it,
+    // or it has nowhere to go); false puts it back to pending.
+    virtual bool RouteMessage(CMessageBase& message) = 0;
+};
