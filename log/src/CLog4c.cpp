@@ -1,6 +1,7 @@
 #include "scrivlet/CLog4c.h"
 
 #include "scrivlet/GbkText.h"
+#include "scrivlet/LogText.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,18 +16,6 @@
 #include <utility>
 
 namespace {
-
-const char* LevelName(int level)
-{
-    switch (level) {
-    case 0:
-        return "INFOR";
-    case 1:
-        return "DEBUG";
-    default:
-        return "ERROR";
-    }
-}
 
 bool SameSecond(const CLog4c::LocalTime& a, const CLog4c::LocalTime& b)
 {
@@ -158,19 +147,12 @@ void CLog4c::LogEvent(int level, const char* format, ...)
         // The level name and the message are formatted once, into one buffer.
         constexpr std::size_t kPrefix = 6;   // "INFOR ", "DEBUG ", "ERROR "
         char buffer[kPrefix + kFormatBuffer];
-        std::memcpy(buffer, LevelName(level), kPrefix - 1);
+        std::memcpy(buffer, LogLevelName(level), kPrefix - 1);
         buffer[kPrefix - 1] = ' ';
-        char* message = buffer + kPrefix;
         va_list args;
         va_start(args, format);
-        int n = std::vsnprintf(message, kFormatBuffer, format ? format : "", args);
+        FormatText(buffer + kPrefix, kFormatBuffer, format, args);
         va_end(args);
-        std::size_t length = 0;
-        if (n >= static_cast<int>(kFormatBuffer))
-            length = GbkPrefixLength(std::string_view(message, kFormatBuffer - 1), kFormatBuffer - 1);
-        else if (n > 0)
-            length = static_cast<std::size_t>(n);
-        message[length] = '\0';
         LogEvent(buffer);
     } catch (const std::exception& e) {
         ReportError(e.what());
@@ -203,13 +185,8 @@ void CLog4c::ReportError(const char* what) const noexcept
     LogEventCallback callback = logCallback.load();
     if (!callback)
         return;
-    std::string_view text(what ? what : "");
-    char shortened[kMaxErrorText + 1];
-    std::size_t length = GbkPrefixLength(text, kMaxErrorText);
-    text.copy(shortened, length);
-    shortened[length] = '\0';
     try {
-        callback(shortened);
+        callback(ErrorText(what ? what : "").c_str());
     } catch (...) {
         // A callback that throws while reporting an error has no one left to tell.
     }

@@ -14,17 +14,6 @@ bool IsDigit(unsigned char c)
     return c >= 0x30 && c <= 0x39;
 }
 
-// Bytes of the character starting at `pos`: 1 for ASCII, 4 for a GB18030
-// four-byte sequence (lead byte, then a digit), 2 for every other lead byte.
-std::size_t CharLength(std::string_view text, std::size_t pos)
-{
-    if (!IsLeadByte(static_cast<unsigned char>(text[pos])))
-        return 1;
-    if (pos + 1 < text.size() && IsDigit(static_cast<unsigned char>(text[pos + 1])))
-        return 4;
-    return 2;
-}
-
 bool IsControl(unsigned char c)
 {
     return c < 0x20 || c == 0x7F;
@@ -47,7 +36,7 @@ unsigned C1ControlAt(std::string_view text, std::size_t pos)
 // or are controls stands alone, so no control is taken into a character.
 std::size_t WholeCharLength(std::string_view text, std::size_t pos)
 {
-    const std::size_t length = CharLength(text, pos);
+    const std::size_t length = GbkCharLength(text, pos);
     if (text.size() - pos < length)
         return 1;
     for (std::size_t i = 1; i < length; ++i) {
@@ -105,13 +94,22 @@ void AppendEscapingSlowly(std::string& out, std::string_view text)
 
 } // namespace
 
+std::size_t GbkCharLength(std::string_view text, std::size_t pos)
+{
+    if (!IsLeadByte(static_cast<unsigned char>(text[pos])))
+        return 1;
+    if (pos + 1 < text.size() && IsDigit(static_cast<unsigned char>(text[pos + 1])))
+        return 4;
+    return 2;
+}
+
 std::size_t GbkPrefixLength(std::string_view text, std::size_t limit)
 {
     if (limit > text.size())
         limit = text.size();
     std::size_t pos = 0;
     while (pos < limit) {
-        std::size_t next = pos + CharLength(text, pos);
+        std::size_t next = pos + GbkCharLength(text, pos);
         if (next > limit)
             break;
         pos = next;

@@ -1,4 +1,5 @@
 #include "scrivlet/CLog4c.h"
+#include "scrivlet/LogText.h"
 
 #include <gtest/gtest.h>
 
@@ -224,7 +225,7 @@ TEST_F(CLog4cTest, ExceptionTextGoesToCallbackOnly)
     log.LogEvent("lost");
     const std::vector<std::string> seen = Seen();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1], std::string(CLog4c::kMaxErrorText, 'e'));
+    EXPECT_EQ(seen[1], std::string(kMaxErrorText, 'e'));
     fail = false;
     log.SaveToFile();
     EXPECT_EQ(ReadFile(dir_ / "2017-03-05.txt"), "[2017-03-05 09:07:03] kept\r\n");

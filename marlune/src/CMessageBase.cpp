@@ -49,12 +49,7 @@ std::string CMessageBase::DetachSourceServerName() const
 void CMessageBase::AddRoutedServer(const CTalkerServer& server)
 {
     try {
-        CTalkerServer entry;
-        entry.name = server.name;
-        entry.ip = server.ip;
-        entry.port = server.port;
-        entry.description = server.description;
-        routedServers.push_back(std::move(entry));
+        routedServers.push_back(server.Identity());
     } catch (const std::exception&) {
         // Out of memory: the entry is missing; the loop guard of the next
         // server still sees the servers before this one.

@@ -20,6 +20,35 @@ CTalkerServer& CTalkerServer::operator=(const CTalkerServer& other)
     return *this;
 }
 
+unsigned CTalkerServer::PortNumber() const
+{
+    unsigned value = 0;
+    for (const char c : port) {
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value >= kNoPort)
+            return kNoPort;
+    }
+    return value;
+}
+
+CTalkerServer CTalkerServer::Identity() const
+{
+    CTalkerServer identity;
+    identity.name = name;
+    identity.ip = ip;
+    identity.port = port;
+    identity.description = description;
+    return identity;
+}
+
+char CTalkerServer::ForbiddenNameChar(std::string_view name)
+{
+    const std::size_t at = name.find_first_of("@/");
+    return at == std::string_view::npos ? '\0' : name[at];
+}
+
 void CTalkerServer::Reserve(std::size_t count)
 {
     talkers_.reserve(talkers_.size() + count);

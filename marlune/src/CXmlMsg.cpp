@@ -105,6 +105,14 @@ std::size_t CXmlMsg::BuildXml(BX_DATA* bx)
     }
 }
 
+std::string CXmlMsg::BuildBytes(CMessageBase& message)
+{
+    BX_DATA bx(&message);
+    if (BuildXml(&bx) == 0)
+        return {};
+    return std::move(bx.buff);
+}
+
 tinyxml2::XMLElement* CXmlMsg::createXmlHead(tinyxml2::XMLDocument& doc, const CMessageBase& msg)
 {
     try {
@@ -160,4 +168,9 @@ std::string CXmlMsg::u2gb(std::string_view utf8)
     std::string out;
     TextConverter::Utf8ToGbk(utf8, out);
     return out;
+}
+
+std::string CXmlMsg::g2uShowing(std::string_view gbk)
+{
+    return TextConverter::GbkToUtf8Showing(gbk);
 }

@@ -61,6 +61,32 @@ public:
         return true;
     }
 
+    // Converts what converts; each byte that starts no valid sequence
+    // becomes one "?". Without a descriptor the text comes back as it is.
+    std::string ConvertShowing(std::string_view in)
+    {
+        if (!valid())
+            return std::string(in);
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        std::string out;
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        char chunk[1024];
+        while (srcLeft > 0) {
+            char* dst = chunk;
+            std::size_t dstLeft = sizeof chunk;
+            const std::size_t rc = iconv(handle_, &src, &srcLeft, &dst, &dstLeft);
+            out.append(chunk, static_cast<std::size_t>(dst - chunk));
+            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+                out += '?';
+                ++src;
+                --srcLeft;
+                iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+            }
+        }
+        return out;
+    }
+
 private:
     iconv_t handle_;
 };
@@ -91,6 +117,11 @@ bool TextConverter::GbkToUtf8(std::string_view in, std::string& out)
         out.clear();
         return false;
     }
+}
+
+std::string TextConverter::GbkToUtf8Showing(std::string_view in)
+{
+    return IsAscii(in) ? std::string(in) : ToUtf8().ConvertShowing(in);
 }
 
 bool TextConverter::Utf8ToGbk(std::string_view in, std::string& out)

@@ -12,6 +12,9 @@ public:
     // encoding, `out` is then empty.
     static bool GbkToUtf8(std::string_view in, std::string& out);
     static bool Utf8ToGbk(std::string_view in, std::string& out);
+    // GBK to UTF-8 for showing: each byte that starts no valid character
+    // becomes "?", so every text gives something. May throw bad_alloc.
+    static std::string GbkToUtf8Showing(std::string_view in);
 
     // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
     static bool IsValidUtf8(std::string_view in);

@@ -23,6 +23,15 @@ TEST(Conversion, GbkAndUtf8RoundTripByteForByte)
     EXPECT_EQ(CXmlMsg::g2u("ab\x81"), "") << "a lead byte without its trail gives no text";
 }
 
+TEST(Conversion, ShowingMarksOnlyTheBytesThatDoNotConvert)
+{
+    EXPECT_EQ(CXmlMsg::g2uShowing("中文 ABC"), Utf8(u8"中文 ABC"));
+    EXPECT_EQ(CXmlMsg::g2uShowing("plain"), "plain");
+    EXPECT_EQ(CXmlMsg::g2uShowing(std::string("a\xFF") + "b"), "a?b");
+    EXPECT_EQ(CXmlMsg::g2uShowing(std::string("中\xFF文")), Utf8(u8"中?文"));
+    EXPECT_EQ(CXmlMsg::g2uShowing("ab\x81"), "ab?") << "a lead byte without its trail";
+}
+
 // "À" takes 2 bytes in UTF-8 and 4 in GB18030: the GBK form of a text made
 // of it is twice as long, and conversion must have room for all of it.
 TEST(Conversion, TextThatDoublesInGbkConvertsWhole)

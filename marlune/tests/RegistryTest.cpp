@@ -136,3 +136,45 @@ TEST(Talker, AddFriendJoinsWithSlashAndSkipsRepeats)
     EXPECT_TRUE(talker.AddFriend("ob@hub"));
     EXPECT_EQ(talker.friends, "bob@hub/carol@edge/bob@hu/ob@hub");
 }
+
+TEST(TalkerServer, PortNumberReadsTheLeadingDigitsOfThePortText)
+{
+    CTalkerServer server;
+    const auto port = [&server](const char* text) {
+        server.port = text;
+        return server.PortNumber();
+    };
+    EXPECT_EQ(port("8801"), 8801u);
+    EXPECT_EQ(port("88x02"), 88u);
+    EXPECT_EQ(port("65535"), 65535u);
+    EXPECT_EQ(port("x8802"), 0u) << "no leading digit: port 0";
+    EXPECT_EQ(port(" 8801"), 0u) << "a blank is not a digit";
+    EXPECT_EQ(port("-8801"), 0u);
+    EXPECT_EQ(port(""), 0u);
+    EXPECT_EQ(port("65536"), CTalkerServer::kNoPort);
+    EXPECT_EQ(port("99999999999999999999"), CTalkerServer::kNoPort) << "no wrap-around into a real port";
+}
+
+TEST(TalkerServer, IdentityCopiesTheServerWithoutItsUsers)
+{
+    CTalkerServer server;
+    server.name = "北京";
+    server.ip = "127.0.0.1";
+    server.port = "8801";
+    server.description = "总部";
+    server.AddTalker(MakeTalker("alice", ""));
+    const CTalkerServer identity = server.Identity();
+    EXPECT_EQ(identity.name, server.name);
+    EXPECT_EQ(identity.ip, server.ip);
+    EXPECT_EQ(identity.port, server.port);
+    EXPECT_EQ(identity.description, server.description);
+    EXPECT_TRUE(identity.Talkers().empty());
+}
+
+TEST(TalkerServer, ForbiddenNameCharFindsTheAddressSeparators)
+{
+    EXPECT_EQ(CTalkerServer::ForbiddenNameChar("北京-1"), '\0');
+    EXPECT_EQ(CTalkerServer::ForbiddenNameChar(""), '\0');
+    EXPECT_EQ(CTalkerServer::ForbiddenNameChar("a@b"), '@');
+    EXPECT_EQ(CTalkerServer::ForbiddenNameChar("a/b@c"), '/') << "the first one met";
+}

@@ -299,4 +299,19 @@ TEST(RoundTrip, TextThatIsNotGbkBuildsNothing)
     EXPECT_EQ(xml.BuildXml(nullptr), 0u);
     BX_DATA none;
     EXPECT_EQ(xml.BuildXml(&none), 0u);
+
+    EXPECT_TRUE(xml.BuildBytes(talk).empty());
+    EXPECT_FALSE(xml.LastError().empty());
+}
+
+TEST(RoundTrip, BuildBytesGivesWhatBuildXmlBuilds)
+{
+    CMessageUserTalking talk;
+    talk.target = "bob@北京";
+    talk.text = kWide;
+    BX_DATA bx{&talk};
+    CXmlMsg xml;
+    ASSERT_GT(xml.BuildXml(&bx), 0u);
+    EXPECT_EQ(xml.BuildBytes(talk), bx.buff);
+    EXPECT_TRUE(xml.LastError().empty());
 }

@@ -247,16 +247,6 @@ TEST_F(StartTicks, AStopDuringDeliveriesReturns)
     EXPECT_EQ(view_.buttons.back(), std::make_pair(true, false));
 }
 
-TEST(LeadingPort, ReadsTheLeadingDigits)
-{
-    EXPECT_EQ(CMsgServiceHost::LeadingPort("8801"), 8801u);
-    EXPECT_EQ(CMsgServiceHost::LeadingPort(" 8801abc"), 8801u);
-    EXPECT_EQ(CMsgServiceHost::LeadingPort("abc"), 0u);
-    EXPECT_EQ(CMsgServiceHost::LeadingPort(""), 0u);
-    EXPECT_EQ(CMsgServiceHost::LeadingPort("-8801"), 0u);
-    EXPECT_GT(CMsgServiceHost::LeadingPort("99999999999999999999"), 65535u);
-}
-
 using ConsoleCommands = ConsoleTest;
 
 TEST_F(ConsoleCommands, CancellingOptionsKeepsTheFlagButRewritesTheFile)

@@ -233,12 +233,6 @@ TEST(Federation, RouteServersListingEachOtherDoNotLoopAMessage)
 
 TEST(Federation, RoutingRules)
 {
-    EXPECT_EQ(CServerFederation::PortNumber("8802"), 8802);
-    EXPECT_EQ(CServerFederation::PortNumber("88x02"), 88);
-    EXPECT_EQ(CServerFederation::PortNumber("x8802"), 0);
-    EXPECT_EQ(CServerFederation::PortNumber(""), 0);
-    EXPECT_EQ(CServerFederation::PortNumber("99999999999"), 0);
-
     CLog4c log;
     CServiceSnapshot routes;
     routes.localName = "alpha";

@@ -1,6 +1,7 @@
 #include "CChannel.h"
 
 #include "corvane/CEventLoop.h"
+#include "corvane/CFrame.h"
 
 #include <asio/write.hpp>
 
@@ -418,8 +419,9 @@ void CChannel::PostSettled(Settled settled)
 CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
                                                       std::uint32_t length, CMyRASSocket::SendDone* done)
 {
-    iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
-    std::size_t left = 24 + static_cast<std::size_t>(length);
+    iovec iov[2] = {{const_cast<std::uint8_t*>(header), CFrame::kHeaderSize},
+                    {const_cast<std::uint8_t*>(payload), length}};
+    std::size_t left = CFrame::kHeaderSize + static_cast<std::size_t>(length);
     const auto deadline = std::chrono::steady_clock::now() + CMyRASSocket::kBlockingSendLimit;
     while (left > 0) {
         long n = WriteGather(fd_, iov);
@@ -444,8 +446,9 @@ CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header
 CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
                                                     std::uint32_t length, CMyRASSocket::SendDone* done)
 {
-    iovec iov[2] = {{const_cast<std::uint8_t*>(header), 24}, {const_cast<std::uint8_t*>(payload), length}};
-    const std::size_t total = 24 + static_cast<std::size_t>(length);
+    iovec iov[2] = {{const_cast<std::uint8_t*>(header), CFrame::kHeaderSize},
+                    {const_cast<std::uint8_t*>(payload), length}};
+    const std::size_t total = CFrame::kHeaderSize + static_cast<std::size_t>(length);
     if (!writing_ && pending_.empty() && !loop.IsInLoopThread()) {
         long n = WriteGather(fd_, iov);
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {

@@ -2,6 +2,7 @@
 
 #include "corvane/CEventLoop.h"
 #include "corvane/CFrame.h"
+#include "scrivlet/LogText.h"
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -178,7 +179,7 @@ void CFrameSender::Impl::Log(const char* format, ...) const
     char line[kLineSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    FormatText(line, sizeof line, format, args);
     va_end(args);
     request.log(line);
 }

@@ -6,6 +6,7 @@
 #include "corvane/CEventLoop.h"
 #include "corvane/CFrame.h"
 #include "corvane/CMyRASSocket.h"
+#include "scrivlet/LogText.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -14,18 +15,6 @@ namespace {
 
 constexpr std::size_t kFormatBuffer = 1024;
 constexpr auto kSendPassPause = std::chrono::milliseconds(50);
-
-const char* LevelName(int level)
-{
-    switch (level) {
-    case 0:
-        return "INFOR";
-    case 1:
-        return "DEBUG";
-    default:
-        return "ERROR";
-    }
-}
 
 } // namespace
 
@@ -76,10 +65,10 @@ void CMyRASServer::LogEvent(int level, const char* format, ...) const
     char text[kFormatBuffer];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    FormatText(text, sizeof text, format, args);
     va_end(args);
     char line[kFormatBuffer + 8];
-    std::snprintf(line, sizeof line, "%s %s", LevelName(level), text);
+    std::snprintf(line, sizeof line, "%s %s", LogLevelName(level), text);
     OnLogEvent(line);
 }
 
@@ -90,7 +79,7 @@ void CMyRASServer::LogLimit(int level, const char* cause, const std::string& add
     char text[kFormatBuffer];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    FormatText(text, sizeof text, format, args);
     va_end(args);
     LogEvent(level, "%s", text);
 }
@@ -102,16 +91,14 @@ void CMyRASServer::LogLine(const char* format, ...) const
     char text[kFormatBuffer];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    FormatText(text, sizeof text, format, args);
     va_end(args);
     OnLogEvent(text);
 }
 
 void CMyRASServer::LogException(const std::exception& error) const
 {
-    char text[260];
-    std::snprintf(text, sizeof text, "%s", error.what());
-    OnLogEvent(text);
+    OnLogEvent(ErrorText(error.what()).c_str());
 }
 
 int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length)

@@ -81,7 +81,7 @@ int CMyRASServer_Client::ConnectToServer(const std::string& host, int peerPort)
         LogLine("已经成功连接到RAS服务器:%s[%d]!", host.c_str(), peerPort);
         return 1;
     } catch (const std::exception& error) {
-        LogLine("%.259s", error.what());
+        LogException(error);
         return 0;
     }
 }

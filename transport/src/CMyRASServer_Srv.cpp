@@ -3,6 +3,7 @@
 #include "CConnectionGuard.h"
 
 #include "corvane/CMyRASSocket.h"
+#include "scrivlet/LogText.h"
 
 #include <sys/socket.h>
 
@@ -71,7 +72,7 @@ int CMyRASServer_Srv::OpenListening(bool logFailure)
             if (logFailure) {
                 OnLogEvent(created ? "设置监听端口失败!" : "生成监听套接字错误!");
                 if (!listenError_.empty())
-                    LogEvent(kErrorLevel, "监听端口 %d 失败: %.259s", port, listenError_.c_str());
+                    LogEvent(kErrorLevel, "监听端口 %d 失败: %s", port, ErrorText(listenError_).c_str());
             }
             return 0;
         }
@@ -79,7 +80,7 @@ int CMyRASServer_Srv::OpenListening(bool logFailure)
         LogLine("成功开始监听(端口号:%d)!", port);
         return 1;
     } catch (const std::exception& error) {
-        LogLine("%.259s", error.what());
+        LogException(error);
         return 0;
     }
 }
@@ -126,7 +127,7 @@ int CMyRASServer_Srv::AddNewClientSocket(CMyRASSocket* socket)
         }
         return 1;
     } catch (const std::exception& error) {
-        LogLine("%.259s", error.what());
+        LogException(error);
         return 0;
     }
 }
@@ -159,7 +160,7 @@ void CMyRASServer_Srv::OnSocketClosed(CMyRASSocket* socket)
             std::memset(socket->userId, 0, sizeof socket->userId);
         }
     } catch (const std::exception& error) {
-        LogLine("%.259s", error.what());
+        LogException(error);
     }
 }
 

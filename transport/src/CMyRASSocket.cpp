@@ -5,6 +5,7 @@
 #include "corvane/CEventLoop.h"
 #include "corvane/CFrame.h"
 #include "corvane/CMyRASServer.h"
+#include "scrivlet/LogText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -313,7 +314,7 @@ void CMyRASSocket::OnAccept(int)
         if (owner->AddNewClientSocket(fresh.get()))
             fresh.release();
     } catch (const std::exception& error) {
-        owner->LogEvent(0, "%.259s", error.what());
+        owner->LogEvent(0, "%s", ErrorText(error.what()).c_str());
     }
 }
 

@@ -44,8 +44,6 @@ public:
     static constexpr std::size_t kSaveThreshold = 262144;
     // Size of the formatting buffer: formatted messages keep at most 1023 bytes.
     static constexpr std::size_t kFormatBuffer = 1024;
-    // Exception texts handed to the callback keep at most this many bytes.
-    static constexpr std::size_t kMaxErrorText = 259;
 
     // No path, nothing pending, no callback, the system's local time.
     CLog4c();

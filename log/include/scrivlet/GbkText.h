@@ -4,6 +4,12 @@
 #include <string>
 #include <string_view>
 
+// Bytes of the GBK (GB18030) character starting at `pos` (< text.size()):
+// 1 for ASCII and for a byte that leads no character (0x80, 0xFF), 4 for a
+// lead byte followed by a digit (a four-byte sequence), 2 for any other lead
+// byte. The count may run past the end of a cut text. Any thread.
+std::size_t GbkCharLength(std::string_view text, std::size_t pos);
+
 // Length of the longest prefix of `text` that is at most `limit` bytes long
 // and ends on a character boundary of GBK (GB18030) text: a two-byte or
 // four-byte character is kept whole or dropped whole, never cut in two. A

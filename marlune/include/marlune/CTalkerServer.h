@@ -27,12 +27,28 @@ public:
     std::string port;          // decimal text
     std::string description;
 
+    // What PortNumber gives for a port text whose number is past 65535.
+    static constexpr unsigned kNoPort = 65536;
+
     CTalkerServer() = default;
     CTalkerServer(const CTalkerServer& other);
     CTalkerServer& operator=(const CTalkerServer& other);
     CTalkerServer(CTalkerServer&&) noexcept = default;
     CTalkerServer& operator=(CTalkerServer&&) noexcept = default;
     ~CTalkerServer() = default;
+
+    // The port text as a number: its leading decimal digits, 0 when it does
+    // not start with a digit, kNoPort when the number is past 65535 (so no
+    // text names a port it does not hold).
+    unsigned PortNumber() const;
+
+    // The server without its users: name, address, port text, description.
+    CTalkerServer Identity() const;
+
+    // The first character of `name` that no server name may hold ('@'
+    // separates an address's user id from its server, '/' separates the
+    // entries of a friend list); '\0' when there is none.
+    static char ForbiddenNameChar(std::string_view name);
 
     // The users in registration order.
     const std::vector<std::unique_ptr<CTalker>>& Talkers() const { return talkers_; }

@@ -33,6 +33,9 @@ public:
     // when nothing was built (null record or message, a text that is not
     // GBK/GB18030); the buffer is then empty.
     std::size_t BuildXml(BX_DATA* bx);
+    // The built bytes of `message`, ready to send as a frame's payload; ""
+    // when nothing was built (LastError tells why).
+    std::string BuildBytes(CMessageBase& message);
 
     // Adds the XML declaration and the root element `msg`, carrying the head
     // of `msg` (attributes and routed list), to `doc`; returns the root.
@@ -49,6 +52,11 @@ public:
     // "". Any thread: each thread has its own converters.
     static std::string g2u(std::string_view gbk);
     static std::string u2gb(std::string_view utf8);
+    // GBK to UTF-8 for a reader (a terminal): where g2u gives "" for a text
+    // that does not convert, this shows each byte that starts no valid
+    // character as "?" and converts the rest. Any thread; may throw
+    // bad_alloc.
+    static std::string g2uShowing(std::string_view gbk);
 
     // Why the last ParseXmlNew, BuildXml or Doc2Buff failed ("" after a
     // success). Plain ASCII, meant for a log line.

@@ -18,3 +18,4 @@
 #include "marlune/CTalker.h"
 #include "marlune/CTalkerServer.h"
 #include "marlune/CXmlMsg.h"
+#include "marlune/MessageWords.h"

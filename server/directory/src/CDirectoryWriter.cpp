@@ -23,14 +23,8 @@ std::unique_ptr<CDirectoryWriter::Snapshot> CDirectoryWriter::TakeSnapshot(const
     }
     // Route servers are written without users: copy only what is written.
     for (const auto& server : routeServers) {
-        if (!server)
-            continue;
-        auto route = std::make_unique<CTalkerServer>();
-        route->name = server->name;
-        route->ip = server->ip;
-        route->port = server->port;
-        route->description = server->description;
-        snapshot->routeServers.push_back(std::move(route));
+        if (server)
+            snapshot->routeServers.push_back(std::make_unique<CTalkerServer>(server->Identity()));
     }
     return snapshot;
 }

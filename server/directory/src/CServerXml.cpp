@@ -5,6 +5,7 @@
 #include <marlune/CMessageBase.h>
 #include <scrivlet/CLog4c.h>
 #include <scrivlet/GbkText.h>
+#include <scrivlet/LogText.h>
 
 #include <exception>
 #include <string_view>
@@ -222,5 +223,5 @@ int CServerXml::SaveConfig(const std::string& path, const CTalkerServer& local, 
 
 void CServerXml::LogError(const std::string& text)
 {
-    log_.LogEvent(text.substr(0, GbkPrefixLength(text, CLog4c::kMaxErrorText)).c_str());
+    log_.LogEvent(ErrorText(text).c_str());
 }

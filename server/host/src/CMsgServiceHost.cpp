@@ -5,6 +5,7 @@
 #include "quorvel_directory/CServerXml.h"
 #include "quorvel_store/MsgIndexLayout.h"
 #include "scrivlet/CLog4c.h"
+#include "scrivlet/LogText.h"
 
 #include "corvane/CMyRASSocket.h"
 
@@ -17,7 +18,6 @@ namespace {
 // plain function, so it reaches the log through this pointer.
 std::atomic<CLog4c*> serviceLog{nullptr};
 
-constexpr unsigned kPortCeiling = 100000;
 constexpr int kError = 2;
 
 } // namespace
@@ -115,29 +115,11 @@ void CMsgServiceHost::ServiceLogEvent(const char* text)
         log->LogEvent(text ? text : "");
 }
 
-unsigned CMsgServiceHost::LeadingPort(const std::string& text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    unsigned value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-        if (value >= kPortCeiling)
-            return kPortCeiling;
-    }
-    return value;
-}
-
 bool CMsgServiceHost::NameRefused()
 {
     const std::string& name = service_->localServer.name;
-    if (name.find('@') != std::string::npos) {
-        log_.LogEvent(0, "服务器名[%s]包含特殊字符'@',不允许启动服务器", name.c_str());
-        return true;
-    }
-    if (name.find('/') != std::string::npos) {
-        log_.LogEvent(0, "服务器名[%s]包含特殊字符'/',不允许启动服务器", name.c_str());
+    if (const char forbidden = CTalkerServer::ForbiddenNameChar(name)) {
+        log_.LogEvent(0, "服务器名[%s]包含特殊字符'%c',不允许启动服务器", name.c_str(), forbidden);
         return true;
     }
     // Every stored message carries the server name in a fixed field: a longer
@@ -169,7 +151,7 @@ void CMsgServiceHost::Listen()
 {
     // A refused port leaves the service running without a listening socket;
     // a port held by another program is tried again by the timer.
-    listenPort_ = LeadingPort(service_->localServer.port);
+    listenPort_ = service_->localServer.PortNumber();
     awaitingPort_ = service_->BeginListen(listenPort_) == 0 && !service_->ListenError().empty();
     retryTicks_ = 0;
     lineTicks_ = 0;
@@ -189,8 +171,8 @@ bool CMsgServiceHost::RetryListen()
     }
     if (lineTicks_ >= kListenRetryLineTicks) {
         lineTicks_ = 0;
-        log_.LogEvent(kError, "监听端口 %u 仍然失败: %.259s,每 %d 秒重试一次", listenPort_,
-                      service_->ListenError().c_str(), kListenRetryTicks);
+        log_.LogEvent(kError, "监听端口 %u 仍然失败: %s,每 %d 秒重试一次", listenPort_,
+                      ErrorText(service_->ListenError()).c_str(), kListenRetryTicks);
     }
     return false;
 }

@@ -12,6 +12,7 @@
 #include "corvane/CMyRASSocket.h"
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
+#include "scrivlet/LogText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,15 +44,14 @@ bool IsCostly(const std::string& type)
            type == CMessageUserInfor::kType;
 }
 
-// Builds message into bx; logs why when nothing was built.
-std::uint32_t Build(CLog4c& log, CMessageBase& message, BX_DATA& bx)
+// The built bytes of message; logs why when nothing was built.
+std::string Build(CLog4c& log, CMessageBase& message)
 {
     CXmlMsg codec;
-    bx.msg = &message;
-    const std::size_t length = codec.BuildXml(&bx);
-    if (length == 0)
+    std::string bytes = codec.BuildBytes(message);
+    if (bytes.empty())
         log.LogEvent(0, "消息生成失败:%s %s", message.type.c_str(), codec.LastError().c_str());
-    return static_cast<std::uint32_t>(length);
+    return bytes;
 }
 
 } // namespace
@@ -98,7 +98,7 @@ void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRAS
         else if (!codec.LastError().empty())
             log_.LogEvent(0, "无法解析的消息已丢弃:%s", codec.LastError().c_str());
     } catch (const std::exception& error) {
-        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+        log_.LogEvent(ErrorText(error.what()).c_str());
     }
 }
 
@@ -297,20 +297,18 @@ CChatServer::UserLinks CChatServer::LinksOf(std::string_view userId) const
 
 int CChatServer::SendMessageOn(CMyRASSocket* socket, CMessageBase& message)
 {
-    BX_DATA bx;
-    const std::uint32_t length = Build(log_, message, bx);
-    if (length == 0 || socket == nullptr)
+    const std::string bytes = Build(log_, message);
+    if (bytes.empty() || socket == nullptr)
         return 0;
-    return SendBuff(socket, bx.Data(), length);
+    return SendBuff(socket, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
 int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt)
 {
-    BX_DATA bx;
-    const std::uint32_t length = Build(log_, message, bx);
-    if (length == 0)
+    const std::string bytes = Build(log_, message);
+    if (bytes.empty())
         return 0;
-    return SendToUser(userId, bx.Data(), length, receipt);
+    return SendToUser(userId, bytes.data(), static_cast<std::uint32_t>(bytes.size()), receipt);
 }
 
 bool CChatServer::MarkForRouting(CMessageBase& message)
@@ -375,7 +373,7 @@ void CChatServer::RunConfigHook()
     try {
         configHook();
     } catch (const std::exception& error) {
-        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+        log_.LogEvent(ErrorText(error.what()).c_str());
     }
 }
 
@@ -403,14 +401,8 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
         if (const CTalker* talker = localServer.GetTalkerByUserID(userId))
             snapshot.loggedIn.push_back({userId, talker->serverName});
     });
-    for (const auto& route : routeServers) {
-        CTalkerServer copy;
-        copy.name = route->name;
-        copy.ip = route->ip;
-        copy.port = route->port;
-        copy.description = route->description;
-        snapshot.routeServers.push_back(std::move(copy));
-    }
+    for (const auto& route : routeServers)
+        snapshot.routeServers.push_back(route->Identity());
     return snapshot;
 }
 
@@ -418,7 +410,7 @@ void CChatServer::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
 {
     login_->OnUserLogin(message, socket);
     if (message != nullptr)
-        counters_->CountLogin(message->result == service_text::kSuccess);
+        counters_->CountLogin(message->result == message_word::kSuccess);
 }
 
 void CChatServer::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)

@@ -7,6 +7,7 @@
 #include "corvane/CMyRASSocket.h"
 #include "marlune/CMessageChangeStatu.h"
 #include "marlune/CMessageUserLogin.h"
+#include "marlune/MessageWords.h"
 #include "scrivlet/CLog4c.h"
 
 #include <cstring>
@@ -23,7 +24,7 @@ bool CLoginHandler::FitsLimits(const std::string& userId, const std::string& use
 {
     static_assert(MsgIndexLayout::kUserIdField <= sizeof CMyRASSocket::userId,
                   "an id the store holds must fit a connection's field");
-    return FitsField(userId, MsgIndexLayout::kUserIdField) && FitsField(userName, sizeof CMyRASSocket::userName);
+    return FitsField(userId, MsgIndexLayout::kUserIdField) && userName.size() <= CServiceLimits::kMaxNameBytes;
 }
 
 const char* CLoginHandler::ForcedIdError(const std::string& userId)
@@ -39,7 +40,7 @@ const char* CLoginHandler::ForcedIdError(const std::string& userId)
 
 void CLoginHandler::Refuse(CMessageUserLogin& message, CMyRASSocket* socket, const char* error)
 {
-    message.result = service_text::kFailed;
+    message.result = message_word::kFailed;
     message.error = error;
     service_.SendMessageOn(socket, message);
 }
@@ -87,7 +88,7 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
         Refuse(*message, socket, service_text::kBadCharsError);
         return;
     }
-    if (message->force == service_text::kTrue) {
+    if (message->force == message_word::kTrue) {
         OnForceLogin(message, socket);
         return;
     }
@@ -103,11 +104,11 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
         Refuse(*message, socket, service_text::kTooManyConnectionsError);
         return;
     }
-    message->result = service_text::kFailed;
+    message->result = message_word::kFailed;
     if (found != nullptr) {
         CServiceLimits::CutStatu(message->statu);
         found->statu = message->statu;
-        message->result = service_text::kSuccess;
+        message->result = message_word::kSuccess;
         log.LogEvent(0, "用户 %s 以密码 %s 登录成功!", message->userId.c_str(), service_text::kMaskedPassword);
     } else {
         log.LogEvent(0, "用户 %s 以密码 %s 登录失败，用户名或者密码错误!", message->userId.c_str(),
@@ -160,7 +161,7 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
         service_.localServer.AddTalker(created);
     }
     service_.RunConfigHook();
-    message->result = service_text::kSuccess;
+    message->result = message_word::kSuccess;
     service_.SendMessageOn(socket, *message);
     if (socket != nullptr)
         Bind(*socket, message->userId, nullptr);

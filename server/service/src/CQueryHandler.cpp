@@ -6,6 +6,7 @@
 #include "marlune/CCmdExp.h"
 #include "marlune/CMessageUserInfor.h"
 #include "marlune/CMessageUserList.h"
+#include "marlune/MessageWords.h"
 #include "scrivlet/CLog4c.h"
 
 #include <cstddef>
@@ -113,7 +114,7 @@ void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
     CLog4c& log = service_.Log();
     log.LogEvent(0, "查询用户列表信息,按 %s 过滤!", message->filter.c_str());
     std::size_t matched = 0;
-    if (message->online == service_text::kTrue) {
+    if (message->online == message_word::kTrue) {
         matched = ListOnlineUsers(message);
     } else {
         ListAnswer answer{message->talkers};

@@ -5,6 +5,7 @@
 #include "ServiceTexts.h"
 
 #include "marlune/CMessageUserReg.h"
+#include "marlune/MessageWords.h"
 #include "scrivlet/CLog4c.h"
 
 #include <array>
@@ -48,7 +49,7 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         return;
     CLog4c& log = service_.Log();
     log.LogEvent(0, "用户 %s 注册新用户消息!", message->userId.c_str());
-    const bool modify = message->modify == service_text::kTrue;
+    const bool modify = message->modify == message_word::kTrue;
 
     // Every check runs; the text of the last failing one stands.
     bool ok = true;
@@ -93,7 +94,7 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         talker->sex = message->sex;
         talker->serverName = service_.localServer.name;
     }
-    message->result = ok ? service_text::kSuccess : service_text::kFailed;
+    message->result = ok ? message_word::kSuccess : message_word::kFailed;
     service_.SendMessageOn(socket, *message);
     log.LogEvent(0, "用户 %s %s %s信息 %s !", message->userId.c_str(), message->name.c_str(),
                  modify ? "修改" : "注册", message->result.c_str());

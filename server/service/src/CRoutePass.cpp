@@ -5,6 +5,7 @@
 #include "corvane/CFrameSender.h"
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
+#include "scrivlet/LogText.h"
 
 #include <exception>
 #include <utility>
@@ -37,7 +38,7 @@ bool CRoutePass::RouteMessage(CMessageBase& message)
         }
         return Forward(message);
     } catch (const std::exception& error) {
-        log_.LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+        log_.LogEvent(ErrorText(error.what()).c_str());
         return false;
     }
 }
@@ -56,7 +57,7 @@ bool CRoutePass::Forward(CMessageBase& message)
         if (failed_[i] || routes_.loop == nullptr)
             continue;
         if (bytes.empty())
-            bytes = CServerFederation::BuildBytes(message);
+            bytes = CXmlMsg().BuildBytes(message);
         if (bytes.empty())
             return result;
         sends.emplace_back(i, SendToRouteServer(message, bytes, servers[i]));
@@ -75,7 +76,7 @@ CFrameSender CRoutePass::SendToRouteServer(const CMessageBase& message, const st
 {
     CFrameSender::Request request;
     request.host = route.ip;
-    request.port = CServerFederation::PortNumber(route.port);
+    request.port = static_cast<int>(route.PortNumber());
     request.payload = bytes;
     request.limits = {kConnectLimit, kStallLimit, kTotalLimit};
     request.log = routes_.transportLog;

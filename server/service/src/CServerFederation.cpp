@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kMaxPort = 65535;
 constexpr int kError = 2;
 
 } // namespace
@@ -26,12 +25,8 @@ CServerFederation::~CServerFederation()
 bool CServerFederation::AnnouncedNameRefused(const std::string& name) const
 {
     CLog4c& log = service_.Log();
-    if (name.find('@') != std::string::npos) {
-        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'@'", name.c_str());
-        return true;
-    }
-    if (name.find('/') != std::string::npos) {
-        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'/'", name.c_str());
+    if (const char forbidden = CTalkerServer::ForbiddenNameChar(name)) {
+        log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'%c'", name.c_str(), forbidden);
         return true;
     }
     // Stored messages carry the server name in a fixed field: a longer name
@@ -61,11 +56,7 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     else if (!RoomForNeighbor(name))
         return;
 
-    auto record = std::make_unique<CTalkerServer>();
-    record->name = name;
-    record->ip = announced.ip;
-    record->port = announced.port;
-    record->description = announced.description;
+    auto record = std::make_unique<CTalkerServer>(announced.Identity());
     log.LogEvent(0, "好友服务器 %s / %s /%s /%s 上线!", record->name.c_str(), record->ip.c_str(),
                  record->port.c_str(), record->description.c_str());
     const std::size_t most = service_.Limits().maxAnnouncedUsers;
@@ -104,13 +95,8 @@ void CServerFederation::AnnounceToRouteServers()
 {
     const CTalkerServer& local = service_.localServer;
     CMessageServerPub announcement;
-    announcement.server.name = local.name;
-    announcement.server.ip = local.ip;
-    announcement.server.port = local.port;
-    announcement.server.description = local.description;
-    for (const auto& talker : local.Talkers())
-        announcement.server.AddTalker(*talker);
-    const std::string bytes = BuildBytes(announcement);
+    announcement.server = local;
+    const std::string bytes = CXmlMsg().BuildBytes(announcement);
     if (bytes.empty())
         return;
 
@@ -129,7 +115,7 @@ void CServerFederation::AnnounceToRouteServers()
         }
         CFrameSender::Request request;
         request.host = route->ip;
-        request.port = PortNumber(route->port);
+        request.port = static_cast<int>(route->PortNumber());
         request.payload = bytes;
         request.limits = {kConnectLimit, kStallLimit, kTotalLimit};
         request.log = service_.GetLogEvent();
@@ -154,18 +140,9 @@ bool CServerFederation::RouteMessage(CMessageBase* message)
         return true;
     // Forwarding waits for peers, which the loop must never do: the routing
     // thread takes the message up from the store, behind those before it.
-    const std::string bytes = BuildBytes(*message);
+    const std::string bytes = CXmlMsg().BuildBytes(*message);
     return !bytes.empty() && service_.StoreUnhandled(*message, reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                                      static_cast<std::uint32_t>(bytes.size()));
-}
-
-std::string CServerFederation::BuildBytes(CMessageBase& message)
-{
-    BX_DATA bx(&message);
-    CXmlMsg codec;
-    if (codec.BuildXml(&bx) == 0)
-        return {};
-    return std::move(bx.buff);
 }
 
 bool CServerFederation::IsRoutable(const CMessageBase& message, const std::string& localName)
@@ -173,17 +150,4 @@ bool CServerFederation::IsRoutable(const CMessageBase& message, const std::strin
     if (message.type == CMessageChangeStatu::kType)
         return false;
     return message.DetachTargetServerName() != localName;
-}
-
-int CServerFederation::PortNumber(std::string_view text)
-{
-    int port = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            break;
-        port = port * 10 + (c - '0');
-        if (port > kMaxPort)
-            return 0;
-    }
-    return port;
 }

@@ -57,11 +57,6 @@ public:
     // False for a status change; otherwise whether the target server differs
     // from localName (an empty target server counts as different).
     static bool IsRoutable(const CMessageBase& message, const std::string& localName);
-    // The built bytes of message, "" when nothing was built.
-    static std::string BuildBytes(CMessageBase& message);
-    // The leading decimal digits of a port text; 0 when there are none or
-    // they name no TCP port (above 65535).
-    static int PortNumber(std::string_view text);
 
 private:
     // An announcement under way, with the address it goes to.

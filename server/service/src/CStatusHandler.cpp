@@ -4,15 +4,14 @@
 #include "ServiceTexts.h"
 
 #include "corvane/CMyRASSocket.h"
-#include "marlune/BX_DATA.h"
 #include "marlune/CCmdExp.h"
 #include "marlune/CMessageChangeStatu.h"
 #include "marlune/CMessageUserFriend.h"
 #include "marlune/CMessageUserInfor.h"
 #include "marlune/CXmlMsg.h"
+#include "marlune/MessageWords.h"
 #include "scrivlet/CLog4c.h"
 
-#include <chrono>
 #include <string>
 
 namespace {
@@ -52,11 +51,10 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
 {
     if (talker == nullptr || message == nullptr)
         return;
-    BX_DATA bx(message);
-    CXmlMsg codec;
-    const auto length = static_cast<std::uint32_t>(codec.BuildXml(&bx));
-    if (length == 0)
+    const std::string bytes = CXmlMsg().BuildBytes(*message);
+    if (bytes.empty())
         return;
+    const auto length = static_cast<std::uint32_t>(bytes.size());
 
     if (service_.SendAllFriend()) {
         // A user bound to k connections is met k times and each time sent to
@@ -64,7 +62,7 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
         for (const auto& connection : service_.Connections()) {
             const std::string userId = CChatServer::BoundUserId(*connection);
             if (!userId.empty() && userId != talker->userId)
-                service_.SendToUser(userId, bx.Data(), length);
+                service_.SendToUser(userId, bytes.data(), length);
         }
         return;
     }
@@ -75,7 +73,7 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
         const CTalker* friendRecord = service_.FindTalker(item);
         if (friendRecord != nullptr && friendRecord->serverName == service_.localServer.name &&
             friendRecord->userId != talker->userId)
-            service_.SendToUser(friendRecord->userId, bx.Data(), length);
+            service_.SendToUser(friendRecord->userId, bytes.data(), length);
     }
 }
 
@@ -86,13 +84,9 @@ bool CStatusHandler::RoomForFriend(const CTalker* talker, const std::string& add
     service_.Counters().CountRefused("MaxFriends");
     // One line per user and minute at most: a flood of friendships must not
     // flood the log as well.
-    const auto now = std::chrono::steady_clock::now();
-    auto [last, first] = friendCapLogged_.try_emplace(talker->userId, now);
-    if (first || now - last->second >= std::chrono::minutes(1)) {
-        last->second = now;
+    if (friendCapLines_.Allow("friends", talker->userId))
         service_.Log().LogEvent(0, "用户 %s 的好友已达上限 %zu,好友关系未记录!", talker->userId.c_str(),
                                 service_.Limits().maxFriends);
-    }
     return false;
 }
 
@@ -112,7 +106,7 @@ bool CStatusHandler::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt*
         return false;
     if (service_.MarkForRouting(*message))
         return false;
-    if (message->result == service_text::kSuccess) {
+    if (message->result == message_word::kSuccess) {
         const std::string asker = Address(message->asker);
         const std::string asked = Address(message->asked);
         CTalker* askerRecord = service_.FindTalker(asker);

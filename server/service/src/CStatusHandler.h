@@ -1,8 +1,8 @@
 #pragma once
 
-#include <chrono>
+#include "corvane/CLogThrottle.h"
+
 #include <string>
-#include <unordered_map>
 
 class CChatServer;
 class CDeliveryReceipt;
@@ -40,6 +40,5 @@ private:
     bool RoomForFriend(const CTalker* talker, const std::string& address);
 
     CChatServer& service_;
-    // When the friend limit was last logged for each user.
-    std::unordered_map<std::string, std::chrono::steady_clock::time_point> friendCapLogged_;
+    CLogThrottle friendCapLines_;   // the friend limit, per user
 };

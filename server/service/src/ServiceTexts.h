@@ -1,13 +1,10 @@
 #pragma once
 
-// Texts the message service's handlers share: result and flag values carried
-// in messages, the refusal texts for unusable user ids, and what log lines
-// print in place of a password.
+// Texts the message service's handlers share: the refusal texts for
+// unusable user ids, and what log lines print in place of a password. (The
+// result and flag words of messages are marlune's, MessageWords.h.)
 namespace service_text {
 
-inline constexpr const char* kSuccess = "success";
-inline constexpr const char* kFailed = "failed";
-inline constexpr const char* kTrue = "true";
 inline constexpr const char* kMaskedPassword = "******";
 // An id too long for the message store or a name too long for a
 // connection's field: such a user could log in but never receive a stored

@@ -6,6 +6,7 @@
 #include "quorvel_store/CStoreCounters.h"
 
 #include "scrivlet/CLog4c.h"
+#include "scrivlet/LogText.h"
 
 #include <algorithm>
 #include <exception>
@@ -51,7 +52,7 @@ CDeliveryLedger::Offer CDeliveryLedger::Hand(CDeliveryTarget& service, CMessageB
     } catch (const std::exception& error) {
         std::lock_guard lock(mutex_);
         if (log_ != nullptr)
-            log_->LogEvent(std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+            log_->LogEvent(ErrorText(error.what()).c_str());
     }
     receipt.Seal(handled);
     return handled ? Offer::kHandedOver : Offer::kNotDelivered;

@@ -2,6 +2,7 @@
 
 #include <scrivlet/CLog4c.h>
 #include <scrivlet/GbkText.h>
+#include <scrivlet/LogText.h>
 
 #include <algorithm>
 #include <exception>
@@ -14,12 +15,9 @@ using namespace MsgIndexLayout;
 namespace {
 
 constexpr std::uint32_t kScanBatch = 4096; // records read at once by a scan
-constexpr std::size_t kMaxErrorText = 259;
 constexpr int kInfo = 0;
 constexpr int kError = 2;
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
-constexpr auto kRefusalLogPause = std::chrono::minutes(1);
-constexpr std::size_t kMaxRefusalsRemembered = 4096;
 
 // A source address only describes the message; cut to its field without
 // splitting a character, it still lets the message be delivered.
@@ -47,7 +45,7 @@ int CMsgCache::Guarded(Body&& body)
     try {
         return body();
     } catch (const std::exception& e) {
-        log.LogEvent(std::string(e.what()).substr(0, kMaxErrorText).c_str());
+        log.LogEvent(ErrorText(e.what()).c_str());
         return 0;
     }
 }
@@ -309,15 +307,9 @@ bool CMsgCache::TargetHasRoom(std::size_t length, const std::string& sourceUser,
     if (counters)
         counters->CountRefused(totals.messages >= limits.targetPendingMessages ? "StoreTargetPendingMessages"
                                                                                : "StoreTargetPendingBytes");
-    const auto now = std::chrono::steady_clock::now();
-    const std::string key = sourceUser + '\0' + sourceServer + '\0' + targetUser + '\0' + targetServer;
-    const auto last = refusalLogged.find(key);
-    if (last != refusalLogged.end() && now - last->second < kRefusalLogPause)
+    const std::string pair = sourceUser + '\0' + sourceServer + '\0' + targetUser + '\0' + targetServer;
+    if (!refusalLines.Allow("target bound", pair))
         return false;
-    if (refusalLogged.size() >= kMaxRefusalsRemembered)
-        std::erase_if(refusalLogged, [&](const auto& entry) { return now - entry.second >= kRefusalLogPause; });
-    if (refusalLogged.size() < kMaxRefusalsRemembered)
-        refusalLogged[key] = now;
     log.LogEvent(kError, "目标用户待发消息超过上限,拒绝写入 source:%s@%s target:%s@%s 待发:%u 条 %llu 字节",
                  sourceUser.c_str(), sourceServer.c_str(), targetUser.c_str(), targetServer.c_str(),
                  static_cast<unsigned>(totals.messages), static_cast<unsigned long long>(totals.bytes));
@@ -449,7 +441,7 @@ int CMsgCache::SetMsgSent(std::uint32_t n)
         }
         unmarked.insert(n);
         log.LogEvent(kError, "标记缓存消息已发送失败,记录:%u 本次运行不再发送:%s", static_cast<unsigned>(n),
-                     indexFile.LastError().substr(0, kMaxErrorText).c_str());
+                     ErrorText(indexFile.LastError()).c_str());
         return 0;
     });
 }
@@ -521,5 +513,5 @@ bool CMsgCache::WriteHead()
 
 void CMsgCache::LogFileError(const char* what, const std::string& error)
 {
-    log.LogEvent(kError, "%s:%s", what, error.substr(0, kMaxErrorText).c_str());
+    log.LogEvent(kError, "%s:%s", what, ErrorText(error).c_str());
 }

@@ -4,6 +4,7 @@
 
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
+#include "scrivlet/LogText.h"
 
 #include <chrono>
 #include <exception>
@@ -46,7 +47,7 @@ void CMsgRouteThread::RunCycle()
                 SendRouteMsgs(*snapshot);
         }
     } catch (const std::exception& error) {
-        log_.LogEvent(kError, "路由消息出错:%s", std::string(error.what()).substr(0, CLog4c::kMaxErrorText).c_str());
+        log_.LogEvent(kError, "路由消息出错:%s", ErrorText(error.what()).c_str());
     }
     SleepFor(kCyclePause);
 }

@@ -3,7 +3,6 @@
 #include "CClientEndpoint.h"
 
 #include <corvane/CFrame.h>
-#include <marlune/BX_DATA.h>
 #include <marlune/CXmlMsg.h>
 
 CClientConnection::CClientConnection(PayloadHandler onPayload, CloseHandler onClosed)
@@ -28,11 +27,8 @@ bool CClientConnection::Connect(const std::string& host, int port)
 
 bool CClientConnection::Send(CMessageBase& msg)
 {
-    BX_DATA bx(&msg);
-    CXmlMsg codec;
-    if (codec.BuildXml(&bx) == 0)
-        return false;
-    return SendPayload(bx.buff);
+    const std::string payload = CXmlMsg().BuildBytes(msg);
+    return !payload.empty() && SendPayload(payload);
 }
 
 bool CClientConnection::SendPayload(std::string_view payload)

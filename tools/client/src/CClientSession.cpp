@@ -377,7 +377,7 @@ void CClientSession::OnLoginReply(const CMessageBase& msg)
     const auto& reply = static_cast<const CMessageUserLogin&>(msg);
     if (loginsDue_ > 0)
         --loginsDue_;
-    loginRefused_ = reply.result != "success";
+    loginRefused_ = reply.result != message_word::kSuccess;
     if (loginRefused_) {
         std::string text = "login refused for " + CXmlMsg::g2u(reply.userId);
         if (!reply.error.empty())
@@ -393,10 +393,10 @@ void CClientSession::OnRegReply(const CMessageBase& msg)
     const auto& reply = static_cast<const CMessageUserReg&>(msg);
     if (changesDue_ > 0)
         --changesDue_;
-    if (reply.result == "success")
+    if (reply.result == message_word::kSuccess)
         return;
-    std::string text = (reply.modify == "true" ? "change of " : "registration of ") + CXmlMsg::g2u(reply.userId) +
-                       " refused";
+    std::string text = (reply.modify == message_word::kTrue ? "change of " : "registration of ") +
+                       CXmlMsg::g2u(reply.userId) + " refused";
     if (!reply.error.empty())
         text += ": " + CXmlMsg::g2u(reply.error);
     Fail(text);

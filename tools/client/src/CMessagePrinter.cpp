@@ -78,14 +78,14 @@ std::string InforDetails(const CMessageUserInfor& m)
 std::string LoginDetails(const CMessageUserLogin& m)
 {
     std::string text = CMessagePrinter::Show(m.userId);
-    if (m.force == "true")
+    if (m.force == message_word::kTrue)
         text += " (forced)";
     return text + " " + Outcome(m.result, m.error);
 }
 
 std::string RegDetails(const CMessageUserReg& m)
 {
-    const char* what = m.modify == "true" ? " modify " : " register ";
+    const char* what = m.modify == message_word::kTrue ? " modify " : " register ";
     return CMessagePrinter::Show(m.userId) + what + Outcome(m.result, m.error);
 }
 
@@ -94,7 +94,7 @@ std::string FriendDetails(const CMessageUserFriend& m)
     const std::string asker = CMessagePrinter::Show(Address(m.asker.userId, m.asker.serverName));
     const std::string asked = CMessagePrinter::Show(Address(m.asked.userId, m.asked.serverName));
     std::string text;
-    if (m.result == "success")
+    if (m.result == message_word::kSuccess)
         text = asker + " and " + asked + " are friends";
     else if (m.result.empty())
         text = asker + " asks " + asked + " to be friends";
@@ -178,7 +178,7 @@ std::string CMessagePrinter::Details(CMessageBase& msg)
         return InforDetails(*m);
     if (auto* m = dynamic_cast<CMessageUserList*>(&msg)) {
         std::string text = std::to_string(m->talkers.size()) + " users";
-        if (m->online == "true")
+        if (m->online == message_word::kTrue)
             text += " online";
         else if (!m->filter.empty())
             text += " matching \"" + Show(m->filter) + "\"";

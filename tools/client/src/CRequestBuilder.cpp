@@ -1,5 +1,7 @@
 #include "quorvel_client/CRequestBuilder.h"
 
+#include <marlune/MessageWords.h>
+
 #include <ctime>
 
 std::string CRequestBuilder::Now()
@@ -39,7 +41,7 @@ std::unique_ptr<CMessageUserLogin> CRequestBuilder::ForceLogin(std::string_view 
 {
     auto msg = Login(address, password, statu);
     msg->name.assign(name);
-    msg->force = "true";
+    msg->force = message_word::kTrue;
     return msg;
 }
 
@@ -57,7 +59,7 @@ std::unique_ptr<CMessageUserReg> CRequestBuilder::Register(std::string_view user
     msg->password.assign(password);
     msg->tel.assign(tel);
     if (modify)
-        msg->modify = "true";
+        msg->modify = message_word::kTrue;
     return msg;
 }
 
@@ -94,7 +96,7 @@ std::unique_ptr<CMessageUserList> CRequestBuilder::List(std::string_view filter,
     msg->userId = me_.userId;
     msg->filter.assign(filter);
     if (online)
-        msg->online = "true";
+        msg->online = message_word::kTrue;
     return msg;
 }
 
@@ -117,7 +119,7 @@ std::unique_ptr<CMessageUserFriend> CRequestBuilder::FriendAccept(const CMessage
     if (!request.asker.serverName.empty())
         target += "@" + request.asker.serverName;
     Stamp(*msg, target);
-    msg->result = "success";
+    msg->result = message_word::kSuccess;
     msg->text = request.text;
     msg->asker = request.asker;
     msg->asked = request.asked;

@@ -78,7 +78,7 @@ bool CSyncClient::Login(std::string_view userId, std::string_view password, std:
     auto reply = WaitFor(CMessageUserLogin::kType, limit,
                          [&](const CMessageBase& m) { return static_cast<const CMessageUserLogin&>(m).userId == id; });
     const auto* login = static_cast<const CMessageUserLogin*>(reply.get());
-    if (login == nullptr || login->result != "success")
+    if (login == nullptr || login->result != message_word::kSuccess)
         return false;
     me_.TakeLogin(login->userId, userId, *login);
     return true;
@@ -93,7 +93,7 @@ bool CSyncClient::Register(std::string_view userId, std::string_view name, std::
     const std::string id = request->userId;
     auto reply = WaitFor(CMessageUserReg::kType, limit,
                          [&](const CMessageBase& m) { return static_cast<const CMessageUserReg&>(m).userId == id; });
-    return reply != nullptr && static_cast<const CMessageUserReg&>(*reply).result == "success";
+    return reply != nullptr && static_cast<const CMessageUserReg&>(*reply).result == message_word::kSuccess;
 }
 
 bool CSyncClient::Say(std::string_view address, std::string_view text)

@@ -2,6 +2,8 @@
 
 #include "CLoadPayload.h"
 
+#include <marlune/CXmlMsg.h>
+#include <marlune/MessageWords.h>
 #include <quorvel_client/CClientIdentity.h>
 #include <quorvel_client/CRequestBuilder.h>
 
@@ -82,7 +84,7 @@ bool CLoadFleet::Login(std::uint32_t first, std::uint32_t count, Clock::time_poi
                                    : builder.Login(u.id, kPassword, "online");
         u.loginAnswered = false;
         u.loginSent = Clock::now();
-        u.connection->Send(CLoadPayload::Build(*message));
+        u.connection->Send(CXmlMsg().BuildBytes(*message));
     }
     auto answered = [&] {
         for (std::uint32_t i = first; i < first + count; ++i)
@@ -107,7 +109,7 @@ void CLoadFleet::OnPayload(std::uint32_t user, std::string_view payload)
         u.loginAnswer = Clock::now();
         const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(u.loginAnswer - u.loginSent);
         loginLatency_.Record(static_cast<std::uint64_t>(micros.count()));
-        u.loggedIn = CLoadPayload::Attribute(payload, "result") == "success";
+        u.loggedIn = CLoadPayload::Attribute(payload, "result") == message_word::kSuccess;
         if (!u.loggedIn)
             ++loginsRefused_;
         if (serverName_.empty())

@@ -1,22 +1,12 @@
 #include "CLoadPayload.h"
 
-#include <marlune/BX_DATA.h>
 #include <marlune/CXmlMsg.h>
 
 #include <charconv>
 
-std::string CLoadPayload::Build(CMessageBase& message)
-{
-    CXmlMsg xml;
-    BX_DATA bx(&message);
-    if (xml.BuildXml(&bx) == 0)
-        return {};
-    return std::move(bx.buff);
-}
-
 CLoadPayload::Template::Template(CMessageBase& message)
 {
-    const std::string built = Build(message);
+    const std::string built = CXmlMsg().BuildBytes(message);
     const auto target = built.find(TargetPlaceholder());
     if (target == std::string::npos)
         return;

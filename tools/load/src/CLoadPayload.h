@@ -58,6 +58,4 @@ public:
     // The last server of the routed list: the name of the server that
     // answered. "" when the list is empty.
     static std::string_view LastRoutedServer(std::string_view payload);
-    // The whole payload as built by the library, for a message sent once.
-    static std::string Build(CMessageBase& message);
 };

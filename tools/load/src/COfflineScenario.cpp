@@ -1,5 +1,6 @@
 #include "COfflineScenario.h"
 
+#include <marlune/CXmlMsg.h>
 #include <quorvel_client/CClientIdentity.h>
 #include <quorvel_client/CRequestBuilder.h>
 
@@ -38,7 +39,7 @@ CLoadResult COfflineScenario::Run(CLoadContext& context)
     me.userId = fleet_->At(0).id;
     me.server = fleet_->ServerName();
     auto query = CRequestBuilder(me).Infor(me.Address());
-    fleet_->At(0).connection->Send(CLoadPayload::Build(*query));
+    fleet_->At(0).connection->Send(CXmlMsg().BuildBytes(*query));
     if (!fleet_->RunUntil([&] { return synced; }, Clock::now() + std::chrono::seconds(600))) {
         result_.notes.push_back("the server did not take the messages within 600 s");
         return result_;

@@ -98,6 +98,9 @@ protected:
 
     // printf-formats like LogEvent but passes the line without a level name.
     void LogLine(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // Passes the exception's text, cut as every error text is (ErrorText),
+    // to the log callback unprefixed.
+    void LogException(const std::exception& error) const;
     // True when a string callback is registered.
     bool HasStringCallback() const { return stringCallback_ != nullptr; }
 
@@ -114,7 +117,6 @@ private:
     void StopService();
     void ThrHandleMessageQueue();
 
-    void LogException(const std::exception& error) const;
     void Deliver(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
 
     std::atomic<RAS_LOG_CALLBACK> logCallback_{nullptr};

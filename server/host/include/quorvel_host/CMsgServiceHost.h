@@ -101,9 +101,6 @@ public:
     // The transport's log function: the text goes unchanged to the log of the
     // host created last. Any thread.
     static void ServiceLogEvent(const char* text);
-    // The port text read as a decimal number: its leading digits (leading
-    // blanks skipped), 0 when there are none; values past 65535 stay past it.
-    static unsigned LeadingPort(const std::string& text);
 
 private:
     bool NameRefused();

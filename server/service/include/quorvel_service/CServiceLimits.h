@@ -1,6 +1,7 @@
 #pragma once
 
 #include "corvane/CConnectionLimits.h"
+#include "corvane/CMyRASSocket.h"
 
 #include <cstddef>
 #include <string>
@@ -10,10 +11,10 @@
 // counts come from section [LIMITS] of the settings file.
 struct CServiceLimits {
     // Profile fields a registration or forced login may store, in bytes
-    // (terminators not counted). A name must fit a connection's 100-byte
-    // userName field with its terminator; the others are generous for what
-    // they hold and keep one user record, and so one list entry, small.
-    static constexpr std::size_t kMaxNameBytes = 99;
+    // (terminators not counted). A name must fit a connection's userName
+    // field with its terminator; the others are generous for what they hold
+    // and keep one user record, and so one list entry, small.
+    static constexpr std::size_t kMaxNameBytes = sizeof CMyRASSocket::userName - 1;
     static constexpr std::size_t kMaxSexBytes = 16;
     static constexpr std::size_t kMaxTelBytes = 32;
     static constexpr std::size_t kMaxPasswordBytes = 64;

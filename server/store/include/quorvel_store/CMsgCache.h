@@ -6,7 +6,8 @@
 #include "quorvel_store/CStoreCounters.h"
 #include "quorvel_store/MsgIndexLayout.h"
 
-#include <chrono>
+#include "corvane/CLogThrottle.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,7 +16,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 
 class CLog4c;
 
@@ -178,6 +178,6 @@ private:
     Faults faults;
     Limits limits;
     std::shared_ptr<CStoreCounters> counters;
-    // When each sender/target refusal was last logged.
-    std::unordered_map<std::string, std::chrono::steady_clock::time_point> refusalLogged;
+    // Refusals are logged once a minute per sender and target.
+    CLogThrottle refusalLines;
 };
