@@ -110,7 +110,7 @@ TEST(Federation, NeighboursAndTheirUsersAreBoundedAndKnownNeighboursStillRefresh
             CMessageServerPub pub = Announcement(name);
             for (int i = 0; i < users; ++i)
                 pub.server.AddTalker(MakeTalker(name + "-u" + std::to_string(i), name));
-            service.OnServerPub(&pub);
+            service.HandleMsg(&pub, nullptr);
             return true;
         });
     };

@@ -6,16 +6,15 @@
 #include "CRegistrationHandler.h"
 #include "CServerFederation.h"
 #include "CStatusHandler.h"
-#include "ServiceTexts.h"
 #include "quorvel_service/CRoutePass.h"
 
 #include "corvane/CMyRASSocket.h"
 #include "marlune/Marlune.h"
+#include "marlune/MessageWords.h"
 #include "scrivlet/CLog4c.h"
 #include "scrivlet/LogText.h"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <string>
 
@@ -58,14 +57,91 @@ std::string Build(CLog4c& log, CMessageBase& message)
 
 CChatServer::CChatServer(CLog4c& log, std::function<bool()> sendAllFriend)
     : log_(log),
-      sendAllFriend_(std::move(sendAllFriend)),
-      login_(std::make_unique<CLoginHandler>(*this)),
-      registration_(std::make_unique<CRegistrationHandler>(*this)),
-      status_(std::make_unique<CStatusHandler>(*this)),
-      query_(std::make_unique<CQueryHandler>(*this)),
-      federation_(std::make_unique<CServerFederation>(*this))
+      context_{log_, registry_, *this, limits_, counters_, std::move(sendAllFriend), [this] { RunConfigHook(); }},
+      query_(std::make_unique<CQueryHandler>(context_)),
+      status_(std::make_unique<CStatusHandler>(context_, *query_)),
+      login_(std::make_unique<CLoginHandler>(context_, *status_)),
+      registration_(std::make_unique<CRegistrationHandler>(context_)),
+      federation_(std::make_unique<CServerFederation>(
+          context_, *this, [this](const CMessageBase& message, const std::string& bytes) {
+              return StoreUnhandled(message, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                    static_cast<std::uint32_t>(bytes.size()));
+          }))
 {
     RegCallBackOnSckString(&CChatServer::OnSckString);
+    BuildArrivalTable();
+    BuildDeliveryTable();
+}
+
+void CChatServer::BuildArrivalTable()
+{
+    arrival_
+        .Add(CMessageServerPub::kType,
+             [this](CMessageBase& message, CMyRASSocket* socket) {
+                 // A peer server that announced itself counts as logged in:
+                 // the login time limit spares its connection.
+                 if (socket != nullptr)
+                     socket->MarkAdmitted();
+                 federation_->OnServerPub(As<CMessageServerPub>(&message));
+                 return true;
+             })
+        .Add(CMessageUserLogin::kType,
+             [this](CMessageBase& message, CMyRASSocket* socket) {
+                 auto* login = As<CMessageUserLogin>(&message);
+                 login_->OnUserLogin(login, socket);
+                 if (login != nullptr)
+                     counters_->CountLogin(login->result == message_word::kSuccess);
+                 return true;
+             })
+        .Add(CMessageUserReg::kType,
+             [this](CMessageBase& message, CMyRASSocket* socket) {
+                 registration_->OnUserReg(As<CMessageUserReg>(&message), socket);
+                 return true;
+             })
+        .Add(CMessageUserInfor::kType,
+             [this](CMessageBase& message, CMyRASSocket* socket) {
+                 query_->OnUserInfor(As<CMessageUserInfor>(&message), socket);
+                 return true;
+             })
+        .Add(CMessageUserList::kType,
+             [this](CMessageBase& message, CMyRASSocket*) {
+                 // Answered to the requesting user's connections, not only
+                 // the one it came on.
+                 query_->OnUserList(As<CMessageUserList>(&message), nullptr);
+                 return true;
+             })
+        .AddAnyType([this](CMessageBase& message) {
+            log_.LogEvent(0, "非即时处理消息:%s 已经加入消息队列处理....", message.type.c_str());
+        })
+        .Add(CMessageChangeStatu::kType,
+             [this](CMessageBase& message, CMyRASSocket*) {
+                 status_->OnChangeStatu(As<CMessageChangeStatu>(&message));
+                 return true;
+             })
+        .Add(CMessageTransFile::kType, [this](CMessageBase& message, CMyRASSocket*) {
+            if (!DeliverTransFile(&message))
+                return false;
+            counters_->CountRelayed();
+            return true;
+        });
+}
+
+void CChatServer::BuildDeliveryTable()
+{
+    delivery_
+        .Add(CMessageUserTalking::kType,
+             [this](CMessageBase& message, CDeliveryReceipt* receipt) { return DeliverTalking(&message, receipt); })
+        .Add(CMessageChangeStatu::kType,
+             [this](CMessageBase& message, CDeliveryReceipt*) {
+                 status_->OnChangeStatu(As<CMessageChangeStatu>(&message));
+                 return true;
+             })
+        .Add(CMessageUserFriend::kType,
+             [this](CMessageBase& message, CDeliveryReceipt* receipt) {
+                 return status_->OnUserFriend(As<CMessageUserFriend>(&message), receipt);
+             })
+        .Add(CMessageTransFile::kType,
+             [this](CMessageBase& message, CDeliveryReceipt* receipt) { return DeliverTransFile(&message, receipt); });
 }
 
 CChatServer::~CChatServer()
@@ -139,52 +215,17 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
         return true;
     log_.LogEvent(0, "消息:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
                   message->target.c_str());
-    const std::string& type = message->type;
-    if (type == CMessageHeart::kType) {
+    if (message->type == CMessageHeart::kType) {
         const auto* heart = As<CMessageHeart>(message);
         log_.LogEvent(0, "接收到一个心跳包,来自:%s", heart ? heart->sender.c_str() : "");
         return true;
     }
-    if (IsRoutedHere(*message))
+    if (registry_.IsRoutedHere(*message))
         return true;
     if (!WithinBudget(*message, socket))
         return true;
     message->AddRoutedServer(localServer);
-
-    if (type == CMessageServerPub::kType) {
-        // A peer server that announced itself counts as logged in: the
-        // login time limit spares its connection.
-        if (socket != nullptr)
-            socket->MarkAdmitted();
-        OnServerPub(As<CMessageServerPub>(message));
-        return true;
-    }
-    if (type == CMessageUserLogin::kType) {
-        OnUserLogin(As<CMessageUserLogin>(message), socket);
-        return true;
-    }
-    if (type == CMessageUserReg::kType) {
-        OnUserReg(As<CMessageUserReg>(message), socket);
-        return true;
-    }
-    if (type == CMessageUserInfor::kType) {
-        OnUserInfor(As<CMessageUserInfor>(message), socket);
-        return true;
-    }
-    if (type == CMessageUserList::kType) {
-        OnUserList(As<CMessageUserList>(message), nullptr);
-        return true;
-    }
-    log_.LogEvent(0, "非即时处理消息:%s 已经加入消息队列处理....", type.c_str());
-    if (type == CMessageChangeStatu::kType) {
-        OnChangeStatu(As<CMessageChangeStatu>(message));
-        return true;
-    }
-    if (type == CMessageTransFile::kType && DeliverTransFile(message)) {
-        counters_->CountRelayed();
-        return true;
-    }
-    return false;
+    return arrival_.Dispatch(*message, socket);
 }
 
 void CChatServer::SetLimits(const CServiceLimits& limits)
@@ -224,30 +265,8 @@ bool CChatServer::HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receip
     log_.LogEvent(0, "HandleMsgCache type:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
                   message->target.c_str());
     if (message->route)
-        return RouteMessage(message);
-    const std::string& type = message->type;
-    if (type == CMessageUserTalking::kType)
-        return DeliverTalking(message, receipt);
-    if (type == CMessageChangeStatu::kType) {
-        OnChangeStatu(As<CMessageChangeStatu>(message));
-        return true;
-    }
-    if (type == CMessageUserFriend::kType)
-        return OnUserFriend(As<CMessageUserFriend>(message), receipt);
-    if (type == CMessageTransFile::kType)
-        return DeliverTransFile(message, receipt);
-    return false;
-}
-
-std::string CChatServer::BoundUserId(const CMyRASSocket& socket)
-{
-    return std::string(socket.userId, strnlen(socket.userId, sizeof socket.userId));
-}
-
-bool CChatServer::IsBoundTo(const CMyRASSocket& socket, std::string_view userId)
-{
-    return userId.size() < sizeof socket.userId && strnlen(socket.userId, userId.size() + 1) == userId.size() &&
-           std::memcmp(socket.userId, userId.data(), userId.size()) == 0;
+        return federation_->RouteMessage(message);
+    return delivery_.Dispatch(*message, receipt);
 }
 
 bool CChatServer::BindUser(CMyRASSocket& socket, std::string_view userId)
@@ -311,54 +330,20 @@ int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& messag
     return SendToUser(userId, bytes.data(), static_cast<std::uint32_t>(bytes.size()), receipt);
 }
 
-bool CChatServer::MarkForRouting(CMessageBase& message)
-{
-    const std::string serverName = message.DetachTargetServerName();
-    if (serverName.empty() || serverName == localServer.name)
-        return false;
-    log_.LogEvent(0, "target:%s local:%s 该消息被加入路由消息队列.", serverName.c_str(), localServer.name.c_str());
-    message.route = 1;
-    return true;
-}
-
 bool CChatServer::DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt)
 {
-    if (message == nullptr || MarkForRouting(*message) || message->route)
+    if (message == nullptr || registry_.MarkForRouting(*message) || message->route)
         return false;
     return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }
 
 bool CChatServer::DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt)
 {
-    if (message == nullptr || MarkForRouting(*message))
+    if (message == nullptr || registry_.MarkForRouting(*message))
         return false;
     if (message->DetachTargetServerName() != localServer.name)
         return false;
     return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
-}
-
-CTalker* CChatServer::FindTalker(std::string_view address)
-{
-    CMessageBase head;
-    head.target = std::string(address);
-    const std::string serverName = head.DetachTargetServerName();
-    const std::string userId = head.DetachTargetUserId();
-    if (serverName.empty() || serverName == localServer.name) {
-        if (CTalker* talker = localServer.GetTalkerByUserID(userId))
-            return talker;
-    }
-    for (const auto& neighbor : neighbors) {
-        if (!serverName.empty() && serverName != neighbor->name)
-            continue;
-        if (CTalker* talker = neighbor->GetTalkerByUserID(userId))
-            return talker;
-    }
-    return nullptr;
-}
-
-bool CChatServer::IsRoutedHere(const CMessageBase& message) const
-{
-    return message.GetRouteServerByName(localServer.name) != nullptr;
 }
 
 void CChatServer::SetConfigHook(std::function<void()> hook)
@@ -406,18 +391,6 @@ CServiceSnapshot CChatServer::TakeSnapshot() const
     return snapshot;
 }
 
-void CChatServer::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
-{
-    login_->OnUserLogin(message, socket);
-    if (message != nullptr)
-        counters_->CountLogin(message->result == message_word::kSuccess);
-}
-
-void CChatServer::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket)
-{
-    login_->OnForceLogin(message, socket);
-}
-
 void CChatServer::OnWsDisconnected(ON_WS_DISCONNECTED* para)
 {
     login_->OnWsDisconnected(para);
@@ -429,52 +402,7 @@ int CChatServer::AddNewClientSocket(CMyRASSocket* socket)
     return CMyRASServer_Srv::AddNewClientSocket(socket);
 }
 
-void CChatServer::OnUserReg(CMessageUserReg* message, CMyRASSocket* socket)
-{
-    registration_->OnUserReg(message, socket);
-}
-
-void CChatServer::OnChangeStatu(CMessageChangeStatu* message)
-{
-    status_->OnChangeStatu(message);
-}
-
-void CChatServer::NotifyFriends(const CTalker* talker, CMessageBase* message)
-{
-    status_->NotifyFriends(talker, message);
-}
-
-bool CChatServer::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt)
-{
-    return status_->OnUserFriend(message, receipt);
-}
-
-void CChatServer::OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket)
-{
-    query_->OnUserInfor(message, socket);
-}
-
-void CChatServer::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
-{
-    query_->OnUserList(message, socket);
-}
-
-void CChatServer::ListOnlineUsers(CMessageUserList* message)
-{
-    query_->ListOnlineUsers(message);
-}
-
-void CChatServer::OnServerPub(CMessageServerPub* message)
-{
-    federation_->OnServerPub(message);
-}
-
 void CChatServer::AnnounceToRouteServers()
 {
     federation_->AnnounceToRouteServers();
-}
-
-bool CChatServer::RouteMessage(CMessageBase* message)
-{
-    return federation_->RouteMessage(message);
 }

@@ -1,10 +1,14 @@
 #include "CLoginHandler.h"
 
-#include "quorvel_service/CChatServer.h"
+#include "quorvel_service/CHandlerContext.h"
+#include "quorvel_service/CServerRegistry.h"
+#include "CStatusHandler.h"
+#include "quorvel_service/CUserSender.h"
 #include "quorvel_store/MsgIndexLayout.h"
 #include "ServiceTexts.h"
 
 #include "corvane/CMyRASSocket.h"
+#include "corvane/Callbacks.h"
 #include "marlune/CMessageChangeStatu.h"
 #include "marlune/CMessageUserLogin.h"
 #include "marlune/MessageWords.h"
@@ -42,12 +46,12 @@ void CLoginHandler::Refuse(CMessageUserLogin& message, CMyRASSocket* socket, con
 {
     message.result = message_word::kFailed;
     message.error = error;
-    service_.SendMessageOn(socket, message);
+    context_.sender.SendMessageOn(socket, message);
 }
 
 void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const std::string* userName)
 {
-    service_.BindUser(socket, userId);
+    context_.sender.BindUser(socket, userId);
     if (userName != nullptr) {
         std::memset(socket.userName, 0, sizeof socket.userName);
         std::memcpy(socket.userName, userName->data(), userName->size());
@@ -57,16 +61,16 @@ void CLoginHandler::Bind(CMyRASSocket& socket, const std::string& userId, const 
 bool CLoginHandler::RoomForConnection(const std::string& userId, const CMyRASSocket* socket)
 {
     std::size_t bound = 0;
-    for (const CMyRASSocket* connection : service_.ConnectionsOf(userId)) {
+    for (const CMyRASSocket* connection : context_.sender.ConnectionsOf(userId)) {
         if (connection != socket && connection->active)
             ++bound;
     }
-    const std::size_t most = service_.Limits().maxConnectionsPerUser;
+    const std::size_t most = context_.limits.maxConnectionsPerUser;
     if (bound < most)
         return true;
     const std::string address = socket != nullptr ? socket->PeerAddress() : std::string();
     if (refusals_.Allow("connections-per-user", address))
-        service_.Log().LogEvent(0, "用户 %s 的连接数已达上限 %zu，登录被拒绝", userId.c_str(), most);
+        context_.log.LogEvent(0, "用户 %s 的连接数已达上限 %zu，登录被拒绝", userId.c_str(), most);
     return false;
 }
 
@@ -77,7 +81,7 @@ void CLoginHandler::AnnounceStatus(CTalker& talker, const std::string& statu)
     change.userId = talker.userId;
     change.server = talker.serverName;
     change.statu = statu;
-    service_.NotifyFriends(&talker, &change);
+    status_.NotifyFriends(&talker, &change);
 }
 
 void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket)
@@ -93,8 +97,8 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
         return;
     }
 
-    CLog4c& log = service_.Log();
-    CTalker* found = service_.localServer.GetTalkerByLogin(message->userId, message->password);
+    CLog4c& log = context_.log;
+    CTalker* found = context_.registry.Local().GetTalkerByLogin(message->userId, message->password);
     if (found != nullptr && !FitsLimits(found->userId, found->name)) {
         log.LogEvent(0, "用户 %s 的账号或姓名太长,不能登录!", message->userId.c_str());
         Refuse(*message, socket, service_text::kTooLongError);
@@ -114,7 +118,7 @@ void CLoginHandler::OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket
         log.LogEvent(0, "用户 %s 以密码 %s 登录失败，用户名或者密码错误!", message->userId.c_str(),
                      service_text::kMaskedPassword);
     }
-    service_.SendMessageOn(socket, *message);
+    context_.sender.SendMessageOn(socket, *message);
     if (found == nullptr)
         return;
     if (socket != nullptr)
@@ -126,14 +130,14 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
 {
     if (message == nullptr)
         return;
-    CLog4c& log = service_.Log();
+    CLog4c& log = context_.log;
     if (const char* error = ForcedIdError(message->userId)) {
         log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), error);
         Refuse(*message, socket, error);
         return;
     }
     if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
-        service_.Counters().CountRefused("ProfileFieldBytes");
+        context_.Counters().CountRefused("ProfileFieldBytes");
         log.LogEvent(0, "用户 [%s] 强制登录被拒绝:%s", message->userId.c_str(), service_text::kProfileTooLongError);
         Refuse(*message, socket, service_text::kProfileTooLongError);
         return;
@@ -144,7 +148,7 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
     }
     CServiceLimits::CutStatu(message->statu);
     log.LogEvent(0, "用户 %s[%s] 强制登录成功!", message->userId.c_str(), message->name.c_str());
-    if (CTalker* talker = service_.localServer.GetTalkerByUserID(message->userId)) {
+    if (CTalker* talker = context_.registry.Local().GetTalkerByUserID(message->userId)) {
         talker->statu = message->statu;
         talker->name = message->name;
         talker->password = message->password;
@@ -157,12 +161,12 @@ void CLoginHandler::OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socke
         created.sex = message->sex;
         created.tel = message->tel;
         created.password = message->password;
-        created.serverName = service_.localServer.name;
-        service_.localServer.AddTalker(created);
+        created.serverName = context_.registry.Local().name;
+        context_.registry.Local().AddTalker(created);
     }
-    service_.RunConfigHook();
+    context_.RunConfigHook();
     message->result = message_word::kSuccess;
-    service_.SendMessageOn(socket, *message);
+    context_.sender.SendMessageOn(socket, *message);
     if (socket != nullptr)
         Bind(*socket, message->userId, nullptr);
 }
@@ -171,10 +175,10 @@ void CLoginHandler::OnWsDisconnected(ON_WS_DISCONNECTED* para)
 {
     if (para == nullptr || para->socket == nullptr)
         return;
-    const std::string userId = service_.UnbindUser(*para->socket);
+    const std::string userId = context_.sender.UnbindUser(*para->socket);
     if (userId.empty())
         return;
-    CTalker* talker = service_.localServer.GetTalkerByUserID(userId);
+    CTalker* talker = context_.registry.Local().GetTalkerByUserID(userId);
     if (talker == nullptr)
         return;
     talker->statu = kOffline;

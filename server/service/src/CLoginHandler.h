@@ -4,7 +4,8 @@
 
 #include <string>
 
-class CChatServer;
+class CStatusHandler;
+struct CHandlerContext;
 class CMessageUserLogin;
 class CMyRASSocket;
 class CTalker;
@@ -16,7 +17,8 @@ struct ON_WS_DISCONNECTED;
 // Threads: the service's loop thread only.
 class CLoginHandler {
 public:
-    explicit CLoginHandler(CChatServer& service) : service_(service) {}
+    // Tells friends of status changes through `status`; both outlive this.
+    CLoginHandler(CHandlerContext& context, CStatusHandler& status) : context_(context), status_(status) {}
 
     // Checks the user id and password against this server's users; always
     // answers on socket. A forced login goes to OnForceLogin.
@@ -45,6 +47,7 @@ private:
     bool RoomForConnection(const std::string& userId, const CMyRASSocket* socket);
     void AnnounceStatus(CTalker& talker, const std::string& statu);
 
-    CChatServer& service_;
+    CHandlerContext& context_;
+    CStatusHandler& status_;
     CLogThrottle refusals_;
 };

@@ -1,6 +1,8 @@
 #include "CQueryHandler.h"
 
-#include "quorvel_service/CChatServer.h"
+#include "quorvel_service/CHandlerContext.h"
+#include "quorvel_service/CServerRegistry.h"
+#include "quorvel_service/CUserSender.h"
 #include "ServiceTexts.h"
 
 #include "marlune/CCmdExp.h"
@@ -43,10 +45,10 @@ bool CQueryHandler::Offer(ListAnswer& answer, const CTalker& talker) const
 {
     ++answer.matched;
     const std::size_t bytes = RecordBytes(talker);
-    if (answer.full || answer.talkers.size() >= service_.Limits().maxListAnswerUsers ||
+    if (answer.full || answer.talkers.size() >= context_.limits.maxListAnswerUsers ||
         answer.bytes + bytes > CServiceLimits::kMaxListAnswerBytes) {
         if (!answer.full)
-            service_.Counters().CountRefused("MaxListAnswerUsers");
+            context_.Counters().CountRefused("MaxListAnswerUsers");
         answer.full = true;
         return false;
     }
@@ -59,20 +61,20 @@ bool CQueryHandler::RepliesToOwner(const CTalker& talker, const CMyRASSocket* so
 {
     // Only users of this server log in here, so only their records can have
     // an owner among the connections.
-    if (service_.localServer.GetTalkerByUserID(talker.userId) != &talker)
+    if (context_.registry.Local().GetTalkerByUserID(talker.userId) != &talker)
         return false;
-    return socket == nullptr || CChatServer::BoundUserId(*socket) == talker.userId;
+    return socket == nullptr || CUserSender::BoundUserId(*socket) == talker.userId;
 }
 
 void CQueryHandler::AddFriendRecords(CMessageUserInfor& message, const CTalker& talker)
 {
     ListAnswer answer{message.talkers};
-    if (service_.SendAllFriend()) {
-        for (const auto& user : service_.localServer.Talkers()) {
+    if (context_.SendAllFriend()) {
+        for (const auto& user : context_.registry.Local().Talkers()) {
             if (user->userId != message.user)
                 Offer(answer, *user);
         }
-        for (const auto& neighbor : service_.neighbors) {
+        for (const auto& neighbor : context_.registry.Neighbors()) {
             for (const auto& user : neighbor->Talkers())
                 Offer(answer, *user);
         }
@@ -80,7 +82,7 @@ void CQueryHandler::AddFriendRecords(CMessageUserInfor& message, const CTalker& 
     }
     CCmdExp items(talker.friends, "/");
     for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
-        if (const CTalker* friendRecord = service_.FindTalker(item))
+        if (const CTalker* friendRecord = context_.registry.FindTalker(item))
             Offer(answer, *friendRecord);
     }
 }
@@ -89,42 +91,42 @@ void CQueryHandler::OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket
 {
     if (message == nullptr)
         return;
-    service_.Log().LogEvent(0, "用户 %s 查询用户信息!", message->user.c_str());
-    if (const CTalker* talker = service_.FindTalker(message->user)) {
+    context_.log.LogEvent(0, "用户 %s 查询用户信息!", message->user.c_str());
+    if (const CTalker* talker = context_.registry.FindTalker(message->user)) {
         message->user = talker->userId;
         message->name = talker->name;
         message->password = RepliesToOwner(*talker, socket) ? talker->password : std::string();
         message->sex = talker->sex;
         message->statu = talker->statu;
         message->tel = talker->tel;
-        message->server = service_.localServer.name;
+        message->server = context_.registry.Local().name;
         message->memo = talker->memo;
         AddFriendRecords(*message, *talker);
     }
     if (socket != nullptr)
-        service_.SendMessageOn(socket, *message);
+        context_.sender.SendMessageOn(socket, *message);
     else
-        service_.SendMessageToUser(message->user, *message);
+        context_.sender.SendMessageToUser(message->user, *message);
 }
 
 void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
 {
     if (message == nullptr)
         return;
-    CLog4c& log = service_.Log();
+    CLog4c& log = context_.log;
     log.LogEvent(0, "查询用户列表信息,按 %s 过滤!", message->filter.c_str());
     std::size_t matched = 0;
     if (message->online == message_word::kTrue) {
         matched = ListOnlineUsers(message);
     } else {
         ListAnswer answer{message->talkers};
-        for (const auto& user : service_.localServer.Talkers()) {
+        for (const auto& user : context_.registry.Local().Talkers()) {
             if (user->userId == message->userId || !NameMatches(*user, message->filter) ||
                 user->userId.find('$') != std::string::npos)
                 continue;
             Offer(answer, *user);
         }
-        for (const auto& neighbor : service_.neighbors) {
+        for (const auto& neighbor : context_.registry.Neighbors()) {
             for (const auto& user : neighbor->Talkers()) {
                 if (NameMatches(*user, message->filter))
                     Offer(answer, *user);
@@ -138,9 +140,9 @@ void CQueryHandler::OnUserList(CMessageUserList* message, CMyRASSocket* socket)
         log.LogEvent(0, "用户列表过长,只发送前 %zu 条记录", message->talkers.size());
     log.LogEvent(0, "用户信息列表,共检索到 %s 条记录", message->count.c_str());
     if (socket != nullptr)
-        service_.SendMessageOn(socket, *message);
+        context_.sender.SendMessageOn(socket, *message);
     else
-        service_.SendMessageToUser(message->userId, *message);
+        context_.sender.SendMessageToUser(message->userId, *message);
 }
 
 std::size_t CQueryHandler::ListOnlineUsers(CMessageUserList* message)
@@ -148,11 +150,11 @@ std::size_t CQueryHandler::ListOnlineUsers(CMessageUserList* message)
     if (message == nullptr)
         return 0;
     ListAnswer answer{message->talkers};
-    for (const auto& connection : service_.Connections()) {
-        const std::string userId = CChatServer::BoundUserId(*connection);
+    for (const auto& connection : context_.sender.Connections()) {
+        const std::string userId = CUserSender::BoundUserId(*connection);
         if (userId.empty())
             continue;
-        if (const CTalker* talker = service_.FindTalker(userId))
+        if (const CTalker* talker = context_.registry.FindTalker(userId))
             Offer(answer, *talker);
     }
     return answer.matched;

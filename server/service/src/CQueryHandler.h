@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-class CChatServer;
+struct CHandlerContext;
 class CMessageUserInfor;
 class CMessageUserList;
 class CMyRASSocket;
@@ -16,7 +16,7 @@ class CTalker;
 // Threads: the service's loop thread only.
 class CQueryHandler {
 public:
-    explicit CQueryHandler(CChatServer& service) : service_(service) {}
+    explicit CQueryHandler(CHandlerContext& context) : context_(context) {}
 
     // Fills the profile of the user at the message's address and its friend
     // records. Answers on socket, or without one to the connections of the
@@ -48,5 +48,5 @@ private:
     bool RepliesToOwner(const CTalker& talker, const CMyRASSocket* socket);
     void AddFriendRecords(CMessageUserInfor& message, const CTalker& talker);
 
-    CChatServer& service_;
+    CHandlerContext& context_;
 };

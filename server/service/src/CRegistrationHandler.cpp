@@ -1,7 +1,9 @@
 #include "CRegistrationHandler.h"
 
-#include "quorvel_service/CChatServer.h"
+#include "quorvel_service/CHandlerContext.h"
 #include "CLoginHandler.h"
+#include "quorvel_service/CServerRegistry.h"
+#include "quorvel_service/CUserSender.h"
 #include "ServiceTexts.h"
 
 #include "marlune/CMessageUserReg.h"
@@ -47,13 +49,13 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
 {
     if (message == nullptr)
         return;
-    CLog4c& log = service_.Log();
+    CLog4c& log = context_.log;
     log.LogEvent(0, "用户 %s 注册新用户消息!", message->userId.c_str());
     const bool modify = message->modify == message_word::kTrue;
 
     // Every check runs; the text of the last failing one stands.
     bool ok = true;
-    CTalker* talker = service_.FindTalker(message->userId);
+    CTalker* talker = context_.registry.FindTalker(message->userId);
     if (talker != nullptr && !modify) {
         message->error = kExistsError;
         ok = false;
@@ -67,7 +69,7 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         ok = false;
     }
     if (!CServiceLimits::ProfileFits(message->name, message->sex, message->tel, message->password)) {
-        service_.Counters().CountRefused("ProfileFieldBytes");
+        context_.Counters().CountRefused("ProfileFieldBytes");
         message->error = service_text::kProfileTooLongError;
         ok = false;
     }
@@ -84,7 +86,7 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         // The registry finds users by the id they were added with.
         CTalker created;
         created.userId = message->userId;
-        talker = service_.localServer.AddTalker(std::move(created));
+        talker = context_.registry.Local().AddTalker(std::move(created));
         ok = talker != nullptr;
     }
     if (ok) {
@@ -92,11 +94,11 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
         talker->tel = message->tel;
         talker->password = message->password;
         talker->sex = message->sex;
-        talker->serverName = service_.localServer.name;
+        talker->serverName = context_.registry.Local().name;
     }
     message->result = ok ? message_word::kSuccess : message_word::kFailed;
-    service_.SendMessageOn(socket, *message);
+    context_.sender.SendMessageOn(socket, *message);
     log.LogEvent(0, "用户 %s %s %s信息 %s !", message->userId.c_str(), message->name.c_str(),
                  modify ? "修改" : "注册", message->result.c_str());
-    service_.RunConfigHook();
+    context_.RunConfigHook();
 }

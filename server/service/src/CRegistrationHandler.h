@@ -2,7 +2,7 @@
 
 #include <string>
 
-class CChatServer;
+struct CHandlerContext;
 class CMessageUserReg;
 class CMyRASSocket;
 
@@ -12,7 +12,7 @@ class CMyRASSocket;
 // Threads: the service's loop thread only.
 class CRegistrationHandler {
 public:
-    explicit CRegistrationHandler(CChatServer& service) : service_(service) {}
+    explicit CRegistrationHandler(CHandlerContext& context) : context_(context) {}
 
     // Always answers on socket ("success" or "failed" with the reason) and
     // always runs the service's config hook.
@@ -24,5 +24,5 @@ public:
     static bool IsReserved(const std::string& userId);
 
 private:
-    CChatServer& service_;
+    CHandlerContext& context_;
 };

@@ -1,9 +1,11 @@
 #include "CServerFederation.h"
 
-#include "quorvel_service/CChatServer.h"
+#include "quorvel_service/CHandlerContext.h"
+#include "quorvel_service/CServerRegistry.h"
 #include "quorvel_store/MsgIndexLayout.h"
 #include "ServiceTexts.h"
 
+#include "corvane/CMyRASServer.h"
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
 
@@ -24,7 +26,7 @@ CServerFederation::~CServerFederation()
 
 bool CServerFederation::AnnouncedNameRefused(const std::string& name) const
 {
-    CLog4c& log = service_.Log();
+    CLog4c& log = context_.log;
     if (const char forbidden = CTalkerServer::ForbiddenNameChar(name)) {
         log.LogEvent(0, "新宣告的服务器[%s]名包含特殊字符'%c'", name.c_str(), forbidden);
         return true;
@@ -43,13 +45,13 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
 {
     if (message == nullptr)
         return;
-    CLog4c& log = service_.Log();
+    CLog4c& log = context_.log;
     const CTalkerServer& announced = message->server;
     const std::string& name = announced.name;
-    if (AnnouncedNameRefused(name) || name == service_.localServer.name)
+    if (AnnouncedNameRefused(name) || name == context_.registry.Local().name)
         return;
 
-    auto& neighbors = service_.neighbors;
+    auto& neighbors = context_.registry.Neighbors();
     auto known = std::find_if(neighbors.begin(), neighbors.end(), [&](const auto& n) { return n->name == name; });
     if (known != neighbors.end())
         neighbors.erase(known);
@@ -59,7 +61,7 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
     auto record = std::make_unique<CTalkerServer>(announced.Identity());
     log.LogEvent(0, "好友服务器 %s / %s /%s /%s 上线!", record->name.c_str(), record->ip.c_str(),
                  record->port.c_str(), record->description.c_str());
-    const std::size_t most = service_.Limits().maxAnnouncedUsers;
+    const std::size_t most = context_.limits.maxAnnouncedUsers;
     for (const auto& talker : announced.Talkers()) {
         if (record->Talkers().size() >= most) {
             LogUsersCut(name, announced.Talkers().size());
@@ -71,29 +73,29 @@ void CServerFederation::OnServerPub(CMessageServerPub* message)
         record->AddTalker(*talker);
     }
     neighbors.push_back(std::move(record));
-    service_.RunConfigHook();
+    context_.RunConfigHook();
 }
 
 bool CServerFederation::RoomForNeighbor(const std::string& name)
 {
-    const std::size_t most = service_.Limits().maxNeighbors;
-    if (service_.neighbors.size() < most)
+    const std::size_t most = context_.limits.maxNeighbors;
+    if (context_.registry.Neighbors().size() < most)
         return true;
     if (capLines_.Allow("neighbors", ""))
-        service_.Log().LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略", most, name.c_str());
+        context_.log.LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略", most, name.c_str());
     return false;
 }
 
 void CServerFederation::LogUsersCut(const std::string& name, std::size_t announced)
 {
     if (capLines_.Allow("announced users", ""))
-        service_.Log().LogEvent(kError, "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个", name.c_str(),
-                                announced, service_.Limits().maxAnnouncedUsers, service_.Limits().maxAnnouncedUsers);
+        context_.log.LogEvent(kError, "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个", name.c_str(),
+                                announced, context_.limits.maxAnnouncedUsers, context_.limits.maxAnnouncedUsers);
 }
 
 void CServerFederation::AnnounceToRouteServers()
 {
-    const CTalkerServer& local = service_.localServer;
+    const CTalkerServer& local = context_.registry.Local();
     CMessageServerPub announcement;
     announcement.server = local;
     const std::string bytes = CXmlMsg().BuildBytes(announcement);
@@ -103,8 +105,8 @@ void CServerFederation::AnnounceToRouteServers()
     std::erase_if(announcements_, [](const Announcement& a) {
         return a.sender.State() != CFrameSender::Result::kPending;
     });
-    CLog4c& log = service_.Log();
-    for (const auto& route : service_.routeServers) {
+    CLog4c& log = context_.log;
+    for (const auto& route : context_.registry.RouteServers()) {
         const std::string address = route->ip + ":" + route->port;
         const bool underWay = std::any_of(announcements_.begin(), announcements_.end(),
                                           [&](const Announcement& a) { return a.address == address; });
@@ -118,13 +120,13 @@ void CServerFederation::AnnounceToRouteServers()
         request.port = static_cast<int>(route->PortNumber());
         request.payload = bytes;
         request.limits = {kConnectLimit, kStallLimit, kTotalLimit};
-        request.log = service_.GetLogEvent();
+        request.log = endpoint_.GetLogEvent();
         request.onConnected = [&log, name = route->name, ip = route->ip, port = route->port,
                                description = route->description] {
             log.LogEvent(0, "本服务器上线后通知路由服务器:%s/%s/%s/%s", name.c_str(), ip.c_str(), port.c_str(),
                          description.c_str());
         };
-        announcements_.push_back({address, CFrameSender::Start(service_.Loop(), std::move(request))});
+        announcements_.push_back({address, CFrameSender::Start(endpoint_.Loop(), std::move(request))});
     }
 }
 
@@ -132,17 +134,16 @@ bool CServerFederation::RouteMessage(CMessageBase* message)
 {
     if (message == nullptr)
         return false;
-    service_.Log().LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message->type.c_str(),
+    context_.log.LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message->type.c_str(),
                             message->target.c_str(), message->source.c_str());
-    if (!IsRoutable(*message, service_.localServer.name))
+    if (!IsRoutable(*message, context_.registry.Local().name))
         return false;
     if (message->target.empty())
         return true;
     // Forwarding waits for peers, which the loop must never do: the routing
     // thread takes the message up from the store, behind those before it.
     const std::string bytes = CXmlMsg().BuildBytes(*message);
-    return !bytes.empty() && service_.StoreUnhandled(*message, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                                     static_cast<std::uint32_t>(bytes.size()));
+    return !bytes.empty() && file_ && file_(*message, bytes);
 }
 
 bool CServerFederation::IsRoutable(const CMessageBase& message, const std::string& localName)

@@ -4,11 +4,13 @@
 #include "corvane/CLogThrottle.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class CChatServer;
+class CMyRASServer;
+struct CHandlerContext;
 class CMessageBase;
 class CMessageServerPub;
 
@@ -31,7 +33,16 @@ public:
     static constexpr std::chrono::seconds kStallLimit{10};
     static constexpr std::chrono::seconds kTotalLimit{50};
 
-    explicit CServerFederation(CChatServer& service) : service_(service) {}
+    // Files a message to route in the store: the parsed message and its
+    // bytes; true when stored.
+    using FileForRouting = std::function<bool(const CMessageBase& message, const std::string& bytes)>;
+
+    // Announcements run on `endpoint`'s loop and log through its transport
+    // log callback; context and endpoint outlive this.
+    CServerFederation(CHandlerContext& context, const CMyRASServer& endpoint, FileForRouting file)
+        : context_(context), endpoint_(endpoint), file_(std::move(file))
+    {
+    }
     // Cuts short every announcement still under way.
     ~CServerFederation();
     CServerFederation(const CServerFederation&) = delete;
@@ -71,7 +82,9 @@ private:
     // Logs that an announcement of `announced` users was cut.
     void LogUsersCut(const std::string& name, std::size_t announced);
 
-    CChatServer& service_;
+    CHandlerContext& context_;
+    const CMyRASServer& endpoint_;
+    FileForRouting file_;
     std::vector<Announcement> announcements_;
     CLogThrottle capLines_;   // lines about the neighbour and user bounds
 };

@@ -1,6 +1,9 @@
 #include "CStatusHandler.h"
 
-#include "quorvel_service/CChatServer.h"
+#include "quorvel_service/CHandlerContext.h"
+#include "CQueryHandler.h"
+#include "quorvel_service/CServerRegistry.h"
+#include "quorvel_service/CUserSender.h"
 #include "ServiceTexts.h"
 
 #include "corvane/CMyRASSocket.h"
@@ -27,14 +30,14 @@ void CStatusHandler::OnChangeStatu(CMessageChangeStatu* message)
 {
     if (message == nullptr)
         return;
-    CLog4c& log = service_.Log();
+    CLog4c& log = context_.log;
     log.LogEvent("用户在线状态消息，暂时不路由到其它服务器...");
     CServiceLimits::CutStatu(message->statu);
     CTalker* talker = nullptr;
-    if (message->server == service_.localServer.name) {
-        talker = service_.localServer.SetTalkerStatu(message->userId, message->statu);
+    if (message->server == context_.registry.Local().name) {
+        talker = context_.registry.Local().SetTalkerStatu(message->userId, message->statu);
     } else {
-        for (const auto& neighbor : service_.neighbors) {
+        for (const auto& neighbor : context_.registry.Neighbors()) {
             if (neighbor->name == message->server) {
                 talker = neighbor->SetTalkerStatu(message->userId, message->statu);
                 break;
@@ -56,13 +59,13 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
         return;
     const auto length = static_cast<std::uint32_t>(bytes.size());
 
-    if (service_.SendAllFriend()) {
+    if (context_.SendAllFriend()) {
         // A user bound to k connections is met k times and each time sent to
         // on all k, as the setting has always behaved.
-        for (const auto& connection : service_.Connections()) {
-            const std::string userId = CChatServer::BoundUserId(*connection);
+        for (const auto& connection : context_.sender.Connections()) {
+            const std::string userId = CUserSender::BoundUserId(*connection);
             if (!userId.empty() && userId != talker->userId)
-                service_.SendToUser(userId, bytes.data(), length);
+                context_.sender.SendToUser(userId, bytes.data(), length);
         }
         return;
     }
@@ -70,56 +73,56 @@ void CStatusHandler::NotifyFriends(const CTalker* talker, CMessageBase* message)
     // the cost is the friends', not the server's connections.
     CCmdExp items(talker->friends, "/");
     for (std::string item = items.GetNextItem(); !item.empty(); item = items.GetNextItem()) {
-        const CTalker* friendRecord = service_.FindTalker(item);
-        if (friendRecord != nullptr && friendRecord->serverName == service_.localServer.name &&
+        const CTalker* friendRecord = context_.registry.FindTalker(item);
+        if (friendRecord != nullptr && friendRecord->serverName == context_.registry.Local().name &&
             friendRecord->userId != talker->userId)
-            service_.SendToUser(friendRecord->userId, bytes.data(), length);
+            context_.sender.SendToUser(friendRecord->userId, bytes.data(), length);
     }
 }
 
 bool CStatusHandler::RoomForFriend(const CTalker* talker, const std::string& address)
 {
-    if (talker == nullptr || talker->HasFriend(address) || talker->FriendCount() < service_.Limits().maxFriends)
+    if (talker == nullptr || talker->HasFriend(address) || talker->FriendCount() < context_.limits.maxFriends)
         return true;
-    service_.Counters().CountRefused("MaxFriends");
+    context_.Counters().CountRefused("MaxFriends");
     // One line per user and minute at most: a flood of friendships must not
     // flood the log as well.
     if (friendCapLines_.Allow("friends", talker->userId))
-        service_.Log().LogEvent(0, "用户 %s 的好友已达上限 %zu,好友关系未记录!", talker->userId.c_str(),
-                                service_.Limits().maxFriends);
+        context_.log.LogEvent(0, "用户 %s 的好友已达上限 %zu,好友关系未记录!", talker->userId.c_str(),
+                              context_.limits.maxFriends);
     return false;
 }
 
 void CStatusHandler::PushProfile(const CTalker& party)
 {
-    if (party.serverName != service_.localServer.name)
+    if (party.serverName != context_.registry.Local().name)
         return;
     CMessageUserInfor infor;
     infor.type = CMessageUserInfor::kType;
     infor.user = party.userId;
-    service_.OnUserInfor(&infor, nullptr);
+    query_.OnUserInfor(&infor, nullptr);
 }
 
 bool CStatusHandler::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt)
 {
     if (message == nullptr)
         return false;
-    if (service_.MarkForRouting(*message))
+    if (context_.registry.MarkForRouting(*message))
         return false;
     if (message->result == message_word::kSuccess) {
         const std::string asker = Address(message->asker);
         const std::string asked = Address(message->asked);
-        CTalker* askerRecord = service_.FindTalker(asker);
-        CTalker* askedRecord = service_.FindTalker(asked);
+        CTalker* askerRecord = context_.registry.FindTalker(asker);
+        CTalker* askedRecord = context_.registry.FindTalker(asked);
         if (RoomForFriend(askerRecord, asked) && RoomForFriend(askedRecord, asker)) {
             if (askerRecord != nullptr)
                 askerRecord->AddFriend(asked);
             if (askedRecord != nullptr)
                 askedRecord->AddFriend(asker);
         }
-        service_.RunConfigHook();
+        context_.RunConfigHook();
         PushProfile(message->asker);
         PushProfile(message->asked);
     }
-    return service_.SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
+    return context_.sender.SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }

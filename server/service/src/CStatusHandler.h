@@ -4,7 +4,8 @@
 
 #include <string>
 
-class CChatServer;
+class CQueryHandler;
+struct CHandlerContext;
 class CDeliveryReceipt;
 class CMessageBase;
 class CMessageChangeStatu;
@@ -18,7 +19,8 @@ class CTalker;
 // Threads: the service's loop thread only.
 class CStatusHandler {
 public:
-    explicit CStatusHandler(CChatServer& service) : service_(service) {}
+    // Pushes refreshed profiles through `query`; both outlive this.
+    CStatusHandler(CHandlerContext& context, CQueryHandler& query) : context_(context), query_(query) {}
 
     // Stores the status in the named server's record and notifies friends.
     // Never saved, never routed.
@@ -39,6 +41,7 @@ private:
     // is logged at most once a minute per user.
     bool RoomForFriend(const CTalker* talker, const std::string& address);
 
-    CChatServer& service_;
-    CLogThrottle friendCapLines_;   // the friend limit, per user
+    CHandlerContext& context_;
+    CQueryHandler& query_;
+    CLogThrottle friendCapLines_; // the friend limit, per user
 };

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "quorvel_service/CDispatchTable.h"
+#include "quorvel_service/CHandlerContext.h"
 #include "quorvel_service/CRequestBudget.h"
+#include "quorvel_service/CServerRegistry.h"
 #include "quorvel_service/CServiceCounters.h"
 #include "quorvel_service/CServiceLimits.h"
+#include "quorvel_service/CUserConnections.h"
+#include "quorvel_service/CUserSender.h"
 #include "quorvel_store/CDeliveryTarget.h"
 #include "quorvel_store/CServiceSnapshot.h"
-#include "quorvel_service/CUserConnections.h"
 
 #include "corvane/CLogThrottle.h"
 #include "corvane/CMyRASServer_Srv.h"
@@ -22,13 +26,6 @@
 class CDeliveryReceipt;
 class CLog4c;
 class CMessageBase;
-class CMessageChangeStatu;
-class CMessageServerPub;
-class CMessageUserFriend;
-class CMessageUserInfor;
-class CMessageUserList;
-class CMessageUserLogin;
-class CMessageUserReg;
 class CMyRASSocket;
 class CTalker;
 class CLoginHandler;
@@ -42,8 +39,9 @@ class CStatusHandler;
 // storing it for the delivery worker, and forwarding it. It holds this
 // server's record with its user registry and the lists of neighbour and
 // route servers. The handlers of each group of message types live in
-// collaborator classes that work on this object; the operations keep their
-// names here, where the dispatch and the other groups call them.
+// collaborator classes that see only a narrow context (CHandlerContext: the
+// registry, the sender, the config hook); two tables (CDispatchTable) map
+// each message type to its handler, one at arrival and one at delivery.
 //
 // Threads: the service belongs to the loop that is current on the thread that
 // constructs it (CEventLoop). It is constructed, used and destroyed on that
@@ -51,7 +49,7 @@ class CStatusHandler;
 // Other threads reach it with CEventLoop::Call (the delivery worker hands
 // stored messages to HandleMsgCache that way and reads the service through
 // TakeSnapshot).
-class CChatServer : public CMyRASServer_Srv, public CDeliveryTarget {
+class CChatServer : public CMyRASServer_Srv, public CDeliveryTarget, public CUserSender {
 public:
     // Files a message that was not handled at arrival: the parsed message
     // (for its addresses) and the bytes exactly as received. True when the
@@ -84,28 +82,18 @@ public:
     // receipt then tracks every send to the user (see CDeliveryReceipt).
     bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr) override;
 
-    // Binds a connection to a user (its userId field and the index of
-    // ConnectionsOf); false when the id is empty or does not fit the field.
-    bool BindUser(CMyRASSocket& socket, std::string_view userId);
-    // Unbinds a connection (a closing one: before it is destroyed); returns
-    // the id it was bound to, "" when none.
-    std::string UnbindUser(CMyRASSocket& socket);
-    // The connections bound to userId in accept order, empty when none; the
-    // list is valid until the next binding change. Costs the user's
+    // CUserSender: connections and users. ConnectionsOf costs the user's
     // connections, not the server's.
-    const std::vector<CMyRASSocket*>& ConnectionsOf(std::string_view userId) const;
+    bool BindUser(CMyRASSocket& socket, std::string_view userId) override;
+    std::string UnbindUser(CMyRASSocket& socket) override;
+    const std::vector<CMyRASSocket*>& ConnectionsOf(std::string_view userId) const override;
+    int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
+                   CDeliveryReceipt* receipt = nullptr) override;
+    int SendMessageOn(CMyRASSocket* socket, CMessageBase& message) override;
+    int SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt = nullptr) override;
+    const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const override { return connections; }
     // The index of bindings (every bound user with its connections).
     const CUserConnections& BoundUsers() const { return bound_; }
-
-    // Sends bytes as a frame to every connection bound to userId; the OR of
-    // the send results, 0 when no connection is bound to it. Each send is
-    // tracked by the receipt, when one is given.
-    int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
-                   CDeliveryReceipt* receipt = nullptr);
-    // Builds message and sends it on socket; 0 when nothing was built or sent.
-    int SendMessageOn(CMyRASSocket* socket, CMessageBase& message);
-    // Builds message and sends it to userId's connections (SendToUser).
-    int SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt = nullptr);
 
     bool DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
     bool DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
@@ -113,13 +101,8 @@ public:
     // What a delivery to a user meets (CDeliveryTarget).
     UserLinks LinksOf(std::string_view userId) const override;
 
-    // The user at address ("id", "id@server"): this server's users first when
-    // the server part is this server's name or empty, then each neighbour's
-    // whose name matches (any neighbour for an empty server part). Null when
-    // nobody has it.
-    CTalker* FindTalker(std::string_view address);
-    // True when the message's routed list names this server.
-    bool IsRoutedHere(const CMessageBase& message) const;
+    // The user at address (CServerRegistry::FindTalker).
+    CTalker* FindTalker(std::string_view address) const { return registry_.FindTalker(address); }
 
     // Installs the function run after handlers changed users or servers (the
     // directory save). Null removes it.
@@ -137,28 +120,14 @@ public:
     CServiceSnapshot TakeSnapshot() const override;
     CEventLoop& ServiceLoop() const override { return Loop(); }
 
-    // Handlers at arrival and at delivery time.
-    void OnUserLogin(CMessageUserLogin* message, CMyRASSocket* socket);
-    void OnForceLogin(CMessageUserLogin* message, CMyRASSocket* socket);
+    // A closed connection: its user goes offline (CLoginHandler).
     void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
     // Counts the accepted connection, then adds it.
     int AddNewClientSocket(CMyRASSocket* socket) override;
-    void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
-    void OnChangeStatu(CMessageChangeStatu* message);
-    void NotifyFriends(const CTalker* talker, CMessageBase* message);
-    bool OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt = nullptr);
-    void OnUserInfor(CMessageUserInfor* message, CMyRASSocket* socket);
-    void OnUserList(CMessageUserList* message, CMyRASSocket* socket);
-    void ListOnlineUsers(CMessageUserList* message);
 
-    // Federation (CServerFederation): announcements of other servers, this
-    // server's own announcement (sent without waiting for the route
-    // servers), and a message to route met on the loop, which is filed in
-    // the store for the routing thread. The routing thread forwards from a
-    // snapshot (CRoutePass), never through these.
-    void OnServerPub(CMessageServerPub* message);
+    // Starts sending this server, with its users, to every route server
+    // (CServerFederation); returns without waiting for them.
     void AnnounceToRouteServers();
-    bool RouteMessage(CMessageBase* message);
 
     // Files a message not handled at once in the store: the parsed message
     // for its addresses and its bytes. Logs the outcome; true when stored.
@@ -176,19 +145,12 @@ public:
     CServiceCounters& Counters() const { return *counters_; }
     const std::shared_ptr<CServiceCounters>& SharedCounters() const { return counters_; }
     void SetCounters(std::shared_ptr<CServiceCounters> counters) { counters_ = std::move(counters); }
-    bool SendAllFriend() const { return sendAllFriend_ && sendAllFriend_(); }
-    const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const { return connections; }
-    // The user id a connection is bound to ("" when none).
-    static std::string BoundUserId(const CMyRASSocket& socket);
-    // Whether the connection is bound to userId; no copy, as it runs for
-    // every connection on every delivery.
-    static bool IsBoundTo(const CMyRASSocket& socket, std::string_view userId);
-
-    // For a message whose target server is neither empty nor this server's
-    // name: logs that it goes to routing, sets its route flag, returns true.
-    bool MarkForRouting(CMessageBase& message);
 
 private:
+    // The two dispatch tables: at arrival (with the connection it came on)
+    // and at delivery time (with the receipt of the delivery).
+    void BuildArrivalTable();
+    void BuildDeliveryTable();
     // Whether a request that arrived on socket may be handled: registrations,
     // announcements and queries are admitted within the budgets of their
     // connection and address (CRequestBudget); the rest always. A refusal is
@@ -198,7 +160,6 @@ private:
     void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
 
     CLog4c& log_;
-    std::function<bool()> sendAllFriend_;
     std::function<void()> configHook;
     CServiceLimits limits_;
     CRequestBudget budget_{limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress};
@@ -206,9 +167,13 @@ private:
     std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     CUserConnections bound_;
     MsgStore store_;
+    CServerRegistry registry_{log_, localServer, neighbors, routeServers};
+    CHandlerContext context_;
+    std::unique_ptr<CQueryHandler> query_;
+    std::unique_ptr<CStatusHandler> status_;
     std::unique_ptr<CLoginHandler> login_;
     std::unique_ptr<CRegistrationHandler> registration_;
-    std::unique_ptr<CStatusHandler> status_;
-    std::unique_ptr<CQueryHandler> query_;
     std::unique_ptr<CServerFederation> federation_;
+    CDispatchTable<CMyRASSocket*> arrival_;
+    CDispatchTable<CDeliveryReceipt*> delivery_;
 };
