@@ -246,8 +246,11 @@ TEST(Federation, RoutingRules)
     statu.type = CMessageChangeStatu::kType;
     statu.target = "dave@beta";
     EXPECT_FALSE(CRoutePass(log, routes).RouteMessage(statu)) << "a status change is never routed";
-    EXPECT_FALSE(CServerFederation::IsRoutable(MakeTalk("a@alpha", "b@alpha", ""), "alpha"));
-    EXPECT_TRUE(CServerFederation::IsRoutable(MakeTalk("a@alpha", "b", ""), "alpha"));
+    EXPECT_EQ(CServerFederation::Settled(MakeTalk("a@alpha", "b@alpha", ""), "alpha"), false) << "for this server";
+    EXPECT_EQ(CServerFederation::Settled(MakeTalk("a@alpha", "b", ""), "alpha"), std::nullopt)
+        << "no server part: another server";
+    EXPECT_EQ(CServerFederation::Settled(MakeTalk("a@alpha", "", ""), "alpha"), true) << "no target: finished";
+    EXPECT_EQ(CServerFederation::Settled(statu, "alpha"), false);
 
     auto untargeted = MakeTalk("a@alpha", "", "");
     EXPECT_TRUE(CRoutePass(log, routes).RouteMessage(untargeted)) << "nothing to do: finished";

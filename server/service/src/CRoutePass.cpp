@@ -8,6 +8,7 @@
 #include "scrivlet/LogText.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 CRoutePass::CRoutePass(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop)
@@ -25,10 +26,8 @@ bool CRoutePass::RouteMessage(CMessageBase& message)
     try {
         log_.LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message.type.c_str(), message.target.c_str(),
                       message.source.c_str());
-        if (!CServerFederation::IsRoutable(message, routes_.localName))
-            return false;
-        if (message.target.empty())
-            return true;
+        if (const std::optional<bool> settled = CServerFederation::Settled(message, routes_.localName))
+            return *settled;
         // The copy that goes out names this server, so no route server
         // passes it back here or on to another server that already had it.
         if (message.GetRouteServerByName(routes_.localName) == nullptr) {

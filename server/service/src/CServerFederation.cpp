@@ -90,7 +90,7 @@ void CServerFederation::LogUsersCut(const std::string& name, std::size_t announc
 {
     if (capLines_.Allow("announced users", ""))
         context_.log.LogEvent(kError, "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个", name.c_str(),
-                                announced, context_.limits.maxAnnouncedUsers, context_.limits.maxAnnouncedUsers);
+                              announced, context_.limits.maxAnnouncedUsers, context_.limits.maxAnnouncedUsers);
 }
 
 void CServerFederation::AnnounceToRouteServers()
@@ -135,20 +135,20 @@ bool CServerFederation::RouteMessage(CMessageBase* message)
     if (message == nullptr)
         return false;
     context_.log.LogEvent(0, "准备路由消息,object:%s target:%s source:%s", message->type.c_str(),
-                            message->target.c_str(), message->source.c_str());
-    if (!IsRoutable(*message, context_.registry.Local().name))
-        return false;
-    if (message->target.empty())
-        return true;
+                          message->target.c_str(), message->source.c_str());
+    if (const std::optional<bool> settled = Settled(*message, context_.registry.Local().name))
+        return *settled;
     // Forwarding waits for peers, which the loop must never do: the routing
     // thread takes the message up from the store, behind those before it.
     const std::string bytes = CXmlMsg().BuildBytes(*message);
     return !bytes.empty() && file_ && file_(*message, bytes);
 }
 
-bool CServerFederation::IsRoutable(const CMessageBase& message, const std::string& localName)
+std::optional<bool> CServerFederation::Settled(const CMessageBase& message, const std::string& localName)
 {
-    if (message.type == CMessageChangeStatu::kType)
+    if (message.type == CMessageChangeStatu::kType || message.DetachTargetServerName() == localName)
         return false;
-    return message.DetachTargetServerName() != localName;
+    if (message.target.empty())
+        return true;
+    return std::nullopt;
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,9 +41,10 @@ public:
     // Announcements run on `endpoint`'s loop and log through its transport
     // log callback; context and endpoint outlive this.
     CServerFederation(CHandlerContext& context, const CMyRASServer& endpoint, FileForRouting file)
-        : context_(context), endpoint_(endpoint), file_(std::move(file))
-    {
-    }
+        : context_(context),
+          endpoint_(endpoint),
+          file_(std::move(file))
+    {}
     // Cuts short every announcement still under way.
     ~CServerFederation();
     CServerFederation(const CServerFederation&) = delete;
@@ -65,9 +67,12 @@ public:
     // forwards it in order, and true means it was filed.
     bool RouteMessage(CMessageBase* message);
 
-    // False for a status change; otherwise whether the target server differs
-    // from localName (an empty target server counts as different).
-    static bool IsRoutable(const CMessageBase& message, const std::string& localName);
+    // What routing makes of a message before sending anything, on the loop
+    // and on the routing thread alike: false for a status change or a
+    // message for localName's server (never routed), true for a message
+    // without a target (nobody to forward to: finished), nothing when it is
+    // to be forwarded. An empty target server counts as another server.
+    static std::optional<bool> Settled(const CMessageBase& message, const std::string& localName);
 
 private:
     // An announcement under way, with the address it goes to.
