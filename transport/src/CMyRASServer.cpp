@@ -16,6 +16,18 @@ namespace {
 constexpr std::size_t kFormatBuffer = 1024;
 constexpr auto kSendPassPause = std::chrono::milliseconds(50);
 
+// One log line: the level's name and a blank (no level name: nothing), then
+// the message formatted by printf rules (FormatText).
+struct LogLineText {
+    char text[8 + kFormatBuffer];
+
+    LogLineText(const char* levelName, const char* format, va_list args)
+    {
+        const int prefix = levelName ? std::snprintf(text, sizeof text, "%s ", levelName) : 0;
+        FormatText(text + prefix, kFormatBuffer, format, args);
+    }
+};
+
 } // namespace
 
 CMyRASServer::CMyRASServer() : loop_(CEventLoop::Current())
@@ -62,38 +74,33 @@ void CMyRASServer::LogEvent(int level, const char* format, ...) const
 {
     if (!logCallback_.load())
         return;
-    char text[kFormatBuffer];
     va_list args;
     va_start(args, format);
-    FormatText(text, sizeof text, format, args);
+    const LogLineText line(LogLevelName(level), format, args);
     va_end(args);
-    char line[kFormatBuffer + 8];
-    std::snprintf(line, sizeof line, "%s %s", LogLevelName(level), text);
-    OnLogEvent(line);
+    OnLogEvent(line.text);
 }
 
 void CMyRASServer::LogLimit(int level, const char* cause, const std::string& address, const char* format, ...) const
 {
     if (!logCallback_.load() || !limitLog_.Allow(cause, address))
         return;
-    char text[kFormatBuffer];
     va_list args;
     va_start(args, format);
-    FormatText(text, sizeof text, format, args);
+    const LogLineText line(LogLevelName(level), format, args);
     va_end(args);
-    LogEvent(level, "%s", text);
+    OnLogEvent(line.text);
 }
 
 void CMyRASServer::LogLine(const char* format, ...) const
 {
     if (!logCallback_.load())
         return;
-    char text[kFormatBuffer];
     va_list args;
     va_start(args, format);
-    FormatText(text, sizeof text, format, args);
+    const LogLineText line(nullptr, format, args);
     va_end(args);
-    OnLogEvent(text);
+    OnLogEvent(line.text);
 }
 
 void CMyRASServer::LogException(const std::exception& error) const
