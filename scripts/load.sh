@@ -16,7 +16,7 @@ build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build "$build" -j 2 --target quorveld quorvel-load >/dev/null || exit 1
 load="$build/tools/load/quorvel-load"
-server=${QUORVELD:-$build/server/quorveld}
+server=${QUORVELD:-$build/server/shell/terminal/quorveld}
 out=load-reports
 mkdir -p "$out"
 

@@ -39,7 +39,7 @@ if [ "$window" = 1 ]; then
 fi
 cmake --build build/release --target "${targets[@]}" -j "$(nproc)"
 mkdir -p run/config
-cp build/release/server/quorveld run/quorveld
+cp build/release/server/shell/terminal/quorveld run/quorveld
 if [ ! -f run/config/server.xml ] && [ -f examples/server.xml ]; then
   cp examples/server.xml run/config/server.xml
 fi
