@@ -18,6 +18,11 @@ namespace {
 constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
+// Connections accepted per readiness of the listener. A burst (a flood of
+// connects, or thousands of clients back after a restart) would otherwise
+// wait one turn of the loop each; the bound keeps one turn from being
+// spent on accepting alone.
+constexpr int kAcceptsPerTurn = 64;
 
 // Drops the first n bytes of a two-part gather list.
 void Advance(iovec* iov, std::size_t n)
@@ -142,8 +147,11 @@ bool CChannel::AcceptInto(CChannel& into)
     shedPeer.clear();
     acceptor->accept(into.stream, ec);
     acceptStalled_ = ec && ec != asio::error::would_block && ec != asio::error::try_again;
-    if (acceptStalled_ && OutOfDescriptors(ec) && ShedPending())
+    acceptTook_ = !ec;
+    if (acceptStalled_ && OutOfDescriptors(ec) && ShedPending()) {
         acceptStalled_ = false;
+        acceptTook_ = true;
+    }
     if (ec)
         return false;
     into.stream.set_option(asio::ip::tcp::no_delay(true), ec);
@@ -307,9 +315,16 @@ void CChannel::ArmAccept()
     acceptor->async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
         if (ec || !self->socket || !self->acceptor || !self->acceptor->is_open())
             return;
-        self->socket->OnAccept(0);
-        if (!self->socket || !self->acceptor || !self->acceptor->is_open())
-            return;
+        // Accept while connections are pending (each accept that took or
+        // shed one), up to the bound; then wait for readiness again.
+        for (int i = 0; i < kAcceptsPerTurn; ++i) {
+            self->acceptTook_ = false;
+            self->socket->OnAccept(0);
+            if (!self->socket || !self->acceptor || !self->acceptor->is_open())
+                return;
+            if (!self->acceptTook_ || self->acceptStalled_)
+                break;
+        }
         if (!self->acceptStalled_) {
             self->ArmAccept();
             return;

@@ -132,8 +132,10 @@ private:
     static void Run(Settled& settled);
     void PostSettled(Settled settled);
 
-    // Loop thread: the last accept failed for want of resources.
+    // Loop thread: the last accept failed for want of resources; the last
+    // accept took a pending connection (kept or shed).
     bool acceptStalled_ = false;
+    bool acceptTook_ = false;
     // Loop thread: a listener's spare descriptor, given up for a moment to
     // shed a connection when descriptors run out.
     int reserveFd_ = -1;
