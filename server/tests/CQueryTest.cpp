@@ -260,6 +260,8 @@ TEST_F(Queries, QueriesBeyondAConnectionsBudgetAreDroppedAndOtherConnectionsAreA
     EXPECT_EQ(answers, 5);
     EXPECT_EQ(ServiceLogLines::Count("的请求过于频繁,超过每个连接每分钟 5 次的限制,user-list 请求已丢弃"), 1)
         << "one line a minute per address";
+    EXPECT_EQ(ServiceLogLines::Count("消息:user-list source:"), 5) << "no line for each dropped request";
+    EXPECT_EQ(fixture.Refused("CostlyRequestsPerConnection"), 3u);
     // Bob, on a connection of his own from the same address, is answered.
     EXPECT_TRUE(List(bob, bob, ListRequest("bob", "")));
 }

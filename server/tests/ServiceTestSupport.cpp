@@ -180,21 +180,40 @@ void TestClient::Close()
     fd_ = -1;
 }
 
+std::uint64_t ServiceFixture::Refused(const std::string& key)
+{
+    const auto values = OnLoop([](CChatServer& service) { return service.Counters().Read(); });
+    for (const auto& [name, count] : values.refused) {
+        if (name == key)
+            return count;
+    }
+    return 0;
+}
+
 bool TestClient::SendRaw(const std::string& payload)
+{
+    return SendBytes(FrameHeader(static_cast<std::uint32_t>(payload.size())) + payload);
+}
+
+bool TestClient::SendBytes(const std::string& bytes)
 {
     if (fd_ < 0)
         return false;
-    std::string frame(CFrame::kHeaderSize, '\0');
-    CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(payload.size()));
-    frame += payload;
     std::size_t sent = 0;
-    while (sent < frame.size()) {
-        const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         sent += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+std::string FrameHeader(std::uint32_t length)
+{
+    std::string header(CFrame::kHeaderSize, '\0');
+    CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(header.data()), length);
+    return header;
 }
 
 bool TestClient::Send(CMessageBase& message)

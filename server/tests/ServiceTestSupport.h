@@ -83,6 +83,10 @@ public:
         });
     }
 
+    // How often the bound named `key` refused, cut or held back so far
+    // (the service's counters).
+    std::uint64_t Refused(const std::string& key);
+
     std::atomic<bool> sendAllFriend{false};
     std::atomic<int> configSaves{0};
     std::vector<StoredMessage> Stored();
@@ -113,6 +117,8 @@ public:
     bool Connected() const { return fd_ >= 0; }
     // Sends payload in one frame.
     bool SendRaw(const std::string& payload);
+    // Sends bytes as they are: frames built by hand, or part of one.
+    bool SendBytes(const std::string& bytes);
     // Builds message (with the library) and sends it.
     bool Send(CMessageBase& message);
     // The next payload, or nullopt when none comes within limit.
@@ -151,6 +157,8 @@ private:
     std::string received_;
 };
 
+// The header of a frame whose payload has `length` bytes.
+std::string FrameHeader(std::uint32_t length);
 // Type name of a payload ("" when it does not parse).
 std::string TypeOf(const std::string& payload);
 // Parses a payload.

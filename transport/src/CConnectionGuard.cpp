@@ -55,7 +55,7 @@ bool CConnectionGuard::Admit(CMyRASSocket& socket)
     const std::size_t most = limits_.maxConnectionsPerAddress;
     if (most != 0 && count >= most) {
         if (server_ != nullptr)
-            server_->LogLimit(kErrorLevel, "connections-per-address", channel.peer,
+            server_->LogLimit(RAS_LIMIT::kConnectionsPerAddress, kErrorLevel, channel.peer,
                               "来自 %s 的连接数已达上限 %zu，新连接被关闭", channel.peer.c_str(), most);
         return false;
     }
@@ -108,7 +108,7 @@ void CConnectionGuard::MakeRoom()
         candidates.erase(most);
         CChannel& channel = *victim->channel_;
         const std::size_t bytes = channel.Held();
-        server_->LogLimit(kErrorLevel, "buffer-budget", channel.peer,
+        server_->LogLimit(RAS_LIMIT::kBufferBudget, kErrorLevel, channel.peer,
                           "缓存总量 %zu 字节超过上限 %zu 字节，关闭占用最多的连接 %s [%s]，占用 %zu 字节", held, limit,
                           channel.peer.c_str(), victim->userId, bytes);
         channel.RequestClose();
@@ -140,7 +140,7 @@ void CConnectionGuard::CloseUnbound()
         if (!connection->active || connection->userId[0] != '\0' || channel.admitted || now - channel.openedAt < limit ||
             channel.CloseRequested())
             continue;
-        server_->LogLimit(0, "login-timeout", channel.peer, "连接 %s 在 %lld 秒内未登录，已关闭", channel.peer.c_str(),
+        server_->LogLimit(RAS_LIMIT::kLoginTimeout, 0, channel.peer, "连接 %s 在 %lld 秒内未登录，已关闭", channel.peer.c_str(),
                           static_cast<long long>(limit.count()));
         channel.RequestClose();
     }

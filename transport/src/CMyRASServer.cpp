@@ -28,6 +28,24 @@ struct LogLineText {
     }
 };
 
+// The throttle's name of each bound.
+const char* LimitCause(RAS_LIMIT limit)
+{
+    switch (limit) {
+    case RAS_LIMIT::kBufferBudget:
+        return "buffer-budget";
+    case RAS_LIMIT::kConnectionsPerAddress:
+        return "connections-per-address";
+    case RAS_LIMIT::kLoginTimeout:
+        return "login-timeout";
+    case RAS_LIMIT::kFramesPerTurn:
+        return "frames-per-turn";
+    case RAS_LIMIT::kDescriptors:
+        return "descriptors";
+    }
+    return "limit";
+}
+
 } // namespace
 
 CMyRASServer::CMyRASServer() : loop_(CEventLoop::Current())
@@ -63,6 +81,11 @@ void CMyRASServer::SetLogEvent(RAS_LOG_CALLBACK callback)
     logCallback_.store(callback);
 }
 
+void CMyRASServer::RegCallBackOnLimit(RAS_LIMIT_CALLBACK callback)
+{
+    limitCallback_ = callback;
+}
+
 void CMyRASServer::OnLogEvent(const char* text) const
 {
     RAS_LOG_CALLBACK callback = logCallback_.load();
@@ -81,9 +104,13 @@ void CMyRASServer::LogEvent(int level, const char* format, ...) const
     OnLogEvent(line.text);
 }
 
-void CMyRASServer::LogLimit(int level, const char* cause, const std::string& address, const char* format, ...) const
+void CMyRASServer::LogLimit(RAS_LIMIT limit, int level, const std::string& address, const char* format, ...)
 {
-    if (!logCallback_.load() || !limitLog_.Allow(cause, address))
+    if (limitCallback_) {
+        RAS_LIMIT_PARA para{this, limit};
+        limitCallback_(&para);
+    }
+    if (!logCallback_.load() || !limitLog_.Allow(LimitCause(limit), address))
         return;
     va_list args;
     va_start(args, format);

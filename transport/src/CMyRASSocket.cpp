@@ -275,7 +275,7 @@ bool CMyRASSocket::ScanFrames(const std::uint8_t* data, std::size_t size, std::s
         const std::size_t bound = channel->framesPerTurn;
         if (bound != 0 && turnFrames_ >= bound) {
             if (owner)
-                owner->LogLimit(0, "frames-per-turn", channel->peer, "连接 %s [%s] 一轮处理的数据包已达 %zu 个，其余稍后处理",
+                owner->LogLimit(RAS_LIMIT::kFramesPerTurn, 0, channel->peer, "连接 %s [%s] 一轮处理的数据包已达 %zu 个，其余稍后处理",
                                 channel->peer.c_str(), userId, bound);
             channel->ResumeLater();
             break;
@@ -308,7 +308,7 @@ void CMyRASSocket::OnAccept(int)
         if (!Accept(*fresh)) {
             const std::string& shed = channel_->shedPeer;
             if (!shed.empty())
-                owner->LogLimit(2, "descriptors", shed, "可用文件描述符已耗尽，来自 %s 的新连接被立即关闭", shed.c_str());
+                owner->LogLimit(RAS_LIMIT::kDescriptors, 2, shed, "可用文件描述符已耗尽，来自 %s 的新连接被立即关闭", shed.c_str());
             return;
         }
         if (owner->AddNewClientSocket(fresh.get()))

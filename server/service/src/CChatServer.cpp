@@ -43,6 +43,25 @@ bool IsCostly(const std::string& type)
            type == CMessageUserInfor::kType;
 }
 
+// The [LIMITS] key of a transport bound, as the refusals are counted; the
+// spare descriptor has no key of its own.
+const char* LimitKey(RAS_LIMIT limit)
+{
+    switch (limit) {
+    case RAS_LIMIT::kBufferBudget:
+        return "BufferBudgetBytes";
+    case RAS_LIMIT::kConnectionsPerAddress:
+        return "MaxConnectionsPerAddress";
+    case RAS_LIMIT::kLoginTimeout:
+        return "LoginTimeoutSeconds";
+    case RAS_LIMIT::kFramesPerTurn:
+        return "FramesPerTurn";
+    case RAS_LIMIT::kDescriptors:
+        return "Descriptors";
+    }
+    return CServiceCounters::kOtherLimit;
+}
+
 // The built bytes of message; logs why when nothing was built.
 std::string Build(CLog4c& log, CMessageBase& message)
 {
@@ -69,6 +88,7 @@ CChatServer::CChatServer(CLog4c& log, std::function<bool()> sendAllFriend)
           }))
 {
     RegCallBackOnSckString(&CChatServer::OnSckString);
+    RegCallBackOnLimit(&CChatServer::OnLimit);
     BuildArrivalTable();
     BuildDeliveryTable();
 }
@@ -157,6 +177,14 @@ void CChatServer::OnSckString(RAS_CALLBACK_PARA* para)
         service->OnFrame(para->data, para->length, para->socket);
 }
 
+void CChatServer::OnLimit(RAS_LIMIT_PARA* para)
+{
+    if (para == nullptr)
+        return;
+    if (auto* service = dynamic_cast<CChatServer*>(para->server))
+        service->Counters().CountRefused(LimitKey(para->limit));
+}
+
 void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
 {
     try {
@@ -213,6 +241,11 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
 {
     if (message == nullptr)
         return true;
+    const bool routedHere = registry_.IsRoutedHere(*message);
+    // A request over its budget is dropped with the budget's own throttled
+    // line alone: a flood of them must not cost a log line each.
+    if (!routedHere && !WithinBudget(*message, socket))
+        return true;
     log_.LogEvent(0, "消息:%s source:%s target:%s", message->type.c_str(), message->source.c_str(),
                   message->target.c_str());
     if (message->type == CMessageHeart::kType) {
@@ -220,9 +253,7 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
         log_.LogEvent(0, "接收到一个心跳包,来自:%s", heart ? heart->sender.c_str() : "");
         return true;
     }
-    if (registry_.IsRoutedHere(*message))
-        return true;
-    if (!WithinBudget(*message, socket))
+    if (routedHere)
         return true;
     message->AddRoutedServer(localServer);
     return arrival_.Dispatch(*message, socket);
@@ -250,6 +281,7 @@ bool CChatServer::WithinBudget(CMessageBase& message, CMyRASSocket* socket)
     if (verdict == CRequestBudget::Verdict::kAdmitted)
         return true;
     const bool connection = verdict == CRequestBudget::Verdict::kConnection;
+    counters_->CountRefused(connection ? "CostlyRequestsPerConnection" : "CostlyRequestsPerAddress");
     if (budgetLines_.Allow(connection ? "connection budget" : "address budget", address, now))
         log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%s 请求已丢弃", address.c_str(),
                       connection ? "连接" : "地址",

@@ -68,6 +68,7 @@ bool CLoginHandler::RoomForConnection(const std::string& userId, const CMyRASSoc
     const std::size_t most = context_.limits.maxConnectionsPerUser;
     if (bound < most)
         return true;
+    context_.Counters().CountRefused("MaxConnectionsPerUser");
     const std::string address = socket != nullptr ? socket->PeerAddress() : std::string();
     if (refusals_.Allow("connections-per-user", address))
         context_.log.LogEvent(0, "用户 %s 的连接数已达上限 %zu，登录被拒绝", userId.c_str(), most);

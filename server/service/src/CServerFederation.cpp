@@ -81,6 +81,7 @@ bool CServerFederation::RoomForNeighbor(const std::string& name)
     const std::size_t most = context_.limits.maxNeighbors;
     if (context_.registry.Neighbors().size() < most)
         return true;
+    context_.Counters().CountRefused("MaxNeighbors");
     if (capLines_.Allow("neighbors", ""))
         context_.log.LogEvent(kError, "好友服务器已达上限 %zu 个,新宣告的服务器[%s]已忽略", most, name.c_str());
     return false;
@@ -88,6 +89,7 @@ bool CServerFederation::RoomForNeighbor(const std::string& name)
 
 void CServerFederation::LogUsersCut(const std::string& name, std::size_t announced)
 {
+    context_.Counters().CountRefused("MaxAnnouncedUsers");
     if (capLines_.Allow("announced users", ""))
         context_.log.LogEvent(kError, "服务器[%s]宣告了 %zu 个用户,超过上限 %zu 个,只保留前 %zu 个", name.c_str(),
                               announced, context_.limits.maxAnnouncedUsers, context_.limits.maxAnnouncedUsers);

@@ -47,6 +47,9 @@ public:
     void RegCallBackOnSckString(RAS_STRING_CALLBACK callback);
     // Replaces the log callback. Before the endpoint opens its socket.
     void SetLogEvent(RAS_LOG_CALLBACK callback);
+    // Replaces the limit callback (null: none). Before the endpoint opens
+    // its socket.
+    void RegCallBackOnLimit(RAS_LIMIT_CALLBACK callback);
     // The log callback in use (null when none), e.g. for an endpoint made
     // on behalf of this one that should log to the same place. Any thread.
     RAS_LOG_CALLBACK GetLogEvent() const { return logCallback_.load(); }
@@ -56,9 +59,10 @@ public:
     // level name (0 "INFOR", 1 "DEBUG", others "ERROR") and a blank, and
     // passes the line to OnLogEvent. Any thread.
     void LogEvent(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
-    // LogEvent for a bound that bit under load: at most one line a minute
-    // for each cause and remote address (CLogThrottle). Any thread.
-    void LogLimit(int level, const char* cause, const std::string& address, const char* format, ...) const
+    // A bound bit under load: passes it to the limit callback, and the line
+    // to LogEvent at most once a minute for each bound and remote address
+    // (CLogThrottle). Loop thread.
+    void LogLimit(RAS_LIMIT limit, int level, const std::string& address, const char* format, ...)
         __attribute__((format(printf, 5, 6)));
 
     // Sends length bytes at data as one frame on socket. Immediate mode
@@ -120,6 +124,7 @@ private:
     void Deliver(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
 
     std::atomic<RAS_LOG_CALLBACK> logCallback_{nullptr};
+    RAS_LIMIT_CALLBACK limitCallback_ = nullptr;
     mutable CLogThrottle limitLog_;
     RAS_STRING_CALLBACK stringCallback_ = nullptr;
     std::vector<std::uint8_t> stage_;

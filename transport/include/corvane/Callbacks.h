@@ -25,6 +25,22 @@ struct ON_SCK_DISCONNECTED {
     std::int32_t reserved;
 };
 
+// A bound of a listening server against hostile load (CConnectionLimits),
+// and the spare descriptor that sheds connections when descriptors run out.
+enum class RAS_LIMIT : std::uint8_t {
+    kBufferBudget,           // the connections holding the most were closed
+    kConnectionsPerAddress,  // a connection was closed at accept
+    kLoginTimeout,           // a connection without a login was closed
+    kFramesPerTurn,          // a connection's further frames wait a turn
+    kDescriptors,            // a pending connection was closed at accept
+};
+
+// Passed to the limit callback each time a bound bites.
+struct RAS_LIMIT_PARA {
+    CMyRASServer* server;  // the endpoint whose bound bit
+    RAS_LIMIT limit;
+};
+
 // Receives every log line of an endpoint and its connections, a
 // zero-terminated GBK text valid during the call. Called from any thread
 // that produces a line (loop thread, sending threads, the send thread).
@@ -37,3 +53,6 @@ using RAS_ACCEPT_CALLBACK = int (*)(CMyRASSocket* socket);
 using RAS_WS_DISCONNECT_CALLBACK = int (*)(ON_WS_DISCONNECTED* para);
 // Client: its connection's peer closed (result ignored). Client's thread.
 using RAS_SCK_DISCONNECT_CALLBACK = int (*)(ON_SCK_DISCONNECTED* para);
+// A bound bit: called every time, unlike its log line, which is throttled.
+// Loop thread.
+using RAS_LIMIT_CALLBACK = void (*)(RAS_LIMIT_PARA* para);

@@ -57,7 +57,8 @@ public:
     using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
 
     // `log` and the SendAllFriend setting outlive the service; the setting is
-    // read at each use. Registers OnSckString as the receive callback.
+    // read at each use. Registers OnSckString as the receive callback and
+    // OnLimit as the limit callback.
     CChatServer(CLog4c& log, std::function<bool()> sendAllFriend);
     ~CChatServer() override;
 
@@ -71,6 +72,9 @@ public:
     // The receive callback: reaches the service through the endpoint that
     // received the frame, so it never outlives the service.
     static void OnSckString(RAS_CALLBACK_PARA* para);
+    // The limit callback: counts each bite of a transport bound among the
+    // refusals, by its [LIMITS] key.
+    static void OnLimit(RAS_LIMIT_PARA* para);
     // Parses one received payload and handles, stores or forwards it.
     void OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
 
