@@ -4,6 +4,7 @@
 #include "quorvel_shell/CTerminalText.h"
 #include "scrivlet/CLog4c.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,10 @@ constexpr std::uint64_t kMostCount = 1000000000;
 // The largest buffer budget: 1 TiB.
 constexpr std::uint64_t kMostBufferBytes = std::uint64_t{1} << 40;
 
+// Allocations from this size on are mapped on their own (see
+// ReturnLargeBuffersWhenFreed).
+constexpr int kLargeBuffer = 256 * 1024;
+
 // A folder that exists already, or cannot be made, is no error.
 void MakeFolder(const std::string& path)
 {
@@ -44,6 +49,17 @@ void RaiseOpenFileLimit(CLog4c& log)
         return;
     log.LogEvent(0, "进程可打开的文件数上限已从 %llu 提高到 %llu", static_cast<unsigned long long>(before),
                  static_cast<unsigned long long>(limit.rlim_cur));
+}
+
+// Under load, connection buffers of up to 16 MiB (frames arriving, queues
+// of frames to send) come and go by the hundred. After the first few the C
+// library would serve them from its heap and keep what they free for the
+// life of the process, so resident memory stayed near its peak long after
+// the buffer budget let go. A fixed threshold maps each large buffer on its
+// own and gives it back to the system when it is freed.
+void ReturnLargeBuffersWhenFreed()
+{
+    ::mallopt(M_MMAP_THRESHOLD, kLargeBuffer);
 }
 
 } // namespace
@@ -74,6 +90,7 @@ bool CServerApp::InitInstance(CLog4c& log, const std::string& moduleDir)
     MakeFolder(logDir);
     log.InitInstance(logDir);
     RaiseOpenFileLimit(log);
+    ReturnLargeBuffersWhenFreed();
 
     MakeFolder(moduleDir_ + "/config");
     settingsPath_ = moduleDir_ + "/config/server.ini";
