@@ -519,10 +519,20 @@ void CChannel::WriteNextLocked(Settled& settled)
     }
     inflight_.swap(pending_);
     RecountLocked();
-    asio::async_write(stream, asio::buffer(inflight_),
-                      [self = shared_from_this()](const std::error_code& ec, std::size_t written) {
-                          self->OnWritten(ec, written);
-                      });
+    inflightDone_ = 0;
+    WriteRestLocked();
+}
+
+void CChannel::WriteRestLocked()
+{
+    // One system write at a time, each accounted as it completes: the frames
+    // the socket took whole are reported written then, so a connection that
+    // closes in the middle of a large gathered write reports exactly the
+    // frames it never wrote.
+    stream.async_write_some(asio::buffer(inflight_.data() + inflightDone_, inflight_.size() - inflightDone_),
+                            [self = shared_from_this()](const std::error_code& ec, std::size_t written) {
+                                self->OnWritten(ec, written);
+                            });
 }
 
 void CChannel::OnWritten(const std::error_code& error, std::size_t written)
@@ -531,20 +541,27 @@ void CChannel::OnWritten(const std::error_code& error, std::size_t written)
     {
         std::lock_guard lock(mutex_);
         writtenEnd_ += written;
-        inflight_.clear();
-        if (open_)
-            ReleaseIfLarge(inflight_);
-        else
-            Release(inflight_);
+        inflightDone_ += written;
         if (error) {
             writing_ = false;
             pending_.clear();
+            inflight_.clear();
+            if (open_)
+                ReleaseIfLarge(inflight_);
+            else
+                Release(inflight_);
             SettleLocked(settled, true);
             if (error != asio::error::operation_aborted)
                 RequestCloseLocked();
         } else {
             SettleLocked(settled, false);
-            WriteNextLocked(settled);
+            if (inflightDone_ < inflight_.size()) {
+                WriteRestLocked();
+            } else {
+                inflight_.clear();
+                ReleaseIfLarge(inflight_);
+                WriteNextLocked(settled);
+            }
         }
         RecountLocked();
     }

@@ -124,6 +124,7 @@ private:
                                               std::uint32_t length, CMyRASSocket::SendDone* done);
     void StartWriteLocked();
     void WriteNextLocked(Settled& settled);
+    void WriteRestLocked();
     void OnWritten(const std::error_code& error, std::size_t written);
     // Moves out the receipts of written frames, and with `dropped` every
     // other one too (their frames were thrown away), resetting the count.
@@ -155,6 +156,7 @@ private:
     int fd_ = -1;
     std::vector<std::uint8_t> pending_;
     std::vector<std::uint8_t> inflight_;
+    std::size_t inflightDone_ = 0;  // bytes of inflight_ written so far
     std::deque<Receipt> receipts_;
     std::uint64_t queuedEnd_ = 0;
     std::uint64_t writtenEnd_ = 0;
