@@ -28,25 +28,24 @@ struct LogLineText {
     }
 };
 
-// The throttle's name of each bound.
-const char* LimitCause(RAS_LIMIT limit)
+} // namespace
+
+const char* LimitKey(RAS_LIMIT limit)
 {
     switch (limit) {
     case RAS_LIMIT::kBufferBudget:
-        return "buffer-budget";
+        return "BufferBudgetBytes";
     case RAS_LIMIT::kConnectionsPerAddress:
-        return "connections-per-address";
+        return "MaxConnectionsPerAddress";
     case RAS_LIMIT::kLoginTimeout:
-        return "login-timeout";
+        return "LoginTimeoutSeconds";
     case RAS_LIMIT::kFramesPerTurn:
-        return "frames-per-turn";
+        return "FramesPerTurn";
     case RAS_LIMIT::kDescriptors:
-        return "descriptors";
+        return "Descriptors";
     }
-    return "limit";
+    return "other";
 }
-
-} // namespace
 
 CMyRASServer::CMyRASServer() : loop_(CEventLoop::Current())
 {
@@ -110,7 +109,7 @@ void CMyRASServer::LogLimit(RAS_LIMIT limit, int level, const std::string& addre
         RAS_LIMIT_PARA para{this, limit};
         limitCallback_(&para);
     }
-    if (!logCallback_.load() || !limitLog_.Allow(LimitCause(limit), address))
+    if (!logCallback_.load() || !limitLog_.Allow(LimitKey(limit), address))
         return;
     va_list args;
     va_start(args, format);

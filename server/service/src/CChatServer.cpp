@@ -43,25 +43,6 @@ bool IsCostly(const std::string& type)
            type == CMessageUserInfor::kType;
 }
 
-// The [LIMITS] key of a transport bound, as the refusals are counted; the
-// spare descriptor has no key of its own.
-const char* LimitKey(RAS_LIMIT limit)
-{
-    switch (limit) {
-    case RAS_LIMIT::kBufferBudget:
-        return "BufferBudgetBytes";
-    case RAS_LIMIT::kConnectionsPerAddress:
-        return "MaxConnectionsPerAddress";
-    case RAS_LIMIT::kLoginTimeout:
-        return "LoginTimeoutSeconds";
-    case RAS_LIMIT::kFramesPerTurn:
-        return "FramesPerTurn";
-    case RAS_LIMIT::kDescriptors:
-        return "Descriptors";
-    }
-    return CServiceCounters::kOtherLimit;
-}
-
 // The built bytes of message; logs why when nothing was built.
 std::string Build(CLog4c& log, CMessageBase& message)
 {

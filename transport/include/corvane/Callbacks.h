@@ -35,6 +35,11 @@ enum class RAS_LIMIT : std::uint8_t {
     kDescriptors,            // a pending connection was closed at accept
 };
 
+// The server.ini [LIMITS] key of a bound, the one name its refusals are
+// throttled and counted under ("Descriptors" for the spare descriptor, which
+// has no setting). Any thread.
+const char* LimitKey(RAS_LIMIT limit);
+
 // Passed to the limit callback each time a bound bites.
 struct RAS_LIMIT_PARA {
     CMyRASServer* server;  // the endpoint whose bound bit
