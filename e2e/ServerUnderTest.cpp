@@ -1,6 +1,6 @@
 #include "ServerUnderTest.h"
 
-#include "FreePort.h"
+#include "quorvel_test_support/FreePort.h"
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "QuorveldProcess.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <atomic>
 #include <chrono>

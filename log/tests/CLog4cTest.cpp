@@ -1,6 +1,8 @@
 #include "scrivlet/CLog4c.h"
 #include "scrivlet/LogText.h"
 
+#include "quorvel_test_support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -58,15 +60,12 @@ class CLog4cTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/scrivlet_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         std::lock_guard<std::mutex> guard(g_seenLock);
         g_seen.clear();
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
-    fs::path dir_;
+    TempFolder folder_;
+    const fs::path dir_ = folder_.Path();
     TestClock clock_;
 };
 

@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include "marlune/Marlune.h"
 

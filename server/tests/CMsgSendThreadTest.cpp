@@ -129,17 +129,21 @@ TEST_F(Worker, AReaderThatFallsBehindIsFedInStepsAndLosesNothingWhenItGoes)
     // bob logs in on a connection that reads nothing after the login reply.
     TestClient stalled(fixture.Port(), 4096);
     ASSERT_EQ(stalled.Login("bob", "b-pw"), "success");
-    ASSERT_TRUE(ServiceLogLines::WaitFor("HandleMsgCache type:user-talking", std::chrono::seconds(30)));
-    std::this_thread::sleep_for(2500ms);  // two more cycles of the worker
+    const auto unwritten = [&] {
+        return fixture.OnLoop([](CChatServer& service) { return service.LinksOf("bob").unwritten; });
+    };
+    // The worker hands over until the backlog bound stops it, and two more
+    // cycles hand over nothing past it.
+    ASSERT_TRUE(WaitUntil([&] { return unwritten() >= CDeliveryLedger::kUserBacklog; }, 30s));
+    ASSERT_TRUE(run.WaitForCycles(2));
     EXPECT_EQ(ServiceLogLines::Count("作为慢速连接关闭"), 0);
-    const auto queued = fixture.OnLoop([](CChatServer& service) { return service.LinksOf("bob").unwritten; });
-    EXPECT_LE(queued, CDeliveryLedger::kUserBacklog + kPiece + 1024) << "handed over up to a bound";
+    EXPECT_LE(unwritten(), CDeliveryLedger::kUserBacklog + kPiece + 1024) << "handed over up to a bound";
 
     // bob logs in again elsewhere: the new connection must not get later
     // pieces ahead of those the stalled one may never write.
     TestClient bob(fixture.Port());
     ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
-    std::this_thread::sleep_for(1200ms);  // a cycle with both connections
+    ASSERT_TRUE(run.WaitForCycles(2));  // a whole cycle with both connections
 
     // The stalled connection goes: the server ends it, still holding what it
     // could not write; what it wrote still reaches this reader.

@@ -1,5 +1,5 @@
 #include "quorvel_shell/CServerApp.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 #include "scrivlet/CLog4c.h"
 
 #include <gtest/gtest.h>

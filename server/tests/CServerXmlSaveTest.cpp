@@ -1,7 +1,7 @@
 #include "quorvel_directory/CDirectoryWriter.h"
 #include "quorvel_directory/CServerXml.h"
 #include "CacheTestSupport.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "quorvel_directory/CServerXml.h"
 #include "CacheTestSupport.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

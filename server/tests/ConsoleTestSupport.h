@@ -4,8 +4,8 @@
 #include "quorvel_store/CMsgSendThread.h"
 #include "quorvel_shell/CServerApp.h"
 #include "quorvel_shell/CServerConsoleDlg.h"
-#include "FreePort.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/FreePort.h"
+#include "quorvel_test_support/TempFolder.h"
 #include "corvane/CEventLoopThread.h"
 #include "scrivlet/CLog4c.h"
 

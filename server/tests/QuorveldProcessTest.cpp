@@ -1,5 +1,5 @@
 #include "QuorveldProcess.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FreePort.h"
+#include "quorvel_test_support/FreePort.h"
 #include "QuorveldProcess.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include "quorvel_shell/CTerminalText.h"
 

@@ -2,11 +2,12 @@
 
 #include "quorvel_store/CMsgSendThread.h"
 #include "ServiceTestSupport.h"
-#include "TempFolder.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include "marlune/Marlune.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,14 @@ public:
     bool Started() const { return started_; }
     CMsgSendThread& Worker() { return worker_; }
     CMsgCache& Cache() { return worker_.Cache(); }
+
+    // The delivery cycles the worker has run (with a service) so far.
+    std::uint64_t Cycles()
+    {
+        return fixture_.OnLoop([](CChatServer& service) { return service.Counters().Read().workerCycles; });
+    }
+    // Waits (bounded) until the worker has run `count` more cycles.
+    bool WaitForCycles(std::uint64_t count);
 
     // Whether a message for userId@serverName is pending.
     bool HasPendingFor(const std::string& userId, const std::string& serverName)
@@ -82,4 +91,10 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chron
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return condition();
+}
+
+inline bool WorkerRun::WaitForCycles(std::uint64_t count)
+{
+    const std::uint64_t target = Cycles() + count;
+    return WaitUntil([&] { return Cycles() >= target; });
 }

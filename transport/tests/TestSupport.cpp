@@ -193,18 +193,3 @@ void RawClient::Close()
         ::close(fd_);
     fd_ = -1;
 }
-
-unsigned FreePort()
-{
-    for (;;) {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = Loopback(0);
-        socklen_t len = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
-        ::close(fd);
-        unsigned port = ntohs(address.sin_port);
-        if (port > 2000)
-            return port;
-    }
-}

@@ -4,6 +4,7 @@
 #include "corvane/CFrame.h"
 #include "corvane/CMyRASServer_Srv.h"
 #include "corvane/CMyRASSocket.h"
+#include "quorvel_test_support/FreePort.h"
 
 #include <chrono>
 #include <cstdint>
@@ -94,5 +95,3 @@ private:
     int fd_ = -1;
 };
 
-// A port that was free a moment ago (bound and released), above 2000.
-unsigned FreePort();

@@ -1,13 +1,12 @@
 #include "TestListener.h"
 
 #include "quorvel_client/CSyncClient.h"
+#include "quorvel_test_support/FreePort.h"
 
 #include "quorvel_service/CChatServer.h"
 #include <corvane/CEventLoopThread.h>
 #include <marlune/Marlune.h>
 #include <scrivlet/CLog4c.h>
-
-#include <asio.hpp>
 
 #include <gtest/gtest.h>
 
@@ -40,11 +39,8 @@ protected:
                 return true;
             });
             for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
-                asio::io_context context;
-                asio::ip::tcp::acceptor probe(context, {asio::ip::make_address("127.0.0.1"), 0});
-                const unsigned candidate = probe.local_endpoint().port();
-                probe.close();
-                if (candidate > 2000 && service->BeginListen(candidate))
+                const unsigned candidate = FreePort();
+                if (candidate != 0 && service->BeginListen(candidate))
                     port = candidate;
             }
         });

@@ -1,22 +1,13 @@
 #include "TestListener.h"
 
+#include "quorvel_test_support/FreePort.h"
+
 #include <corvane/CMyRASSocket.h>
 #include <marlune/Marlune.h>
 
 #include <asio.hpp>
 
 #include <thread>
-
-namespace {
-
-unsigned FreePort()
-{
-    asio::io_context context;
-    asio::ip::tcp::acceptor probe(context, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    return probe.local_endpoint().port();
-}
-
-} // namespace
 
 std::vector<std::string> TestListener::Payloads() const
 {
