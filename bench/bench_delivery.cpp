@@ -112,6 +112,7 @@ void BM_DeliverStoredMessagesAfterLogin(benchmark::State& state)
             CMsgSendThread worker(log);
             const auto port = loop.Loop().Call([&]() -> unsigned {
                 service = std::make_unique<CChatServer>(log, [] { return false; });
+                service->RegCallBackOnSckString(&CChatServer::OnSckString);
                 service->localServer.name = "hub";
                 CTalker bob;
                 bob.userId = "bob";

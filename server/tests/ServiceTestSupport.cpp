@@ -79,6 +79,7 @@ unsigned ServiceFixture::OnLoopCreate(const std::string& localName, unsigned fix
     auto port = thread_.Loop().Call([this, localName, fixedPort]() -> unsigned {
         service_ = std::make_unique<CChatServer>(log_, [this] { return sendAllFriend.load(); });
         service_->SetLogEvent(&TransportLog);
+        service_->RegCallBackOnSckString(&CChatServer::OnSckString);
         service_->localServer.name = localName;
         service_->SetConfigHook([this] { ++configSaves; });
         service_->SetMsgStore([this](const CMessageBase& message, const char* bytes, std::size_t length) {

@@ -1,8 +1,6 @@
 #include "corvane/CMyRASServer.h"
 
-#include "CProfileReader.h"
-#include "CSendQueue.h"
-#include "ThreadPriority.h"
+#include "compat/CSendQueue.h"
 #include "corvane/CEventLoop.h"
 #include "corvane/CFrame.h"
 #include "corvane/CMyRASSocket.h"
@@ -14,7 +12,6 @@
 namespace {
 
 constexpr std::size_t kFormatBuffer = 1024;
-constexpr auto kSendPassPause = std::chrono::milliseconds(50);
 
 // One log line: the level's name and a blank (no level name: nothing), then
 // the message formatted by printf rules (FormatText).
@@ -184,37 +181,6 @@ int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_
     return 0;
 }
 
-void CMyRASServer::StartSendThread()
-{
-    if (!useSendQueue)
-        return;
-    if (CSendQueue::Instance().StartThread(this, [this] { ThrHandleMessageQueue(); }))
-        sendThreadOwner_ = true;
-}
-
-void CMyRASServer::StopService()
-{
-    if (!sendThreadOwner_)
-        return;
-    CSendQueue::Instance().StopThread(this);
-    sendThreadOwner_ = false;
-}
-
-void CMyRASServer::ThrHandleMessageQueue()
-{
-    SetLowPriority();
-    CSendQueue& queue = CSendQueue::Instance();
-    try {
-        while (!queue.StopRequested()) {
-            queue.SendPass([this](CMyRASSocket* socket, const std::uint8_t* data, std::uint32_t length,
-                                  CMyRASSocket::SendDone* done) { return TestChunk(socket, data, length, done); });
-            queue.WaitForStop(kSendPassPause);
-        }
-    } catch (const std::exception& error) {
-        LogException(error);
-    }
-}
-
 void CMyRASServer::ReceivedString(const std::uint8_t* data, std::uint32_t length, int last, CMyRASSocket* socket)
 {
     try {
@@ -240,17 +206,6 @@ void CMyRASServer::Deliver(const std::uint8_t* data, std::uint32_t length, CMyRA
         return;
     RAS_CALLBACK_PARA para{data, length, this, socket};
     stringCallback_(&para);
-}
-
-std::string CMyRASServer::ReadStrFromProFile(const std::string& file, const std::string& section,
-                                             const std::string& key, const std::string& defaultValue) const
-{
-    try {
-        return CProfileReader::Read(file, section, key, defaultValue);
-    } catch (const std::exception& error) {
-        LogException(error);
-        return defaultValue;
-    }
 }
 
 void CMyRASServer::PumpPrivateLoop()

@@ -1,7 +1,7 @@
 #include "corvane/CMyRASSocket.h"
 
 #include "CChannel.h"
-#include "CSendQueue.h"
+#include "compat/CSendQueue.h"
 #include "corvane/CEventLoop.h"
 #include "corvane/CFrame.h"
 #include "corvane/CMyRASServer.h"

@@ -68,7 +68,6 @@ CChatServer::CChatServer(CLog4c& log, std::function<bool()> sendAllFriend)
                                     static_cast<std::uint32_t>(bytes.size()));
           }))
 {
-    RegCallBackOnSckString(&CChatServer::OnSckString);
     RegCallBackOnLimit(&CChatServer::OnLimit);
     BuildArrivalTable();
     BuildDeliveryTable();

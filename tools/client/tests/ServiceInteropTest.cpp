@@ -23,6 +23,7 @@ protected:
     {
         thread.Loop().Call([this] {
             service = std::make_unique<CChatServer>(log, [] { return false; });
+            service->RegCallBackOnSckString(&CChatServer::OnSckString);
             service->localServer.name = "hub";
             for (const char* id : {"alice", "bob"}) {
                 CTalker user;

@@ -57,8 +57,8 @@ public:
     using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
 
     // `log` and the SendAllFriend setting outlive the service; the setting is
-    // read at each use. Registers OnSckString as the receive callback and
-    // OnLimit as the limit callback.
+    // read at each use. Registers OnLimit as the limit callback; whoever
+    // starts the service registers OnSckString before it listens.
     CChatServer(CLog4c& log, std::function<bool()> sendAllFriend);
     ~CChatServer() override;
 

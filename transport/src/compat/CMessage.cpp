@@ -1,4 +1,4 @@
-#include "corvane/CMessage.h"
+#include "corvane/compat/CMessage.h"
 
 CMessage::CMessage() = default;
 CMessage::~CMessage() = default;

@@ -1,4 +1,4 @@
-#include "corvane/CXml.h"
+#include "corvane/compat/CXml.h"
 
 CXml::CXml() = default;
 CXml::~CXml() = default;
