@@ -1,31 +1,13 @@
 #include "CCostlyFloods.h"
 
 #include "CRawConnection.h"
+#include "SoakXml.h"
 
 #include "marlune/Marlune.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Build(CMessageBase& message)
-{
-    CXmlMsg xml;
-    BX_DATA built(&message);
-    xml.BuildXml(&built);
-    return built.buff;
-}
-
-std::string LoginXml(const std::string& user, const std::string& statu)
-{
-    CMessageUserLogin login;
-    login.type = CMessageUserLogin::kType;
-    login.userId = user;
-    login.password = "pw-" + user;
-    login.statu = statu;
-    login.force = "true";
-    return Build(login);
-}
 
 // An announcement of `name` with `users` users whose fields are as long as
 // a registration allows.
@@ -47,7 +29,7 @@ std::string AnnouncementXml(const std::string& name, int users)
         talker.friends = "a@" + name + "/b@" + name;
         pub.server.AddTalker(talker);
     }
-    return Build(pub);
+    return BuildXml(pub);
 }
 
 // Replaces every "\r\n" of built XML with character references, the form
@@ -121,8 +103,8 @@ void CCostlyFloods::ListAmplification(const std::string& user)
     list.type = CMessageUserList::kType;
     list.source = user + "@hub";
     list.userId = user;
-    const std::string request = Build(list);
-    const std::string login = LoginXml(user, std::string(4000, 's'));
+    const std::string request = BuildXml(list);
+    const std::string login = LoginXml(user, "pw-" + user, std::string(4000, 's'), true);
     while (Running()) {
         CRawConnection connection;
         if (!connection.Connect(port_, 4096)) {
@@ -162,7 +144,7 @@ void CCostlyFloods::FriendFlood()
             offer.asker.serverName = "hub";
             offer.asked.userId = victim;
             offer.asked.serverName = "hub";
-            if (!connection.SendFrame(Build(offer)) || !connection.Drain())
+            if (!connection.SendFrame(BuildXml(offer)) || !connection.Drain())
                 break;
             figures_.friendOffers.fetch_add(1);
             Pause(5ms);
@@ -187,7 +169,7 @@ void CCostlyFloods::ForgedFields()
     CMessageHeart heart;
     heart.type = CMessageHeart::kType;
     heart.sender = forged;
-    const std::vector<std::string> raw = {Build(talk), Build(infor), Build(heart), LoginXml(forged, forged)};
+    const std::vector<std::string> raw = {BuildXml(talk), BuildXml(infor), BuildXml(heart), LoginXml(forged, "pw-" + forged, forged, true)};
     std::vector<std::string> payloads = raw;
     for (const auto& xml : raw)
         payloads.push_back(Referenced(xml));

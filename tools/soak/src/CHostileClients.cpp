@@ -2,6 +2,7 @@
 
 #include "CRandomMessage.h"
 #include "CRawConnection.h"
+#include "SoakXml.h"
 
 #include "corvane/CFrame.h"
 #include "marlune/Marlune.h"
@@ -11,32 +12,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Build(CMessageBase& message)
-{
-    CXmlMsg xml;
-    BX_DATA built(&message);
-    xml.BuildXml(&built);
-    return built.buff;
-}
-
-std::string LoginXml(const std::string& user, const std::string& password, bool force)
-{
-    CMessageUserLogin login;
-    login.type = CMessageUserLogin::kType;
-    login.userId = user;
-    login.password = password;
-    login.statu = "online";
-    login.force = force ? "true" : "";
-    return Build(login);
-}
-
-std::string HeartXml()
-{
-    CMessageHeart heart;
-    heart.type = CMessageHeart::kType;
-    return Build(heart);
-}
 
 } // namespace
 
@@ -92,7 +67,7 @@ void CHostileClients::Closed(CRawConnection& connection)
 
 bool CHostileClients::Login(CRawConnection& connection, const std::string& user, const std::string& password)
 {
-    return Frame(connection, LoginXml(user, password, false));
+    return Frame(connection, LoginXml(user, password, "online", false));
 }
 
 // Thousands of connections opened and dropped, most with a reset.
@@ -158,18 +133,12 @@ void CHostileClients::BadHeaders()
 // a few seconds, then dropped.
 void CHostileClients::UnfinishedFrame()
 {
-    const std::string chunk(1 << 20, 'x');
     while (Running()) {
         CRawConnection connection;
         if (!Connect(connection))
             continue;
-        bool sent = connection.Send(CRawConnection::Header(CFrame::kMaxPayload));
-        for (std::uint32_t left = CFrame::kMaxPayload - 1; sent && left > 0 && Running();) {
-            const std::size_t n = std::min<std::size_t>(left, chunk.size());
-            sent = connection.Send(std::string_view(chunk).substr(0, n));
-            figures_.bytes.fetch_add(n);
-            left -= static_cast<std::uint32_t>(n);
-        }
+        if (connection.SendPartOfFrame(CFrame::kMaxPayload, CFrame::kMaxPayload - 1))
+            figures_.bytes.fetch_add(CFrame::kHeaderSize + CFrame::kMaxPayload - 1);
         for (int i = 0; i < 30 && Running(); ++i)
             Pause(100ms);
         if (!connection.Drain())
@@ -234,7 +203,7 @@ void CHostileClients::WrongPasswords()
             continue;
         const std::string& victim = victims_[i % victims_.size()];
         for (int k = 0; k < 10; ++k)
-            Frame(connection, LoginXml(victim, "wrong" + std::to_string(k), k % 2 == 0));
+            Frame(connection, LoginXml(victim, "wrong" + std::to_string(k), "online", k % 2 == 0));
         Pause(20ms);
         connection.Drain();
     }
@@ -263,8 +232,8 @@ void CHostileClients::LongIds()
     infor.source = id;
     infor.target = id + "@hub";
     infor.user = id;
-    const std::vector<std::string> payloads = {LoginXml(id, id, true), Build(reg), Build(talking), Build(request),
-                                               Build(infor)};
+    const std::vector<std::string> payloads = {LoginXml(id, id, "online", true), BuildXml(reg), BuildXml(talking), BuildXml(request),
+                                               BuildXml(infor)};
     while (Running()) {
         CRawConnection connection;
         if (!Connect(connection))
@@ -291,12 +260,12 @@ void CHostileClients::SlowReader(const std::string& user)
     infor.source = user + "@hub";
     infor.target = user + "@hub";
     infor.user = user;
-    const std::string requests[] = {Build(list), Build(infor)};
+    const std::string requests[] = {BuildXml(list), BuildXml(infor)};
     while (Running()) {
         CRawConnection connection;
         if (!Connect(connection, 4096))
             continue;
-        Frame(connection, LoginXml(user, "pw-" + user, true));
+        Frame(connection, LoginXml(user, "pw-" + user, "online", true));
         for (int i = 0; Running(); ++i) {
             if (!Frame(connection, requests[i % 2])) {
                 Closed(connection);

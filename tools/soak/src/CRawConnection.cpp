@@ -42,7 +42,7 @@ CRawConnection::~CRawConnection()
     Close();
 }
 
-bool CRawConnection::Connect(int port, int receiveBuffer)
+bool CRawConnection::Connect(int port, int receiveBuffer, const char* from)
 {
     Close();
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -52,6 +52,14 @@ bool CRawConnection::Connect(int port, int receiveBuffer)
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
     if (receiveBuffer > 0)
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (from != nullptr) {
+        sockaddr_in local = Loopback(0);
+        if (::inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+            ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            Close();
+            return false;
+        }
+    }
     const sockaddr_in address = Loopback(port);
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         Close();
@@ -76,6 +84,18 @@ bool CRawConnection::Send(std::string_view bytes)
 bool CRawConnection::SendFrame(std::string_view payload)
 {
     return Send(Header(static_cast<std::uint32_t>(payload.size())) + std::string(payload));
+}
+
+bool CRawConnection::SendPartOfFrame(std::uint32_t length, std::size_t sent)
+{
+    static const std::string filler(1 << 20, 'x');
+    bool open = Send(Header(length));
+    while (open && sent > 0) {
+        const std::size_t n = std::min(sent, filler.size());
+        open = Send(std::string_view(filler).substr(0, n));
+        sent -= n;
+    }
+    return open;
 }
 
 bool CRawConnection::Drain()

@@ -21,13 +21,18 @@ public:
     CRawConnection& operator=(const CRawConnection&) = delete;
 
     // Connects to 127.0.0.1:port; `receiveBuffer` > 0 shrinks the socket's
-    // receive buffer first (a slow reader).
-    bool Connect(int port, int receiveBuffer = 0);
+    // receive buffer first (a slow reader); `from` names another loopback
+    // address to connect from (an attacker of its own).
+    bool Connect(int port, int receiveBuffer = 0, const char* from = nullptr);
     bool Open() const { return fd_ >= 0; }
     // Sends all of bytes; false when the peer closed or a send stalled.
     bool Send(std::string_view bytes);
     // Sends payload in one frame.
     bool SendFrame(std::string_view payload);
+    // Sends the header of a frame of `length` bytes and only `sent` of them
+    // (a frame that never ends); false when the peer closed or a send
+    // stalled.
+    bool SendPartOfFrame(std::uint32_t length, std::size_t sent);
     // Reads and throws away what has arrived; false once the peer closed.
     bool Drain();
     // Appends to `into` at most `limit` bytes of what has arrived, without

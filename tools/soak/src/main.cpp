@@ -3,13 +3,17 @@
 // hangs, for a bounded time, and reports what was handled; meanwhile a slow
 // reader crawls through messages stored for an absent user and drops its
 // connection now and then, and a well-behaved user logs in and out again
-// and again, timing each login. Exits 0 when no chat message was lost or
+// and again, timing each login. Further attackers go at what the server
+// holds: many half-sent 16 MiB frames, large chunks fanned out to every
+// connection of a user that never reads, and a flood of connections from
+// an address of its own. Exits 0 when no chat message was lost or
 // duplicated, no stored message was lost or came out of order, every
 // well-behaved user stayed connected, the server's peak resident memory
 // stayed within its budget, 99 % of the timed logins were answered within
 // their budget and none failed, no line the attackers forged reached the
-// log, the server still answered a login at the end and ended cleanly on
-// its exit command.
+// log, the connection flood was held to its address's share and refused
+// beyond it, the server still answered a login at the end and ended
+// cleanly on its exit command.
 //
 //   quorvel-soak --quorveld PATH [--seconds N] [--chatters N] [--rounds-per-second N] [--pace N]
 //                [--rss-budget-mib N] [--login-budget-ms N]
@@ -23,6 +27,7 @@
 #include "CHostileClients.h"
 #include "CHungRouteServer.h"
 #include "CLoginProbe.h"
+#include "CResourceFloods.h"
 #include "CSoakServer.h"
 #include "CStoredBacklog.h"
 
@@ -127,6 +132,8 @@ int main(int argc, char** argv)
     users.push_back("absent");
     users.push_back("router");
     users.push_back("prober");
+    users.push_back("fanout");
+    users.push_back("fansender");
     const std::vector<std::string> listers = Names("lister", 2);
     users.insert(users.end(), listers.begin(), listers.end());
 
@@ -151,10 +158,12 @@ int main(int argc, char** argv)
     CHostileClients hostile(server.Port(), chatterNames, slowNames, "hostile", options.pace);
     CStoredBacklog backlog(server.Port(), "keeper", "absent", options.pace);
     CCostlyFloods costly(server.Port(), listers, chatterNames, "hostile", options.pace);
+    CResourceFloods resources(server.Port(), "fanout", "fansender", options.pace);
     CLoginProbe prober(server.Port(), "prober", 250ms);
     backlog.Start(deadline);
     hostile.Start(deadline);
     costly.Start(deadline);
+    resources.Start(deadline);
     prober.Start(deadline);
     hung.Start(server.Port(), "router", deadline);
     const auto pause = std::chrono::microseconds(1000000 / options.roundsPerSecond);
@@ -164,6 +173,7 @@ int main(int argc, char** argv)
     }
     hostile.Join();
     costly.Join();
+    resources.Join();
     prober.Join();
     backlog.Join();
     hung.Join();
@@ -192,6 +202,15 @@ int main(int argc, char** argv)
     std::printf("costly requests: announcements %llu, list requests %llu, friend offers %llu, forged fields %llu\n",
                 Value(costs.announcements), Value(costs.listRequests), Value(costs.friendOffers),
                 Value(costs.forgeries));
+    const auto& held = resources.Counts();
+    std::printf("half-sent 16 MiB frames: %llu (ended by the server %llu); fan-out chunks of 2 MiB: %llu to %llu "
+                "logins of one user (ended by the server %llu)\n",
+                Value(held.stalledFrames), Value(held.stallersClosed), Value(held.fanOutChunks),
+                Value(held.fanOutLogins), Value(held.fanOutClosed));
+    const bool floodHeld = held.floodHeld.load() <= CResourceFloods::kConnectionsPerAddress && held.floodRefused.load() > 0;
+    std::printf("connection flood from %s: %llu opened, %llu refused, %llu held at the end (at most %zu)\n",
+                CResourceFloods::kFloodAddress, Value(held.floodConnects), Value(held.floodRefused),
+                Value(held.floodHeld), CResourceFloods::kConnectionsPerAddress);
     std::printf("chat messages: sent %llu, received %llu, lost %llu, duplicated %llu, send failures %llu\n",
                 static_cast<unsigned long long>(chatters.Sent()), static_cast<unsigned long long>(chatters.Received()),
                 static_cast<unsigned long long>(chatters.Lost()),
@@ -230,7 +249,7 @@ int main(int argc, char** argv)
 
     const bool ok = running && answers && exited && chatters.Lost() == 0 && chatters.Duplicates() == 0 &&
                     chatters.SendFailures() == 0 && disconnected == 0 && chatters.Sent() > 0 && backlog.Sent() > 0 &&
-                    backlog.Lost() == 0 && backlog.OutOfOrder() == 0 && forged == 0;
+                    backlog.Lost() == 0 && backlog.OutOfOrder() == 0 && forged == 0 && floodHeld;
     const bool withinRss = options.rssBudgetMiB == 0 || (rssPeak > 0 && rssPeak <= options.rssBudgetMiB * 1024);
     const bool withinLogin = options.loginBudgetMs == 0 ||
                              (prober.Logins() > 0 && prober.Failures() == 0 && loginP99 <= options.loginBudgetMs);

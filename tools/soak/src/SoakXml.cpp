@@ -1,0 +1,29 @@
+#include "SoakXml.h"
+
+#include "marlune/Marlune.h"
+
+std::string BuildXml(CMessageBase& message)
+{
+    CXmlMsg xml;
+    BX_DATA built(&message);
+    xml.BuildXml(&built);
+    return built.buff;
+}
+
+std::string LoginXml(const std::string& user, const std::string& password, const std::string& statu, bool force)
+{
+    CMessageUserLogin login;
+    login.type = CMessageUserLogin::kType;
+    login.userId = user;
+    login.password = password;
+    login.statu = statu;
+    login.force = force ? "true" : "";
+    return BuildXml(login);
+}
+
+std::string HeartXml()
+{
+    CMessageHeart heart;
+    heart.type = CMessageHeart::kType;
+    return BuildXml(heart);
+}

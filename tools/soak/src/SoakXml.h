@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+class CMessageBase;
+
+// The payload of `message` as the message library builds it.
+std::string BuildXml(CMessageBase& message);
+
+// A login of `user` with `password`, status `statu`, forced or not.
+std::string LoginXml(const std::string& user, const std::string& password, const std::string& statu, bool force);
+
+// A heartbeat.
+std::string HeartXml();
