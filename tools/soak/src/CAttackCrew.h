@@ -32,6 +32,7 @@ protected:
 
     bool Running() const { return std::chrono::steady_clock::now() < deadline_.load(); }
     void Pause(std::chrono::milliseconds length) const;
+    int Pace() const { return pace_; }
 
 private:
     int pace_;

@@ -15,9 +15,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Connections sending most of a 16 MiB frame at once: together far more
-// than the server's buffer budget (256 MiB by default).
+// Connections sending most of a 16 MiB frame at once: at full speed
+// together far more than the server's buffer budget (256 MiB by default);
+// a slower attack sends fewer, as a slower server reads them slower.
 constexpr int kStallers = 24;
+constexpr int kFewestStallers = 4;
 constexpr std::size_t kStalledBytes = CFrame::kMaxPayload - (1u << 20);
 // As many connections as one user may have by default ([LIMITS]
 // MaxConnectionsPerUser), each with a tiny receive buffer.
@@ -45,7 +47,7 @@ CResourceFloods::~CResourceFloods()
 void CResourceFloods::Start(std::chrono::steady_clock::time_point deadline)
 {
     StartClock(deadline);
-    for (int i = 0; i < kStallers; ++i)
+    for (int i = 0; i < std::max(kFewestStallers, kStallers / Pace()); ++i)
         Launch([this] { HalfSentFrames(); });
     Launch([this] { FanOutReaders(); });
     Launch([this] { FanOutSender(); });
