@@ -265,3 +265,39 @@ TEST_F(Queries, QueriesBeyondAConnectionsBudgetAreDroppedAndOtherConnectionsAreA
     // Bob, on a connection of his own from the same address, is answered.
     EXPECT_TRUE(List(bob, bob, ListRequest("bob", "")));
 }
+
+TEST_F(Queries, AnswersOfManyUsersCostTheirConnectionMoreThanShortOnes)
+{
+    fixture.OnLoop([](CChatServer& service) {
+        CServiceLimits limits;
+        limits.costlyRequestsPerConnection = 6;
+        service.SetLimits(limits);
+        return true;
+    });
+    for (int i = 0; i < 250; ++i)
+        fixture.AddUser("many" + std::to_string(i), "pw", "Many");
+    // Each answer of 250 users costs 3 tokens: two fit a budget of 6.
+    for (int i = 0; i < 6; ++i) {
+        CMessageUserList request = ListRequest("alice", "Many");
+        ASSERT_TRUE(alice.Send(request));
+    }
+    // Once Bob hears of Alice's status change, sent after them, all six
+    // have been handled.
+    CMessageChangeStatu away;
+    away.type = CMessageChangeStatu::kType;
+    away.source = "alice@hub";
+    away.userId = "alice";
+    away.server = "hub";
+    away.statu = "away";
+    ASSERT_TRUE(alice.Send(away));
+    ASSERT_TRUE(bob.ReceiveAs<CMessageChangeStatu>());
+    int answers = 0;
+    while (alice.ReceiveAs<CMessageUserList>(std::chrono::milliseconds(500)))
+        ++answers;
+    EXPECT_EQ(answers, 2);
+    EXPECT_EQ(fixture.Refused("CostlyRequestsPerConnection"), 4u);
+
+    // Short answers cost one token each: Bob's connection gets all six.
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(List(bob, bob, ListRequest("bob", "Lid"))) << i;
+}

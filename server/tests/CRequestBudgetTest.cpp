@@ -68,3 +68,25 @@ TEST(RequestBudget, ACostlierRequestTakesMoreAndOneBeyondTheBucketTakesItWhole)
     EXPECT_EQ(budget.Admit(2, "10.0.0.2", kStart, 1), Verdict::kConnection);
     EXPECT_EQ(budget.Admit(3, "10.0.0.2", kStart, 1), Verdict::kAddress);
 }
+
+TEST(RequestBudget, ALargeAnswerIsPaidAfterwardsAndItsDebtIsAtMostAMinutesWorth)
+{
+    CRequestBudget budget(60, 100);
+    ASSERT_EQ(budget.Admit(1, "10.0.0.1", kStart), Verdict::kAdmitted);
+    budget.Spend(1, kStart, 20);
+    // 39 tokens left on the connection; its address paid the same 21.
+    for (int i = 0; i < 39; ++i)
+        ASSERT_EQ(budget.Admit(1, "10.0.0.1", kStart), Verdict::kAdmitted) << i;
+    EXPECT_EQ(budget.Admit(1, "10.0.0.1", kStart), Verdict::kConnection);
+    EXPECT_EQ(budget.Admit(2, "10.0.0.1", kStart, 40), Verdict::kAdmitted);
+    EXPECT_EQ(budget.Admit(3, "10.0.0.1", kStart), Verdict::kAddress);
+
+    // However large, an answer leaves a debt of a minute's worth at most: a
+    // minute and a second later the connection is served again.
+    budget.Spend(1, kStart, 1000000);
+    EXPECT_EQ(budget.Admit(1, "10.0.0.1", kStart + 60s), Verdict::kConnection);
+    EXPECT_EQ(budget.Admit(1, "10.0.0.1", kStart + 61s), Verdict::kAdmitted);
+    // A connection the budget never admitted owes nothing.
+    budget.Spend(99, kStart, 50);
+    EXPECT_EQ(budget.Admit(99, "10.0.0.9", kStart), Verdict::kAdmitted);
+}

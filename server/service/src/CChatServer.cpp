@@ -28,9 +28,16 @@ T* As(CMessageBase* message)
     return dynamic_cast<T*>(message);
 }
 
+template <class T>
+const T* As(const CMessageBase* message)
+{
+    return dynamic_cast<const T*>(message);
+}
+
 constexpr int kError = 2;
 // An announcement of 10,000 users (a server announces itself once a minute)
-// costs 101 tokens of the costly-request budgets.
+// costs 101 tokens of the costly-request budgets, a list answer of 2,000
+// users 21.
 constexpr std::size_t kUsersPerToken = 100;
 
 // Requests whose handling costs far more than their bytes: a registration
@@ -236,7 +243,25 @@ bool CChatServer::HandleMsg(CMessageBase* message, CMyRASSocket* socket)
     if (routedHere)
         return true;
     message->AddRoutedServer(localServer);
-    return arrival_.Dispatch(*message, socket);
+    const bool handled = arrival_.Dispatch(*message, socket);
+    ChargeAnswer(*message, socket);
+    return handled;
+}
+
+void CChatServer::ChargeAnswer(const CMessageBase& message, const CMyRASSocket* socket)
+{
+    // An answer costs what its users cost to copy, build and queue: a full
+    // one of 2,000 records hundreds of times a short one. The asking
+    // connection and address pay one more token for every 100 users, as an
+    // announcement does, so a minute's budget of full answers cannot take
+    // the loop's whole time.
+    std::size_t users = 0;
+    if (const auto* list = As<CMessageUserList>(&message))
+        users = list->talkers.size();
+    else if (const auto* infor = As<CMessageUserInfor>(&message))
+        users = infor->talkers.size();
+    if (socket != nullptr && users >= kUsersPerToken)
+        budget_.Spend(socket->Serial(), CRequestBudget::Clock::now(), users / kUsersPerToken);
 }
 
 void CChatServer::SetLimits(const CServiceLimits& limits)

@@ -14,6 +14,13 @@ void Refill(double& tokens, CRequestBudget::Clock::time_point& last, std::uint64
     last = now;
 }
 
+// Takes cost tokens, going at most a minute's worth into debt.
+void Take(double& tokens, std::uint64_t perMinute, std::uint64_t cost)
+{
+    const auto most = static_cast<double>(perMinute);
+    tokens = std::max(-most, tokens - static_cast<double>(std::min(cost, perMinute)));
+}
+
 } // namespace
 
 template <class Table, class Key>
@@ -50,6 +57,8 @@ CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::s
                                               std::uint64_t cost)
 {
     Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
+    if (connection.address.empty())
+        connection.address = address;
     const auto connectionCost = static_cast<double>(std::min(cost, perConnection_));
     if (connection.tokens < connectionCost)
         return Verdict::kConnection;
@@ -60,4 +69,16 @@ CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::s
     connection.tokens -= connectionCost;
     peer.tokens -= peerCost;
     return Verdict::kAdmitted;
+}
+
+void CRequestBudget::Spend(std::uint64_t serial, Clock::time_point now, std::uint64_t cost)
+{
+    const auto found = connections_.find(serial);
+    if (found == connections_.end() || cost == 0)
+        return;
+    Bucket& connection = found->second;
+    Refill(connection.tokens, connection.last, perConnection_, now);
+    Take(connection.tokens, perConnection_, cost);
+    Bucket& peer = Find(addresses_, connection.address, perAddress_, now, addressesPruneAt_);
+    Take(peer.tokens, perAddress_, cost);
 }

@@ -161,6 +161,8 @@ private:
     // logged at most once a minute per bucket kind and address.
     // An announcement costs one more token per kUsersPerToken users it keeps.
     bool WithinBudget(CMessageBase& message, CMyRASSocket* socket);
+    // Charges a list or profile answer's size to its connection's budget.
+    void ChargeAnswer(const CMessageBase& message, const CMyRASSocket* socket);
     void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
 
     CLog4c& log_;

@@ -12,7 +12,8 @@
 // and each peer address may make `perMinute` of them a minute on average
 // and spend a whole minute's worth at once. A request is admitted only when
 // both its connection's and its address's buckets hold a token, and then
-// takes one from each.
+// takes one from each; a request whose answer turns out large pays more
+// afterwards (Spend).
 //
 // Buckets that have refilled completely are forgotten when a table grows
 // (a full bucket is what a new one is), so the tables follow the
@@ -38,6 +39,12 @@ public:
     // `address` is set to it.
     Verdict Admit(std::uint64_t serial, const std::function<std::string()>& addressOf, Clock::time_point now,
                   std::uint64_t cost, std::string& address);
+
+    // Takes `cost` more tokens from the buckets of connection `serial` and
+    // its address for a request admitted before its true cost was known
+    // (an answer's size). The buckets may go into debt, by a minute's worth
+    // at most: the connection's and address's next requests wait for it.
+    void Spend(std::uint64_t serial, Clock::time_point now, std::uint64_t cost);
 
     // Connections and addresses with a bucket not yet full.
     std::size_t TrackedConnections() const { return connections_.size(); }
