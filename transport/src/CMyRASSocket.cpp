@@ -221,11 +221,14 @@ void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
         if (!alive)
             return;
         scanning_ = false;
-        recvBuffer.erase(recvBuffer.begin(), recvBuffer.begin() + static_cast<std::ptrdiff_t>(consumed));
-        // What is left may be a small part of a large frame's room: give the
-        // room back, since the budget counts the bytes kept.
-        if (recvBuffer.capacity() > kKeptRoom && recvBuffer.size() < recvBuffer.capacity() / 2)
-            std::vector<std::uint8_t>(recvBuffer.begin(), recvBuffer.end()).swap(recvBuffer);
+        // Once frames were taken, what is left may be a small part of a
+        // large frame's room: give the room back. A frame still arriving
+        // keeps its room, or each read would copy it anew.
+        if (consumed > 0) {
+            recvBuffer.erase(recvBuffer.begin(), recvBuffer.begin() + static_cast<std::ptrdiff_t>(consumed));
+            if (recvBuffer.capacity() > kKeptRoom && recvBuffer.size() < recvBuffer.capacity() / 2)
+                std::vector<std::uint8_t>(recvBuffer.begin(), recvBuffer.end()).swap(recvBuffer);
+        }
     }
     // A connection closed while its frames were delivered frees what it kept
     // at once. One never opened (bytes fed straight in) keeps reassembling.
@@ -247,9 +250,12 @@ void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
 
 void CMyRASSocket::Keep(const std::uint8_t* data, std::size_t size)
 {
-    // The buffer grows by doubling, but never past the size of the frame at
-    // its front when the header tells it: a frame's room is then at most the
-    // frame, and never more than twice the bytes that arrived.
+    // The buffer grows by doubling, never past the size of the frame at its
+    // front when the header tells it. Once kKeptRoom of that frame arrived
+    // it takes the whole frame's room at once, so a large frame is not
+    // copied again at each doubling; room not yet written is only address
+    // space (pages are taken as bytes arrive), at most 16 times the bytes
+    // the peer sent, and the budget counts the bytes kept.
     const std::size_t total = recvBuffer.size() + size;
     if (total > recvBuffer.capacity()) {
         const std::uint8_t* front = recvBuffer.empty() ? data : recvBuffer.data();
@@ -258,8 +264,9 @@ void CMyRASSocket::Keep(const std::uint8_t* data, std::size_t size)
         if (frontSize >= CFrame::kHeaderSize && std::memcmp(front, CFrame::kFlag, 9) == 0) {
             std::uint32_t length = 0;
             std::memcpy(&length, front + 12, sizeof length);
+            const std::size_t frame = CFrame::kHeaderSize + length;
             if (length <= CFrame::kMaxPayload)
-                want = std::max(total, std::min(want, CFrame::kHeaderSize + length));
+                want = std::max(total, total >= kKeptRoom ? frame : std::min(want, frame));
         }
         recvBuffer.reserve(want);
     }
