@@ -134,15 +134,18 @@ int CMyRASServer_Srv::AddNewClientSocket(CMyRASSocket* socket)
 
 void CMyRASServer_Srv::SweepClosed()
 {
-    for (std::size_t i = connections.size(); i-- > 0;) {
-        if (connections[i]->active)
-            continue;
-        {
-            std::unique_lock lock(connectionsLock_);
-            connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-        OnLogEvent("删除了一个已经断开的连接对象!");
+    // Nothing to do unless a connection closed since the last sweep; then
+    // one pass removes all of them under one lock.
+    if (closed_.empty())
+        return;
+    const std::size_t before = connections.size();
+    {
+        std::unique_lock lock(connectionsLock_);
+        std::erase_if(connections, [](const auto& connection) { return connection->active == 0; });
     }
+    closed_.clear();
+    for (std::size_t i = connections.size(); i < before; ++i)
+        OnLogEvent("删除了一个已经断开的连接对象!");
 }
 
 void CMyRASServer_Srv::OnSocketClosed(CMyRASSocket* socket)
@@ -153,21 +156,16 @@ void CMyRASServer_Srv::OnSocketClosed(CMyRASSocket* socket)
         OnWsDisconnected(&para);
         if (disconnectCallback_)
             disconnectCallback_(&para);
-        if (Contains(socket)) {
+        if (socket->active != 0 && socket->owner == this) {
             guard_->Leave(*socket);
             socket->Close();
             socket->active = 0;
             std::memset(socket->userId, 0, sizeof socket->userId);
+            closed_.push_back(socket);
         }
     } catch (const std::exception& error) {
         LogException(error);
     }
-}
-
-bool CMyRASServer_Srv::Contains(const CMyRASSocket* socket) const
-{
-    return std::any_of(connections.begin(), connections.end(),
-                       [&](const auto& held) { return held.get() == socket; });
 }
 
 void CMyRASServer_Srv::FreeAllItems()
@@ -178,6 +176,7 @@ void CMyRASServer_Srv::FreeAllItems()
         connection.reset();
     }
     connections.clear();
+    closed_.clear();
     guard_->Clear();
 }
 

@@ -98,11 +98,14 @@ protected:
 private:
     // Opens and listens on `port`; with logFailure the failure lines too.
     int OpenListening(bool logFailure);
+    // Destroys the connections that closed since the last sweep.
     void SweepClosed();
-    bool Contains(const CMyRASSocket* socket) const;
 
     mutable std::shared_mutex connectionsLock_;
     std::shared_ptr<CConnectionGuard> guard_;
+    // Connections of the list that closed since the last sweep: an accept
+    // with none costs nothing, one with some a single pass.
+    std::vector<CMyRASSocket*> closed_;
     std::unique_ptr<CMyRASSocket> listenSocket_;
     std::string listenError_;
     RAS_ACCEPT_CALLBACK acceptCallback_ = nullptr;
