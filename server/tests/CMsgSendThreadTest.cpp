@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -281,4 +284,98 @@ TEST(WorkerStop, DuringDeliveriesNeitherDeadlocksNorOutlivesTheService)
     const auto linesAfterStop = ServiceLogLines::Count("已发送缓存消息");
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(ServiceLogLines::Count("已发送缓存消息"), linesAfterStop);
+}
+
+namespace {
+
+// Stores `count` chats for bob@hub numbered from 0 and returns the numbers.
+std::vector<std::string> StoreNumberedForBob(WorkerRun& run, int count)
+{
+    std::vector<std::string> numbers;
+    for (int i = 0; i < count; ++i) {
+        numbers.push_back(std::to_string(i));
+        auto talk = MakeTalk("alice@hub", "bob@hub", numbers.back());
+        BX_DATA bx(&talk);
+        CXmlMsg codec;
+        codec.BuildXml(&bx);
+        EXPECT_EQ(run.Cache().AddMsg(bx.Data(), bx.Length(), "alice", "hub", "bob", "hub"), 1);
+    }
+    return numbers;
+}
+
+// The chat texts one connection receives until `expected` came or nothing
+// more comes for a while (bounded).
+std::vector<std::string> Chats(TestClient& client, std::size_t expected)
+{
+    std::vector<std::string> texts;
+    while (texts.size() < expected) {
+        auto message = client.ReceiveMessage(8s);
+        if (!message)
+            break;
+        if (auto* talk = dynamic_cast<CMessageUserTalking*>(message.get()))
+            texts.push_back(talk->text);
+    }
+    while (auto message = client.ReceiveMessage(300ms)) {
+        if (auto* talk = dynamic_cast<CMessageUserTalking*>(message.get()))
+            texts.push_back(talk->text);
+    }
+    return texts;
+}
+
+} // namespace
+
+// Stored messages cross to the loop in batches. Whatever way a batch ends
+// early, the records it took from the cache and did not hand over must go
+// back to pending: a record left taken would never be offered again and
+// would hold back everything behind it, through every later run.
+TEST(WorkerBatches, AStopInTheMiddleOfABacklogLeavesTheRestForTheNextRunInOrder)
+{
+    ServiceFixture fixture;
+    fixture.AddUser("bob", "b-pw");
+    WorkerRun run(fixture);
+    const auto numbers = StoreNumberedForBob(run, 5000);
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(ServiceLogLines::WaitFor("已发送缓存消息"));
+    run.Stop();
+    ASSERT_TRUE(fixture.OnLoop([&](CChatServer& service) {
+        return run.Worker().InitThread(&service, "unused: the cache is open") && run.Worker().StartService();
+    }));
+    EXPECT_EQ(Chats(bob, numbers.size()), numbers);
+    EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
+}
+
+TEST(WorkerBatches, AnExceptionInTheMiddleOfABatchLosesAndRepeatsNothing)
+{
+    ServiceFixture fixture;
+    fixture.AddUser("bob", "b-pw");
+    WorkerRun run(fixture);
+    const auto numbers = StoreNumberedForBob(run, 2 * CMsgSendThread::kBatchMessages + 50);
+    // One read in the second batch fails (once).
+    struct ReadFailure {};
+    auto reads = std::make_shared<std::atomic<std::size_t>>(0);
+    run.Cache().InjectFaults({.beforeRead = [reads] {
+        if (++*reads == CMsgSendThread::kBatchMessages + 40)
+            throw ReadFailure{};
+    }});
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    EXPECT_EQ(Chats(bob, numbers.size()), numbers);
+    EXPECT_EQ(ServiceLogLines::Count("消息发送线程异常"), 1);
+    EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
+}
+
+TEST(WorkerBatches, ALoginIsAnsweredWhileABacklogIsDelivered)
+{
+    ServiceFixture fixture;
+    fixture.AddUser("bob", "b-pw");
+    fixture.AddUser("carol", "c-pw");
+    WorkerRun run(fixture);
+    const auto numbers = StoreNumberedForBob(run, 20000);
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(ServiceLogLines::WaitFor("已发送缓存消息"));
+    TestClient carol(fixture.Port());
+    EXPECT_EQ(carol.Login("carol", "c-pw"), "success");
+    EXPECT_EQ(Chats(bob, numbers.size()), numbers);
 }

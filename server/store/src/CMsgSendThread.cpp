@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -147,22 +149,63 @@ std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop) c
     return std::move(*snapshot);
 }
 
+// Records taken from the cache for one hand-over, parsed. Whatever the
+// ledger was not given goes back to pending when the batch ends, however it
+// ends (a stop, an exception): a record left handed out would never be
+// offered again, and the user's later messages would wait behind it for
+// good. The ledger settles what it was given.
+class CMsgSendThread::Batch {
+public:
+    struct Item {
+        std::unique_ptr<CMessageBase> message;
+        CDeliveryLedger::Pending pending;
+    };
+
+    explicit Batch(CMsgCache& cache) : cache_(cache) {}
+    ~Batch()
+    {
+        for (std::size_t i = given_; i < items_.size(); ++i)
+            cache_.ReleaseMsg(items_[i].pending.record);
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    std::vector<Item>& Items() { return items_; }
+    // The ledger took the first `count` items (it settles them).
+    void Given(std::size_t count) { given_ = count; }
+
+private:
+    CMsgCache& cache_;
+    std::vector<Item> items_;
+    std::size_t given_ = 0;
+};
+
 void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
 {
+    while (!StopRequested()) {
+        Batch batch(cache_);
+        TakeBatch(user, batch);
+        // Not all handed over: this user's later messages wait for the next
+        // cycle.
+        if (batch.Items().empty() || !DeliverOnLoop(batch))
+            return;
+    }
+}
+
+void CMsgSendThread::TakeBatch(const CServiceSnapshot::LoggedInUser& user, Batch& batch)
+{
+    std::size_t bytesTaken = 0;
     std::string bytes;
     std::uint32_t record = 0;
-    while (!StopRequested() && cache_.GetUserMsg(bytes, record, user.userId, user.serverName)) {
+    auto& items = batch.Items();
+    while (items.size() < kBatchMessages && bytesTaken < kBatchBytes && !StopRequested() &&
+           cache_.GetUserMsg(bytes, record, user.userId, user.serverName)) {
         auto message = ParseStored(bytes, record);
         if (!message)
             continue;
-        CDeliveryLedger::Pending pending{record, bytes.size(), message->time, user.userId, user.serverName};
-        const auto offer = DeliverOnLoop(std::move(message), std::move(pending));
-        if (offer == CDeliveryLedger::Offer::kHandedOver)
-            continue;
-        // Not delivered: this user's later messages wait for the next cycle.
-        if (offer == CDeliveryLedger::Offer::kHeldBack)
-            cache_.ReleaseMsg(record);
-        return;
+        bytesTaken += bytes.size();
+        const std::string time = message->time;
+        items.push_back({std::move(message), {record, bytes.size(), time, user.userId, user.serverName}});
     }
 }
 
@@ -180,32 +223,42 @@ std::unique_ptr<CMessageBase> CMsgSendThread::ParseStored(const std::string& byt
     return message;
 }
 
-CDeliveryLedger::Offer CMsgSendThread::DeliverOnLoop(std::unique_ptr<CMessageBase> message,
-                                                     CDeliveryLedger::Pending pending)
+bool CMsgSendThread::DeliverOnLoop(Batch& batch)
 {
-    // The job owns what it offers: it may still run after the wait gave up,
-    // and then offers nothing, since the worker has released the record.
+    // The job holds the messages: it may still run after the wait gave up,
+    // and then offers nothing, since the batch releases its records.
     struct Job {
         std::mutex mutex;
         bool abandoned = false;
-        CDeliveryLedger::Offer offer = CDeliveryLedger::Offer::kHeldBack;
-        std::unique_ptr<CMessageBase> message;
-        CDeliveryLedger::Pending pending;
+        std::vector<Batch::Item> items;
+        std::size_t given = 0;      // items the ledger took
+        std::size_t handedOver = 0; // of those, handed over
     };
     auto job = std::make_shared<Job>();
-    job->message = std::move(message);
-    job->pending = std::move(pending);
+    job->items = std::move(batch.Items());
     loop_->Call(
         [link = link_, ledger = ledger_, job, cycle = cycle_, counters = counters_] {
             std::lock_guard lock(job->mutex);
             CDeliveryTarget* service = link->service.load();
-            if (!job->abandoned && service != nullptr)
-                job->offer = ledger->Hand(*service, *job->message, job->pending, cycle, counters);
+            if (job->abandoned || service == nullptr)
+                return;
+            for (auto& item : job->items) {
+                const auto offer = ledger->Hand(*service, *item.message, item.pending, cycle, counters);
+                // Held back: not offered, the record stays with the batch.
+                if (offer == CDeliveryLedger::Offer::kHeldBack)
+                    return;
+                ++job->given;
+                if (offer != CDeliveryLedger::Offer::kHandedOver)
+                    return;
+                ++job->handedOver;
+            }
         },
         StopToken());
     // A job still queued finds this and leaves; one running is waited for
     // (the loop is not waiting for this thread while it runs a job).
     std::lock_guard lock(job->mutex);
     job->abandoned = true;
-    return job->offer;
+    batch.Items() = std::move(job->items);
+    batch.Given(job->given);
+    return job->handedOver == batch.Items().size();
 }

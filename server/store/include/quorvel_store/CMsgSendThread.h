@@ -36,6 +36,12 @@ class CMessageBase;
 // on the loop
 // never deadlocks with a delivery waiting for it.
 //
+// A user's messages cross to the loop in batches, in order: the loop offers
+// them one after another (CDeliveryLedger::Hand) up to the first that is not
+// handed over, and reports how many went; what was not offered goes back to
+// pending in its place. One hand-over and one wait per batch instead of per
+// message.
+//
 // A delivered message is not marked sent when it is handed over but when a
 // connection wrote it to its socket (CDeliveryLedger): the worker goes on
 // with the user's next message meanwhile, and a message whose connections
@@ -51,6 +57,12 @@ class CMessageBase;
 class CMsgSendThread : public CMyThreadBase {
 public:
     // `log` outlives the worker.
+    // The most messages, and bytes as stored, one hand-over to the loop
+    // carries: enough that a backlog of thousands crosses in a few hand-overs,
+    // few enough that the loop's other work waits only a millisecond or so.
+    static constexpr std::size_t kBatchMessages = 256;
+    static constexpr std::size_t kBatchBytes = 1u << 20;
+
     explicit CMsgSendThread(CLog4c& log);
     // Stops the worker and waits for its thread.
     ~CMsgSendThread() override;
@@ -101,13 +113,19 @@ private:
     // Copies the service's snapshot on its loop; empty without a service or
     // when the stop came first. Worker or routing thread.
     std::optional<CServiceSnapshot> Snapshot(std::stop_token stop) const;
+    class Batch;
     void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
+    // Takes the user's next pending messages from the cache, parsed, in
+    // order: at most kBatchMessages, and kBatchBytes unless one message
+    // alone is larger.
+    void TakeBatch(const CServiceSnapshot::LoggedInUser& user, Batch& batch);
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
     std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
-    // Offers the message to the service on the loop (CDeliveryLedger::Hand)
-    // and waits; kHeldBack when the wait gave up before the offer was made.
-    CDeliveryLedger::Offer DeliverOnLoop(std::unique_ptr<CMessageBase> message, CDeliveryLedger::Pending pending);
+    // Offers the batch to the service on the loop, in order, up to the first
+    // message not handed over, and waits; true when every one was handed
+    // over. Nothing is offered when the wait gave up before the job ran.
+    bool DeliverOnLoop(Batch& batch);
     bool StopRequested() const { return StopToken().stop_requested(); }
 
     CLog4c& log_;
