@@ -190,4 +190,15 @@ TEST_F(MsgCacheRepairTest, MessageCutShortInTheDataFileIsHandedOutAsFarAsItExist
     EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息数据不完整,记录:1 长度:10 读到:3").size(), 1u);
 }
 
+TEST_F(MsgCacheRepairTest, LargeMessageCutShortIsReadOnlyAsFarAsItExists)
+{
+    // Past 64 KiB a length is held against the file's size before reading.
+    Write(IndexImage(1).Record("bob", 2, 70000), "b1xyz" + std::string(69997, 'z'));
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    std::filesystem::resize_file(folder.File("msg_data.dat"), 5);
+    EXPECT_EQ(NextFor(cache, "bob"), "xyz");
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息数据不完整,记录:0 长度:70000 读到:3").size(), 1u);
+}
+
 } // namespace

@@ -18,6 +18,8 @@ constexpr std::uint32_t kScanBatch = 4096; // records read at once by a scan
 constexpr int kInfo = 0;
 constexpr int kError = 2;
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
+// Messages up to this length are read without asking the data file's size.
+constexpr std::uint64_t kUncheckedRead = 64 * 1024;
 
 // A source address only describes the message; cut to its field without
 // splitting a character, it still lets the message be delivered.
@@ -226,7 +228,7 @@ int CMsgCache::ScanLocked()
                 head.firstPending = start + i;
             first = false;
             ++pendingCount;
-            pending.Add(start + i, record.targetUser, record.targetServer, record.length);
+            pending.Add(start + i, record.targetUser, record.targetServer, {record.offset, record.length});
         }
         start += records;
     }
@@ -289,7 +291,8 @@ int CMsgCache::AddMsg(const char* bytes, std::size_t length, const std::string& 
         head.count = n + 1;
         dataEnd = offset + length;
         WriteHead();
-        pending.Add(n, targetUser, targetServer, static_cast<std::uint32_t>(length));
+        pending.Add(n, targetUser, targetServer,
+                    {static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(length)});
         log.LogEvent(kInfo, "缓存消息写入长度:%d target:%s@%s", static_cast<int>(length), targetUser.c_str(),
                      targetServer.c_str());
         return 1;
@@ -411,18 +414,22 @@ int CMsgCache::ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& r
 {
     if (faults.beforeRead)
         faults.beforeRead();
-    std::uint8_t raw[kRecordSize];
-    ReadRecord(n, raw);
-    const MSG_INDEX index = MSG_INDEX::Decode(raw);
-    std::uint64_t dataSize = 0;
-    dataFile.Size(dataSize);
-    const std::uint64_t available = index.offset < dataSize ? dataSize - index.offset : 0;
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(index.length, available));
-    bytes.assign(length, '\0');
-    bytes.resize(dataFile.ReadAt(index.offset, bytes.data(), length));
-    if (bytes.size() != index.length)
+    // The place comes from the record as kept in memory: one file read per
+    // message. Only a length past kUncheckedRead is first held against the
+    // data file's size, so a damaged length never allocates more than the
+    // file holds.
+    const CPendingIndex::Place place = pending.PlaceOf(n);
+    std::uint64_t length = place.length;
+    if (length > kUncheckedRead) {
+        std::uint64_t dataSize = 0;
+        dataFile.Size(dataSize);
+        length = std::min<std::uint64_t>(length, place.offset < dataSize ? dataSize - place.offset : 0);
+    }
+    bytes.assign(static_cast<std::size_t>(length), '\0');
+    bytes.resize(dataFile.ReadAt(place.offset, bytes.data(), bytes.size()));
+    if (bytes.size() != place.length)
         log.LogEvent(kError, "缓存消息数据不完整,记录:%u 长度:%u 读到:%u", static_cast<unsigned>(n),
-                     static_cast<unsigned>(index.length), static_cast<unsigned>(bytes.size()));
+                     static_cast<unsigned>(place.length), static_cast<unsigned>(bytes.size()));
     record = n;
     return 1;
 }

@@ -12,9 +12,9 @@ std::string TotalsKey(const std::string& user, const std::string& server)
 } // namespace
 
 void CPendingIndex::Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer,
-                        std::uint32_t length)
+                        Place place)
 {
-    const auto [at, added] = targets.emplace(record, Target{targetUser, targetServer, length});
+    const auto [at, added] = targets.emplace(record, Target{targetUser, targetServer, place});
     if (!added)
         return;
     Wait(record, at->second);
@@ -81,23 +81,23 @@ void CPendingIndex::Count(const Target& target, bool add)
     Totals& server = serverTotals[target.server];
     if (add) {
         ++server.messages;
-        server.bytes += target.length;
+        server.bytes += target.place.length;
     } else if (--server.messages == 0) {
         serverTotals.erase(target.server);
     } else {
-        server.bytes -= target.length;
+        server.bytes -= target.place.length;
     }
     const std::string key = TotalsKey(target.user, target.server);
     Totals& sum = totals[key];
     if (add) {
         ++sum.messages;
-        sum.bytes += target.length;
-        bytes += target.length;
+        sum.bytes += target.place.length;
+        bytes += target.place.length;
         return;
     }
     --sum.messages;
-    sum.bytes -= target.length;
-    bytes -= target.length;
+    sum.bytes -= target.place.length;
+    bytes -= target.place.length;
     if (sum.messages == 0)
         totals.erase(key);
 }

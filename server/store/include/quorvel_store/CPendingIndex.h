@@ -26,8 +26,13 @@ public:
         std::uint64_t bytes = 0;
     };
 
-    void Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer,
-             std::uint32_t length);
+    // Where a record's message lies in the data file.
+    struct Place {
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+    };
+
+    void Add(std::uint32_t record, const std::string& targetUser, const std::string& targetServer, Place place);
     // Forgets a record, waiting or handed out; a record not held is ignored.
     void Remove(std::uint32_t record);
     void Clear();
@@ -51,6 +56,9 @@ public:
     bool HasForRoute(const std::string& localServer) const;
 
     bool IsHandedOut(std::uint32_t record) const { return handedOut.count(record) != 0; }
+    // Where a pending record's message lies; throws std::out_of_range for a
+    // record not held.
+    Place PlaceOf(std::uint32_t record) const { return targets.at(record).place; }
     std::size_t HandedOut() const { return handedOut.size(); }
     // Pending records, waiting and handed out.
     std::size_t Size() const { return targets.size(); }
@@ -66,7 +74,7 @@ private:
     struct Target {
         std::string user;
         std::string server;
-        std::uint32_t length = 0;
+        Place place;
     };
     struct ServerWaiting {
         std::set<std::uint32_t> records;
