@@ -1,10 +1,12 @@
 // Look-ups of the service by user id, at 10^3 and 10^5 registered users:
 // a user's record (login, friend notices, the worker's snapshot), a user's
-// connections (every delivery to a user) and the delivery worker's
-// per-cycle snapshot with 1,000 users logged in. Each should cost the same
-// at both sizes.
+// connections (every delivery to a user), the delivery worker's per-cycle
+// snapshot with 1,000 users logged in, and a user's next stored message
+// with every user holding one (the worker's look-up for each logged-in user
+// in each cycle). Each should cost the same at both sizes.
 #include "quorvel_service/CChatServer.h"
 #include "quorvel_service/CUserConnections.h"
+#include "quorvel_store/CPendingIndex.h"
 
 #include "corvane/CMyRASSocket.h"
 #include "marlune/CTalkerServer.h"
@@ -103,6 +105,22 @@ void BM_WorkerSnapshot(benchmark::State& state)
         service.UnbindUser(*socket);
 }
 BENCHMARK(BM_WorkerSnapshot)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+void BM_NextStoredMessageOfUser(benchmark::State& state)
+{
+    const int users = static_cast<int>(state.range(0));
+    CPendingIndex pending;
+    for (int n = 0; n < users; ++n)
+        pending.Add(static_cast<std::uint32_t>(n), Id(n), "hub", {static_cast<std::uint32_t>(n) * 200, 200});
+    const auto probes = Probes(users);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        // Handed out, then back, so every probe finds its user's message.
+        const auto record = pending.TakeFirstForUser(probes[i++ & 4095], "hub");
+        pending.Release(*record);
+    }
+}
+BENCHMARK(BM_NextStoredMessageOfUser)->Arg(1000)->Arg(100000);
 
 } // namespace
 
