@@ -28,16 +28,16 @@ CDeliveryLedger::Offer CDeliveryLedger::Hand(CDeliveryTarget& service, CMessageB
                                              std::uint64_t cycle, std::shared_ptr<CStoreCounters> counters)
 {
     cycle_ = cycle;
-    const std::string key = Key(pending);
+    const std::string key = Key(pending.userId, pending.serverName);
     auto found = users_.find(key);
-    if (found != users_.end() && found->second.heldBackIn == cycle)
+    UserState* known = found != users_.end() ? &found->second : nullptr;
+    if (known != nullptr && known->heldBackIn == cycle)
         return Offer::kHeldBack;
     CDeliveryTarget::UserLinks links = service.LinksOf(pending.userId);
-    const bool unsettled = found != users_.end() && found->second.unsettled > 0;
-    if (links.unwritten >= kUserBacklog || (unsettled && !Within(links.connections, found->second.connections)))
-        return Offer::kHeldBack;
-    UserState& user = found != users_.end() ? found->second : users_[key];
-    if (!unsettled)
+    if (links.unwritten >= kUserBacklog || OutOfOrder(known, links.connections))
+        return Offer::kBackedUp;
+    UserState& user = known != nullptr ? *known : users_[key];
+    if (user.unsettled == 0)
         user.connections = std::move(links.connections);
     ++user.unsettled;
 
@@ -58,9 +58,23 @@ CDeliveryLedger::Offer CDeliveryLedger::Hand(CDeliveryTarget& service, CMessageB
     return handled ? Offer::kHandedOver : Offer::kNotDelivered;
 }
 
+bool CDeliveryLedger::Drained(const CDeliveryTarget& service, const std::string& userId,
+                              const std::string& serverName) const
+{
+    const auto found = users_.find(Key(userId, serverName));
+    const CDeliveryTarget::UserLinks links = service.LinksOf(userId);
+    return links.unwritten <= kUserBacklog / 2 &&
+           !OutOfOrder(found != users_.end() ? &found->second : nullptr, links.connections);
+}
+
+bool CDeliveryLedger::OutOfOrder(const UserState* user, const std::vector<std::uint64_t>& connections)
+{
+    return user != nullptr && user->unsettled > 0 && !Within(connections, user->connections);
+}
+
 void CDeliveryLedger::Settle(const Pending& pending, bool delivered)
 {
-    const std::string key = Key(pending);
+    const std::string key = Key(pending.userId, pending.serverName);
     const bool holdBack = !Record(pending, delivered);
     auto found = users_.find(key);
     if (found == users_.end())

@@ -6,17 +6,24 @@
 #include "marlune/Marlune.h"
 #include "scrivlet/CLog4c.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
 
-constexpr std::chrono::milliseconds kCyclePause{1000};
+// Cycles start at most once a second.
+constexpr std::chrono::milliseconds kCyclePeriod{1000};
+// How often, in the rest of a cycle's second, the worker looks whether users
+// backed up have drained.
+constexpr std::chrono::milliseconds kDrainPoll{5};
 constexpr std::chrono::seconds kFailurePause{2};
 
 } // namespace
@@ -96,8 +103,9 @@ void CMsgSendThread::RunCycle()
 {
     // A cycle that fails (a file error, memory) must not end the worker
     // quietly: it is logged and the next cycle comes after a back-off.
+    const auto started = std::chrono::steady_clock::now();
     try {
-        DeliverAll();
+        DeliverAll(started);
     } catch (const std::exception& e) {
         BackOff(e.what());
         return;
@@ -105,7 +113,7 @@ void CMsgSendThread::RunCycle()
         BackOff("unknown exception");
         return;
     }
-    SleepFor(kCyclePause);
+    SleepFor(std::chrono::ceil<std::chrono::milliseconds>(started + kCyclePeriod - std::chrono::steady_clock::now()));
 }
 
 void CMsgSendThread::BackOff(const char* reason)
@@ -115,32 +123,59 @@ void CMsgSendThread::BackOff(const char* reason)
     SleepFor(kFailurePause);
 }
 
-void CMsgSendThread::DeliverAll()
+void CMsgSendThread::DeliverAll(std::chrono::steady_clock::time_point started)
 {
-    if (const auto snapshot = Snapshot(StopToken())) {
-        const auto started = std::chrono::steady_clock::now();
-        ++cycle_;
-        counters_ = snapshot->counters;
-        for (const auto& user : snapshot->loggedIn) {
-            if (StopRequested())
-                break;
-            SendUserMsgs(user);
-        }
-        if (counters_)
-            counters_->SetWorkerCycle(
-                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started));
+    ++cycle_;
+    const auto snapshot = Snapshot(StopToken(), cycle_);
+    if (!snapshot)
+        return;
+    std::vector<const User*> users;
+    for (const auto& user : snapshot->loggedIn)
+        users.push_back(&user);
+    counters_ = snapshot->counters;
+    auto backedUp = Pass(users);
+    if (counters_)
+        counters_->SetWorkerCycle(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started));
+    // Users held back only by what their connections have not written yet
+    // get the rest of the cycle's second: their delivery goes on as they
+    // read, instead of waiting for the next cycle.
+    const auto end = started + kCyclePeriod - kDrainPoll;
+    while (!backedUp.empty() && std::chrono::steady_clock::now() < end && SleepFor(kDrainPoll)) {
+        std::vector<const User*> drained;
+        std::erase_if(backedUp, [&](const User* user) {
+            if (!Drained(*user))
+                return false;
+            drained.push_back(user);
+            return true;
+        });
+        for (const User* user : Pass(drained))
+            backedUp.push_back(user);
     }
 }
 
-std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop) const
+bool CMsgSendThread::Drained(const User& user) const
+{
+    return loop_->Call(
+               [link = link_, ledger = ledger_, userId = user.userId, serverName = user.serverName] {
+                   CDeliveryTarget* service = link->service.load();
+                   return service != nullptr && ledger->Drained(*service, userId, serverName);
+               },
+               StopToken())
+        .value_or(false);
+}
+
+std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop, std::uint64_t cycle) const
 {
     if (loop_ == nullptr)
         return std::nullopt;
     auto snapshot = loop_->Call(
-        [link = link_]() -> std::optional<CServiceSnapshot> {
+        [link = link_, ledger = ledger_, cycle]() -> std::optional<CServiceSnapshot> {
             CDeliveryTarget* service = link->service.load();
             if (service == nullptr)
                 return std::nullopt;
+            if (cycle != 0)
+                ledger->BeginCycle(cycle);
             return service->TakeSnapshot();
         },
         std::move(stop));
@@ -149,64 +184,93 @@ std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop) c
     return std::move(*snapshot);
 }
 
-// Records taken from the cache for one hand-over, parsed. Whatever the
-// ledger was not given goes back to pending when the batch ends, however it
-// ends (a stop, an exception): a record left handed out would never be
-// offered again, and the user's later messages would wait behind it for
-// good. The ledger settles what it was given.
+// Records taken from the cache for one hand-over, parsed, of one or more
+// users, each user's in order. Whatever the ledger was not given goes back
+// to pending when the batch is cleared or ends, however it ends (a stop, an
+// exception): a record left handed out would never be offered again, and
+// the user's later messages would wait behind it for good. The ledger
+// settles what it was given.
 class CMsgSendThread::Batch {
 public:
     struct Item {
+        const User* user = nullptr;
         std::unique_ptr<CMessageBase> message;
         CDeliveryLedger::Pending pending;
+        bool given = false;  // the ledger took it
     };
 
     explicit Batch(CMsgCache& cache) : cache_(cache) {}
-    ~Batch()
-    {
-        for (std::size_t i = given_; i < items_.size(); ++i)
-            cache_.ReleaseMsg(items_[i].pending.record);
-    }
+    ~Batch() { Clear(); }
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
     std::vector<Item>& Items() { return items_; }
-    // The ledger took the first `count` items (it settles them).
-    void Given(std::size_t count) { given_ = count; }
+    bool Full() const { return items_.size() >= kBatchMessages || bytes_ >= kBatchBytes; }
+    void Add(Item item)
+    {
+        bytes_ += item.pending.length;
+        items_.push_back(std::move(item));
+    }
+    void Clear()
+    {
+        for (const Item& item : items_)
+            if (!item.given)
+                cache_.ReleaseMsg(item.pending.record);
+        items_.clear();
+        bytes_ = 0;
+    }
 
 private:
     CMsgCache& cache_;
     std::vector<Item> items_;
-    std::size_t given_ = 0;
+    std::size_t bytes_ = 0;
 };
 
-void CMsgSendThread::SendUserMsgs(const CServiceSnapshot::LoggedInUser& user)
+std::vector<const CMsgSendThread::User*> CMsgSendThread::Pass(const std::vector<const User*>& users)
 {
-    while (!StopRequested()) {
-        Batch batch(cache_);
-        TakeBatch(user, batch);
-        // Not all handed over: this user's later messages wait for the next
-        // cycle.
-        if (batch.Items().empty() || !DeliverOnLoop(batch))
+    std::vector<const User*> backedUp;
+    std::unordered_set<const User*> stopped;
+    Batch batch(cache_);
+    const auto deliver = [&] {
+        if (batch.Items().empty())
             return;
+        for (const auto& [user, offer] : DeliverOnLoop(batch)) {
+            stopped.insert(user);
+            if (offer == CDeliveryLedger::Offer::kBackedUp)
+                backedUp.push_back(user);
+        }
+        batch.Clear();
+    };
+    for (const User* user : users) {
+        // A user with more than the batch holds continues in the next one,
+        // unless the batch stopped the user.
+        while (!StopRequested() && TakeBatch(*user, batch)) {
+            deliver();
+            if (stopped.count(user) != 0)
+                break;
+        }
     }
+    if (!StopRequested())
+        deliver();
+    return backedUp;
 }
 
-void CMsgSendThread::TakeBatch(const CServiceSnapshot::LoggedInUser& user, Batch& batch)
+bool CMsgSendThread::TakeBatch(const User& user, Batch& batch)
 {
-    std::size_t bytesTaken = 0;
     std::string bytes;
     std::uint32_t record = 0;
-    auto& items = batch.Items();
-    while (items.size() < kBatchMessages && bytesTaken < kBatchBytes && !StopRequested() &&
-           cache_.GetUserMsg(bytes, record, user.userId, user.serverName)) {
+    while (!StopRequested()) {
+        if (batch.Full())
+            return true;
+        if (!cache_.GetUserMsg(bytes, record, user.userId, user.serverName))
+            return false;
         auto message = ParseStored(bytes, record);
         if (!message)
             continue;
-        bytesTaken += bytes.size();
         const std::string time = message->time;
-        items.push_back({std::move(message), {record, bytes.size(), time, user.userId, user.serverName}});
+        batch.Add({&user, std::move(message), {record, bytes.size(), time, user.userId, user.serverName}});
     }
+    return false;
 }
 
 std::unique_ptr<CMessageBase> CMsgSendThread::ParseStored(const std::string& bytes, std::uint32_t record)
@@ -223,16 +287,17 @@ std::unique_ptr<CMessageBase> CMsgSendThread::ParseStored(const std::string& byt
     return message;
 }
 
-bool CMsgSendThread::DeliverOnLoop(Batch& batch)
+std::vector<std::pair<const CMsgSendThread::User*, CDeliveryLedger::Offer>> CMsgSendThread::DeliverOnLoop(Batch& batch)
 {
+    using Offer = CDeliveryLedger::Offer;
     // The job holds the messages: it may still run after the wait gave up,
     // and then offers nothing, since the batch releases its records.
     struct Job {
         std::mutex mutex;
         bool abandoned = false;
+        bool ran = false;
         std::vector<Batch::Item> items;
-        std::size_t given = 0;      // items the ledger took
-        std::size_t handedOver = 0; // of those, handed over
+        std::vector<std::pair<const User*, Offer>> stops;  // users not all handed over, in order met
     };
     auto job = std::make_shared<Job>();
     job->items = std::move(batch.Items());
@@ -242,15 +307,20 @@ bool CMsgSendThread::DeliverOnLoop(Batch& batch)
             CDeliveryTarget* service = link->service.load();
             if (job->abandoned || service == nullptr)
                 return;
+            job->ran = true;
             for (auto& item : job->items) {
-                const auto offer = ledger->Hand(*service, *item.message, item.pending, cycle, counters);
-                // Held back: not offered, the record stays with the batch.
-                if (offer == CDeliveryLedger::Offer::kHeldBack)
-                    return;
-                ++job->given;
-                if (offer != CDeliveryLedger::Offer::kHandedOver)
-                    return;
-                ++job->handedOver;
+                // Once one of a user's messages is not handed over, none of
+                // the user's later ones is offered in this batch.
+                const auto user = std::find_if(job->stops.begin(), job->stops.end(),
+                                               [&](const auto& stop) { return stop.first == item.user; });
+                if (user != job->stops.end())
+                    continue;
+                const Offer offer = ledger->Hand(*service, *item.message, item.pending, cycle, counters);
+                // Held back or backed up: not offered, the record stays with
+                // the batch.
+                item.given = offer == Offer::kHandedOver || offer == Offer::kNotDelivered;
+                if (offer != Offer::kHandedOver)
+                    job->stops.emplace_back(item.user, offer);
             }
         },
         StopToken());
@@ -259,6 +329,11 @@ bool CMsgSendThread::DeliverOnLoop(Batch& batch)
     std::lock_guard lock(job->mutex);
     job->abandoned = true;
     batch.Items() = std::move(job->items);
-    batch.Given(job->given);
-    return job->handedOver == batch.Items().size();
+    if (!job->ran) {
+        // Nothing offered: every user of the batch stops here.
+        for (const auto& item : batch.Items())
+            if (std::none_of(job->stops.begin(), job->stops.end(), [&](const auto& stop) { return stop.first == item.user; }))
+                job->stops.emplace_back(item.user, Offer::kHeldBack);
+    }
+    return std::move(job->stops);
 }

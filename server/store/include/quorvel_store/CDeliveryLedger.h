@@ -51,16 +51,31 @@ public:
     enum class Offer {
         kHandedOver,    // with a receipt; the ledger settles the record
         kNotDelivered,  // the service could not deliver; the record is back to pending
-        kHeldBack,      // not offered (backlog, order, a failure this cycle); the caller releases the record
+        kHeldBack,      // not offered (a failure this cycle); the caller releases the record
+        kBackedUp,      // not offered until the user's connections drain (see Drained); the caller releases it
     };
 
     CDeliveryLedger(CMsgCache& cache, CLog4c& log);
+
+    // The worker's cycle `cycle` begins: from now on a failed delivery holds
+    // its user back for this cycle. The worker calls it before it takes any
+    // message of the cycle from the cache, so a message taken before an
+    // earlier one of its user went back to pending is never offered ahead of
+    // it (the user is held back until the next cycle, which takes them again
+    // in order). Loop thread.
+    void BeginCycle(std::uint64_t cycle) { cycle_ = cycle; }
 
     // Offers one stored message of pending's user to the service in the
     // worker's cycle `cycle`; a delivery counts in `counters` (may be null).
     // Loop thread.
     Offer Hand(CDeliveryTarget& service, CMessageBase& message, const Pending& pending, std::uint64_t cycle,
                std::shared_ptr<CStoreCounters> counters);
+
+    // Whether a user backed up may be offered more: each of the user's
+    // connections has at most half of kUserBacklog unwritten (so the next
+    // offers are worth the hand-over), and the user's unsettled messages all
+    // went to connections the user still has. Loop thread.
+    bool Drained(const CDeliveryTarget& service, const std::string& userId, const std::string& serverName) const;
 
     // Settlements after this touch neither the cache nor the log (their
     // owner is going away). Any thread.
@@ -76,7 +91,13 @@ private:
     void Settle(const Pending& pending, bool delivered);
     // Marks sent and logs, or releases; false when the user must be held back.
     bool Record(const Pending& pending, bool delivered);
-    static std::string Key(const Pending& pending) { return pending.userId + '@' + pending.serverName; }
+    static std::string Key(const std::string& userId, const std::string& serverName)
+    {
+        return userId + '@' + serverName;
+    }
+    // Whether the user has unsettled messages and a connection they did not
+    // go to (one that logged in since): it waits until they settle.
+    static bool OutOfOrder(const UserState* user, const std::vector<std::uint64_t>& connections);
 
     std::unordered_map<std::string, UserState> users_;  // loop thread
     std::uint64_t cycle_ = 0;                           // loop thread: the latest cycle offered in

@@ -9,6 +9,7 @@
 #include "corvane/CMyThreadBase.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,8 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <utility>
+#include <vector>
 
 class CDeliveryTarget;
 class CEventLoop;
@@ -36,11 +39,17 @@ class CMessageBase;
 // on the loop
 // never deadlocks with a delivery waiting for it.
 //
-// A user's messages cross to the loop in batches, in order: the loop offers
-// them one after another (CDeliveryLedger::Hand) up to the first that is not
-// handed over, and reports how many went; what was not offered goes back to
-// pending in its place. One hand-over and one wait per batch instead of per
-// message.
+// Stored messages cross to the loop in batches that carry several users'
+// messages, each user's in order: the loop offers them one after another
+// (CDeliveryLedger::Hand), skipping a user's later messages once one of the
+// user's was not handed over, and reports which users stopped; what was not
+// offered goes back to pending in its place. One hand-over and one wait per
+// batch instead of per message or per user.
+//
+// A user whose connections hold a backlog (CDeliveryLedger::kUserBacklog)
+// is backed up: the worker goes on with the other users, then, in the rest
+// of the cycle's second, offers the backed-up users more as their
+// connections drain. Cycles start a second apart.
 //
 // A delivered message is not marked sent when it is handed over but when a
 // connection wrote it to its socket (CDeliveryLedger): the worker goes on
@@ -93,8 +102,8 @@ public:
     using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
     MsgStore Store();
 
-    // One cycle: deliveries to logged-in users, then a sleep of one second
-    // (cut short by a stop). An exception out of the cycle is logged and
+    // One cycle: deliveries to logged-in users, then a sleep until a second
+    // after the cycle began (cut short by a stop). An exception out of the cycle is logged and
     // followed by a longer sleep: the worker keeps running. Worker thread.
     void RunCycle() override;
 
@@ -108,24 +117,35 @@ private:
         std::atomic<CDeliveryTarget*> service{nullptr};
     };
 
-    void DeliverAll();
-    void BackOff(const char* reason);
-    // Copies the service's snapshot on its loop; empty without a service or
-    // when the stop came first. Worker or routing thread.
-    std::optional<CServiceSnapshot> Snapshot(std::stop_token stop) const;
+    using User = CServiceSnapshot::LoggedInUser;
     class Batch;
-    void SendUserMsgs(const CServiceSnapshot::LoggedInUser& user);
-    // Takes the user's next pending messages from the cache, parsed, in
-    // order: at most kBatchMessages, and kBatchBytes unless one message
-    // alone is larger.
-    void TakeBatch(const CServiceSnapshot::LoggedInUser& user, Batch& batch);
+
+    void BackOff(const char* reason);
+    // One pass over the logged-in users, then, until a second after
+    // `started`, more to those backed up as they drain.
+    void DeliverAll(std::chrono::steady_clock::time_point started);
+    // Asks the ledger on the loop whether a backed-up user may be offered
+    // more (CDeliveryLedger::Drained); false when the wait gave up.
+    bool Drained(const User& user) const;
+    // Copies the service's snapshot on its loop; empty without a service or
+    // when the stop came first. A nonzero `cycle` also begins that cycle in
+    // the ledger, before any message of the cycle is taken from the cache.
+    // Worker or routing thread.
+    std::optional<CServiceSnapshot> Snapshot(std::stop_token stop, std::uint64_t cycle = 0) const;
+    // Offers the users' pending messages, several users' in one batch, each
+    // user's until one is not handed over. Returns the users backed up.
+    std::vector<const User*> Pass(const std::vector<const User*>& users);
+    // Adds the user's next pending messages, parsed, in order, until the
+    // batch is full (true: the user may have more) or none is left (false).
+    bool TakeBatch(const User& user, Batch& batch);
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
     std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
-    // Offers the batch to the service on the loop, in order, up to the first
-    // message not handed over, and waits; true when every one was handed
-    // over. Nothing is offered when the wait gave up before the job ran.
-    bool DeliverOnLoop(Batch& batch);
+    // Offers the batch to the service on the loop, in order, each user's
+    // messages up to the first not handed over, and waits. Returns the users
+    // not all handed over with the offer that stopped each. Nothing is
+    // offered (every user kHeldBack) when the wait gave up before the job ran.
+    std::vector<std::pair<const User*, CDeliveryLedger::Offer>> DeliverOnLoop(Batch& batch);
     bool StopRequested() const { return StopToken().stop_requested(); }
 
     CLog4c& log_;
