@@ -18,11 +18,12 @@ namespace {
 constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
-// Connections accepted per readiness of the listener. A burst (a flood of
-// connects, or thousands of clients back after a restart) would otherwise
-// wait one turn of the loop each; the bound keeps one turn from being
-// spent on accepting alone.
-constexpr int kAcceptsPerTurn = 64;
+// Connections accepted per readiness of the listener, once a turn of the
+// loop. Under a flood of connects a turn busy with other connections must
+// still take more than arrive meanwhile, or the kernel's queue fills and
+// every new client, a user logging in too, waits behind thousands; the
+// bound keeps one turn from being spent on accepting alone.
+constexpr int kAcceptsPerTurn = 512;
 
 // Drops the first n bytes of a two-part gather list.
 void Advance(iovec* iov, std::size_t n)

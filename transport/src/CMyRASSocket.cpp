@@ -13,8 +13,10 @@
 
 namespace {
 
-// Reads per notification are capped so one busy peer cannot hold the loop.
-constexpr int kMaxReadsPerNotification = 16;
+// Reads per notification are capped so one busy peer cannot hold the loop:
+// 256 KiB a turn, so a turn with dozens of large frames arriving stays short
+// for the others waiting on it.
+constexpr int kMaxReadsPerNotification = 4;
 constexpr std::size_t kScratchSize = 64 * 1024;
 constexpr std::size_t kMaxBuffered = CFrame::kMaxPayload + CFrame::kHeaderSize;
 // Room a receive buffer may keep beyond what it holds.
