@@ -1,5 +1,7 @@
 #include "quorvel_store/CPendingIndex.h"
 
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -61,6 +63,7 @@ std::vector<std::uint32_t> CPendingIndex::Records() const
     records.reserve(targets.size());
     for (const auto& entry : targets)
         records.push_back(entry.first);
+    std::sort(records.begin(), records.end());
     return records;
 }
 
@@ -141,8 +144,9 @@ bool CPendingIndex::HasForUser(const std::string& userId, const std::string& ser
 
 bool CPendingIndex::HasForRoute(const std::string& localServer) const
 {
-    if (FirstForRoute(localServer))
-        return true;
+    for (const auto& [name, server] : waiting)
+        if (name != localServer && server.count != 0)
+            return true;
     for (const std::uint32_t record : handedOut)
         if (targets.at(record).server != localServer)
             return true;
@@ -152,8 +156,12 @@ bool CPendingIndex::HasForRoute(const std::string& localServer) const
 void CPendingIndex::Wait(std::uint32_t record, const Target& target)
 {
     ServerWaiting& server = waiting[target.server];
-    server.records.insert(record);
+    ++server.count;
     server.byUser[target.user].insert(record);
+    if (server.ordered) {
+        server.order.push_back(record);
+        std::push_heap(server.order.begin(), server.order.end(), std::greater<>());
+    }
 }
 
 void CPendingIndex::Unwait(std::uint32_t record, const Target& target)
@@ -161,26 +169,48 @@ void CPendingIndex::Unwait(std::uint32_t record, const Target& target)
     const auto server = waiting.find(target.server);
     if (server == waiting.end())
         return;
-    server->second.records.erase(record);
     const auto user = server->second.byUser.find(target.user);
-    if (user != server->second.byUser.end()) {
-        user->second.erase(record);
-        if (user->second.empty())
-            server->second.byUser.erase(user);
-    }
-    if (server->second.records.empty())
+    if (user == server->second.byUser.end() || user->second.erase(record) == 0)
+        return;
+    if (user->second.empty())
+        server->second.byUser.erase(user);
+    if (--server->second.count == 0)
         waiting.erase(server);
 }
 
-std::optional<std::uint32_t> CPendingIndex::FirstForRoute(const std::string& localServer) const
+bool CPendingIndex::Waits(std::uint32_t record, const std::string& serverName) const
+{
+    const auto at = targets.find(record);
+    return at != targets.end() && at->second.server == serverName && handedOut.count(record) == 0;
+}
+
+void CPendingIndex::Order(ServerWaiting& server)
+{
+    auto& order = server.order;
+    if (server.ordered && order.size() <= 2 * server.count + 64)
+        return;
+    // First asked, or mostly stale: built again from the waiting records.
+    order.clear();
+    for (const auto& entry : server.byUser)
+        order.insert(order.end(), entry.second.begin(), entry.second.end());
+    std::make_heap(order.begin(), order.end(), std::greater<>());
+    server.ordered = true;
+}
+
+std::optional<std::uint32_t> CPendingIndex::FirstForRoute(const std::string& localServer)
 {
     std::optional<std::uint32_t> first;
-    for (const auto& [name, server] : waiting) {
+    for (auto& [name, server] : waiting) {
         if (name == localServer)
             continue;
-        const std::uint32_t candidate = *server.records.begin();
-        if (!first || candidate < *first)
-            first = candidate;
+        Order(server);
+        auto& order = server.order;
+        while (!order.empty() && !Waits(order.front(), name)) {
+            std::pop_heap(order.begin(), order.end(), std::greater<>());
+            order.pop_back();
+        }
+        if (!order.empty() && (!first || order.front() < *first))
+            first = order.front();
     }
     return first;
 }

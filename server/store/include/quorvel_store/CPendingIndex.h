@@ -2,16 +2,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // The pending (unsent) records of the message cache, by target, in record
 // order, so that finding the next message for a user or for routing costs no
-// file read and does not grow with the number of records ever written.
+// file read and does not grow with the number of records ever written. Only
+// a user's own records are kept sorted: every look-up by record, user or
+// server is a hash look-up, so a user's next message costs the same among a
+// thousand users or a hundred thousand. The order of a server's records,
+// which routing needs, is kept only for servers routing asked for.
 //
 // A pending record is either waiting or handed out: taking the next record
 // for a user or for routing hands it out, so a second lookup gives the one
@@ -77,19 +81,29 @@ private:
         Place place;
     };
     struct ServerWaiting {
-        std::set<std::uint32_t> records;
+        std::size_t count = 0;  // waiting records
         std::unordered_map<std::string, std::set<std::uint32_t>> byUser;
+        // Once routing asked for this server: its waiting records as a
+        // min-heap, with stale entries (handed out, removed, or twice after a
+        // release) dropped when they come to the top or when they outnumber
+        // the waiting ones.
+        bool ordered = false;
+        std::vector<std::uint32_t> order;
     };
 
     void Wait(std::uint32_t record, const Target& target);
     void Unwait(std::uint32_t record, const Target& target);
-    std::optional<std::uint32_t> FirstForRoute(const std::string& localServer) const;
+    // Whether record waits among this server's records.
+    bool Waits(std::uint32_t record, const std::string& serverName) const;
+    // Makes the server's order ready for routing's look-ups.
+    static void Order(ServerWaiting& server);
+    std::optional<std::uint32_t> FirstForRoute(const std::string& localServer);
     std::optional<std::uint32_t> HandOut(std::optional<std::uint32_t> record);
     void Count(const Target& target, bool add);
 
     std::unordered_map<std::string, ServerWaiting> waiting;
-    std::map<std::uint32_t, Target> targets; // every pending record
-    std::set<std::uint32_t> handedOut;
+    std::unordered_map<std::uint32_t, Target> targets; // every pending record
+    std::unordered_set<std::uint32_t> handedOut;
     std::unordered_map<std::string, Totals> totals; // by TotalsKey
     std::unordered_map<std::string, Totals> serverTotals; // by target server
     std::uint64_t bytes = 0;
