@@ -2,7 +2,7 @@
 // and chat, messages wait for a user who is away, and for a server that is
 // down. Route servers that hang hold up nothing but their own traffic.
 
-#include "FramePeer.h"
+#include "quorvel_test_support/FramePeer.h"
 #include "ScenarioUser.h"
 #include "ServerUnderTest.h"
 

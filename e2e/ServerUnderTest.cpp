@@ -37,12 +37,14 @@ std::string ServerUnderTest::Listening(unsigned port)
     return Utf8(u8"成功开始监听(端口号:") + std::to_string(port) + Utf8(u8")!\n");
 }
 
-ServerUnderTest::ServerUnderTest(std::string name) : name_(std::move(name)), port_(UnusedFreePort()) {}
+ServerUnderTest::ServerUnderTest(std::string name)
+    : name_(std::move(name)), port_(UnusedFreePort()), config_(name_, port_)
+{
+}
 
 void ServerUnderTest::AddUser(const std::string& id, const std::string& password, const std::string& friends)
 {
-    users_.push_back("<talker userid=\"" + id + "\" name=\"" + id + "\" sex=\"\" tel=\"\" password=\"" + password +
-                     "\" friends=\"" + friends + "\" statu=\"\"/>");
+    config_.AddUser(id, password, friends);
 }
 
 void ServerUnderTest::AddRouteServer(const ServerUnderTest& other)
@@ -52,22 +54,7 @@ void ServerUnderTest::AddRouteServer(const ServerUnderTest& other)
 
 void ServerUnderTest::AddRouteServer(const std::string& name, unsigned port)
 {
-    routes_.push_back("<server name=\"" + name + "\" ip=\"127.0.0.1\" port=\"" + std::to_string(port) +
-                      "\" description=\"\"/>");
-}
-
-void ServerUnderTest::WriteDirectoryFile() const
-{
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server>";
-    for (const auto& route : routes_)
-        xml += route;
-    xml += "</route-server><server name=\"" + name_ + "\" ip=\"127.0.0.1\" port=\"" + std::to_string(port_) +
-           "\" description=\"\">";
-    for (const auto& user : users_)
-        xml += user;
-    xml += "</server></msg>\n";
-    fs::create_directories(folder_ / "config");
-    TempFolder::Write(folder_ / "config/server.xml", xml);
+    config_.AddRouteServer(name, port);
 }
 
 ServerUnderTest::~ServerUnderTest()
@@ -79,8 +66,8 @@ bool ServerUnderTest::Start()
 {
     if (process_)
         return false;
-    if (!fs::exists(folder_ / "config/server.xml"))
-        WriteDirectoryFile();
+    if (!fs::exists(folder_ / "config/server.xml") && !config_.WriteTo(folder_.Path()))
+        return false;
     process_.emplace(folder_.Path());
     if (!process_->Start())
         return false;

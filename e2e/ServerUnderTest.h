@@ -1,6 +1,7 @@
 #pragma once
 
-#include "QuorveldProcess.h"
+#include "quorvel_test_support/QuorveldProcess.h"
+#include "quorvel_test_support/ServerConfig.h"
 #include "quorvel_test_support/TempFolder.h"
 
 #include <atomic>
@@ -69,15 +70,13 @@ public:
     static const std::string kServiceOn;
 
 private:
-    void WriteDirectoryFile() const;
     void StartReading();
     void StopReading();
 
     std::string name_;
     unsigned port_;
     TempFolder folder_;
-    std::vector<std::string> users_;
-    std::vector<std::string> routes_;
+    ServerConfig config_;
     std::optional<QuorveldProcess> process_;
     std::string pastOutput_;
     // Guards the process's output while the reader thread runs.

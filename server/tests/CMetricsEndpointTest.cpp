@@ -4,7 +4,8 @@
 #include "CMetricsEndpoint.h"
 #include "CMetricsText.h"
 #include "ConsoleTestSupport.h"
-#include "QuorveldProcess.h"
+#include "quorvel_test_support/QuorveldProcess.h"
+#include "quorvel_test_support/ServerConfig.h"
 #include "ServiceTestSupport.h"
 
 #include "marlune/Marlune.h"
@@ -232,14 +233,10 @@ TEST(QuorveldMetrics, TheProgramServesMetricsWhenThePortIsSet)
     TempFolder dir;
     const unsigned servicePort = FreePort();
     const unsigned metricsPort = FreePort();
-    std::filesystem::create_directory(dir / "config");
-    TempFolder::Write(dir / "config/server.xml",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/><server name=\"hub\" "
-                      "ip=\"127.0.0.1\" port=\"" +
-                          std::to_string(servicePort) +
-                          "\" description=\"\"><talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" "
-                          "password=\"secret\" friends=\"\" statu=\"\"/></server></msg>\n");
-    TempFolder::Write(dir / "config/server.ini", "[METRICS]\nPort=" + std::to_string(metricsPort) + "\n");
+    ASSERT_TRUE(ServerConfig("hub", servicePort)
+                    .AddUser("alice", "secret", {}, "Alice")
+                    .SetIni("[METRICS]\nPort=" + std::to_string(metricsPort) + "\n")
+                    .WriteTo(dir.Path()));
     QuorveldProcess quorveld(dir.Path());
     ASSERT_TRUE(quorveld.Start());
     ASSERT_TRUE(quorveld.WaitForOutput(std::to_string(metricsPort) + ")\n", 30s)) << quorveld.Output();

@@ -1,6 +1,7 @@
 #include "quorvel_service/CRoutePass.h"
 #include "CServerFederation.h"
-#include "FramePeer.h"
+#include "quorvel_test_support/FramePeer.h"
+#include "quorvel_test_support/FreePort.h"
 #include "WorkerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -159,7 +160,7 @@ TEST(Federation, ChatToAnOfflineUserOfAnotherServerArrivesAfterLogin)
 
 TEST(Federation, UnreachableRouteServerKeepsTheMessageUntilItIsUp)
 {
-    const unsigned betaPort = FramePeer::FreePort();
+    const unsigned betaPort = FreePort();
     ServiceFixture alpha("alpha");
     AddRoute(alpha, "beta", std::to_string(betaPort));
     WorkerRun alphaWorker(alpha);
@@ -332,7 +333,7 @@ TEST(Federation, RoutingStuckAtARouteServerHoldsUpNoLocalChatAndAStopCutsItShort
 
 TEST(Federation, FailedRoutesKeepTheirOrderAndHoldUpNoLocalDelivery)
 {
-    const unsigned betaPort = FramePeer::FreePort();   // refuses connections until beta listens
+    const unsigned betaPort = FreePort();   // refuses connections until beta listens
     ServiceFixture alpha("alpha");
     alpha.AddUser("bob", "b-pw");
     AddRoute(alpha, "beta", std::to_string(betaPort));

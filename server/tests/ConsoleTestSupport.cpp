@@ -1,6 +1,7 @@
 #include "ConsoleTestSupport.h"
 
 #include "quorvel_service/CChatServer.h"
+#include "quorvel_test_support/ServerConfig.h"
 
 
 int FakeConsoleView::Count(const std::string& text) const
@@ -60,13 +61,8 @@ unsigned ConsoleTest::ListeningPort()
 void ConsoleTest::WriteDirectory(const std::string& name, const std::string& port,
                                  const std::vector<unsigned>& routes)
 {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg type=\"\">\n<neighbor/>\n<route-server>\n";
+    ServerConfig config(name, port, "test");
     for (unsigned route : routes)
-        xml += "<server name=\"route" + std::to_string(route) + "\" ip=\"127.0.0.1\" port=\"" +
-               std::to_string(route) + "\" description=\"\"/>\n";
-    xml += "</route-server>\n<server name=\"" + name + "\" ip=\"127.0.0.1\" port=\"" + port +
-           "\" description=\"test\">\n"
-           "<talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" password=\"pw\" friends=\"\" statu=\"\"/>\n"
-           "</server>\n</msg>\n";
-    TempFolder::Write(dir_ / "config/server.xml", xml);
+        config.AddRouteServer("route" + std::to_string(route), route);
+    config.AddUser("alice", "pw", {}, "Alice").WriteTo(dir_.Path());
 }

@@ -3,7 +3,8 @@
 // the exit by command or by signal writing the settings and the day's log.
 
 #include "ConsoleTestSupport.h"
-#include "QuorveldProcess.h"
+#include "quorvel_test_support/QuorveldProcess.h"
+#include "quorvel_test_support/ServerConfig.h"
 #include "ServiceTestSupport.h"
 
 #include "quorvel_shell/CTerminalText.h"
@@ -23,13 +24,10 @@ protected:
     void SetUp() override
     {
         port_ = FreePort();
-        fs::create_directory(dir_ / "config");
-        TempFolder::Write(dir_ / "config/server.xml",
-                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
-                          "<server name=\"hub\" ip=\"127.0.0.1\" port=\"" + std::to_string(port_) +
-                              "\" description=\"\"><talker userid=\"alice\" name=\"Alice\" sex=\"\" tel=\"\" "
-                              "password=\"secret\" friends=\"\" statu=\"\"/><talker userid=\"bob\" name=\"Bob\" sex=\"\" "
-                              "tel=\"\" password=\"secret\" friends=\"\" statu=\"\"/></server></msg>\n");
+        ASSERT_TRUE(ServerConfig("hub", port_)
+                        .AddUser("alice", "secret", {}, "Alice")
+                        .AddUser("bob", "secret", {}, "Bob")
+                        .WriteTo(dir_.Path()));
         day_ = QuorveldProcess::TodaysLogName();
         ASSERT_TRUE(quorveld_.Start());
         ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("INFOR 系统启动成功!\n"), 30s)) << quorveld_.Output();

@@ -1,4 +1,4 @@
-#include "QuorveldProcess.h"
+#include "quorvel_test_support/QuorveldProcess.h"
 #include "quorvel_test_support/TempFolder.h"
 
 #include <gtest/gtest.h>

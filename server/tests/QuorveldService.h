@@ -1,7 +1,8 @@
 #pragma once
 
 #include "quorvel_test_support/FreePort.h"
-#include "QuorveldProcess.h"
+#include "quorvel_test_support/QuorveldProcess.h"
+#include "quorvel_test_support/ServerConfig.h"
 #include "quorvel_test_support/TempFolder.h"
 
 #include "quorvel_shell/CTerminalText.h"
@@ -18,15 +19,10 @@
 inline void WriteHubDirectory(const std::filesystem::path& folder, unsigned port,
                               const std::vector<std::string>& users)
 {
-    std::filesystem::create_directories(folder / "config");
-    std::string talkers;
+    ServerConfig config("hub", port);
     for (const auto& id : users)
-        talkers += "<talker userid=\"" + id + "\" name=\"" + id + "\" sex=\"\" tel=\"\" password=\"pw-" + id +
-                   "\" friends=\"\" statu=\"\"/>";
-    TempFolder::Write(folder / "config/server.xml",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg><neighbor/><route-server/>"
-                      "<server name=\"hub\" ip=\"127.0.0.1\" port=\"" + std::to_string(port) +
-                          "\" description=\"\">" + talkers + "</server></msg>\n");
+        config.AddUser(id, "pw-" + id);
+    config.WriteTo(folder);
 }
 
 // The GBK text as quorveld's terminal shows it.

@@ -3,6 +3,7 @@
 #include "quorvel_store/CMsgSendThread.h"
 #include "ServiceTestSupport.h"
 #include "quorvel_test_support/TempFolder.h"
+#include "quorvel_test_support/WaitUntil.h"
 
 #include "marlune/Marlune.h"
 
@@ -78,19 +79,6 @@ inline CMessageUserTalking MakeTalk(const std::string& source, const std::string
     talk.target = target;
     talk.text = text;
     return talk;
-}
-
-// Waits (bounded) until condition holds.
-template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(8))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
 }
 
 inline bool WorkerRun::WaitForCycles(std::uint64_t count)

@@ -106,15 +106,15 @@ TEST_F(Client, SecondConnectWhileConnectedKeepsTheConnection)
     EXPECT_EQ(CountPrefix("已经成功连接到RAS服务器"), 1);
     EXPECT_EQ(CountPrefix("连接服务器"), 0);
     ASSERT_EQ(client.SendBuff("hello", 5), 1);
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads() == std::vector<std::string>{"hello"}; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads() == std::vector<std::string>{"hello"}; }));
 }
 
 TEST_F(Client, PeerCloseIsSeenAndLaterSendsAreRefused)
 {
     ASSERT_EQ(client.ConnectToServer("127.0.0.1", static_cast<int>(fixture.port)), 1);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     fixture.OnLoop([&] { fixture.server->FreeAllItems(); });
-    ASSERT_TRUE(Eventually([&] { return client.IsConnected() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return client.IsConnected() == 0; }));
     EXPECT_TRUE(Recorder::HasLine("套接字已经断开连接..."));
     EXPECT_EQ(client.SendBuff("late", 4), 0);
     EXPECT_TRUE(Recorder::HasLine("INFOR CMyRASSocket 网络连接已断开，停止发送数据..."));
@@ -138,9 +138,9 @@ TEST_F(Client, ClientOnALoopThreadSeesTheCloseThere)
         onLoop->SetLogEvent(&Recorder::Log);
         return onLoop->ConnectToServer("127.0.0.1", static_cast<int>(fixture.port));
     });
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     fixture.OnLoop([&] { fixture.server->FreeAllItems(); });
-    EXPECT_TRUE(Eventually([] { return Recorder::HasLine("套接字已经断开连接..."); }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::HasLine("套接字已经断开连接..."); }));
     EXPECT_EQ(*loop.Loop().Call([&] { return onLoop->IsConnected(); }), 0);
     loop.Loop().Call([&] { onLoop.reset(); });
 }
@@ -165,7 +165,7 @@ TEST_F(Client, FrameSenderDeliversOneFrameAndReportsARefusedConnect)
     EXPECT_EQ(CFrameSender::Start(loop.Loop(), std::move(request)).Wait(), CFrameSender::Result::kSent);
     EXPECT_TRUE(connectedFirst);
     EXPECT_TRUE(Recorder::HasLine(Connected(fixture.port)));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads() == std::vector<std::string>{"across"}; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads() == std::vector<std::string>{"across"}; }));
 
     const unsigned closed = FreePort();
     EXPECT_EQ(CFrameSender::Start(loop.Loop(), SendTo(closed, "x")).Wait(), CFrameSender::Result::kConnectFailed);
@@ -222,7 +222,7 @@ TEST_F(Client, FrameSenderGivesUpOnAPeerThatStopsReadingOrAtAStop)
 
     std::stop_source stop;
     auto stalled = CFrameSender::Start(loop.Loop(), SendTo(fixture.port, large));
-    ASSERT_TRUE(Eventually([] { return CountPrefix("已经成功连接到RAS服务器") == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return CountPrefix("已经成功连接到RAS服务器") == 2; }));
     EXPECT_EQ(stalled.State(), CFrameSender::Result::kPending);
     stop.request_stop();
     EXPECT_EQ(stalled.Wait(stop.get_token()), CFrameSender::Result::kCancelled);

@@ -66,17 +66,17 @@ TEST(ConnectionLimits, ReceiveBudgetClosesTheBiggestHolderAndFreesItAtOnce)
     RawClient polite(fixture.port);
     RawClient smaller(fixture.port);
     RawClient bigger(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     ASSERT_TRUE(smaller.Send(PartialFrame(900000, 500000)));
-    ASSERT_TRUE(Eventually([&] { return Buffered(fixture) == 500024; }));
+    ASSERT_TRUE(WaitUntil([&] { return Buffered(fixture) == 500024; }));
     // Passing the budget, the connection holding the most is closed.
     // The server may shut the connection before all of it is sent.
     static_cast<void>(bigger.Send(PartialFrame(900000, 700000)));
     EXPECT_TRUE(bigger.WaitClosed());
     // Its bytes come back at once, not at the next accept's sweep.
-    EXPECT_TRUE(Eventually([&] { return Buffered(fixture) == 500024; }));
-    EXPECT_TRUE(Eventually([] {
+    EXPECT_TRUE(WaitUntil([&] { return Buffered(fixture) == 500024; }));
+    EXPECT_TRUE(WaitUntil([] {
         for (const auto& line : Recorder::Lines())
             if (line.find("ERROR 缓存总量") == 0 && line.find("超过上限 1048576 字节，关闭占用最多的连接 127.0.0.1 []") !=
                                                        std::string::npos)
@@ -88,8 +88,8 @@ TEST(ConnectionLimits, ReceiveBudgetClosesTheBiggestHolderAndFreesItAtOnce)
     // a well-behaved client's frame is delivered.
     ASSERT_TRUE(smaller.Send(std::string(400000, 'x')));
     ASSERT_TRUE(polite.Send(Frame("hello")));
-    EXPECT_TRUE(Eventually([] { return Recorder::Payloads().size() == 2; }));
-    EXPECT_TRUE(Eventually([&] { return Buffered(fixture) == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return Buffered(fixture) == 0; }));
     EXPECT_TRUE(Active(fixture, 0));
     EXPECT_TRUE(Active(fixture, 1));
 }
@@ -104,7 +104,7 @@ TEST(ConnectionLimits, SendBudgetHoldsAFanOutToReadersThatDoNotRead)
     RawClient stuckA(fixture.port, 4096);
     RawClient stuckB(fixture.port, 4096);
     RawClient reader(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     const std::string big(600000, 'b');
     // Both frames are queued within one turn of the loop; the second passes
@@ -115,7 +115,7 @@ TEST(ConnectionLimits, SendBudgetHoldsAFanOutToReadersThatDoNotRead)
         return fixture.server->BufferedBytes();
     });
     EXPECT_LE(heldAfter, kBudget);
-    ASSERT_TRUE(Eventually([&] { return !Active(fixture, 0) || !Active(fixture, 1); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Active(fixture, 0) || !Active(fixture, 1); }));
     const bool firstClosed = !Active(fixture, 0);
     EXPECT_NE(firstClosed, !Active(fixture, 1));
     EXPECT_TRUE((firstClosed ? stuckA : stuckB).WaitClosed());
@@ -134,7 +134,7 @@ TEST(ConnectionLimits, AnAddressHasAtMostItsShareOfConnections)
 
     RawClient first(fixture.port);
     RawClient second(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
     RawClient third(fixture.port);
     EXPECT_TRUE(third.WaitClosed());
     EXPECT_TRUE(Recorder::HasLine("ERROR 来自 127.0.0.1 的连接数已达上限 2，新连接被关闭"));
@@ -142,14 +142,14 @@ TEST(ConnectionLimits, AnAddressHasAtMostItsShareOfConnections)
     // The first two are served as before.
     ASSERT_TRUE(first.Send(Frame("one")));
     ASSERT_TRUE(second.Send(Frame("two")));
-    EXPECT_TRUE(Eventually([] { return Recorder::Payloads().size() == 2; }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 2; }));
 
     // A closed connection makes room for a new one.
     first.Close();
-    ASSERT_TRUE(Eventually([&] { return !Active(fixture, 0); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Active(fixture, 0); }));
     RawClient fourth(fixture.port);
     ASSERT_TRUE(fourth.Send(Frame("four")));
-    EXPECT_TRUE(Eventually([] { return Recorder::Payloads().size() == 3; }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 3; }));
 }
 
 TEST(ConnectionLimits, ConnectionsWithoutLoginAreClosedAfterTheTimeLimit)
@@ -161,22 +161,22 @@ TEST(ConnectionLimits, ConnectionsWithoutLoginAreClosedAfterTheTimeLimit)
 
     RawClient user(fixture.port);
     RawClient peerServer(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
     fixture.OnLoop([&] {
         std::strcpy(fixture.server->At(0)->userId, "alice");
         fixture.server->At(1)->MarkAdmitted();
     });
     RawClient silent(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     EXPECT_TRUE(silent.WaitClosed());
-    EXPECT_TRUE(Eventually([] { return Recorder::HasLine("INFOR 连接 127.0.0.1 在 1 秒内未登录，已关闭"); }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR 连接 127.0.0.1 在 1 秒内未登录，已关闭"); }));
     // Accepted before it, the bound and the admitted connection are past
     // their time as well, and still open.
     EXPECT_TRUE(Active(fixture, 0));
     EXPECT_TRUE(Active(fixture, 1));
     ASSERT_TRUE(user.Send(Frame("still here")));
-    EXPECT_TRUE(Eventually([] { return Recorder::Payloads().size() == 1; }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
 }
 
 TEST(ConnectionLimits, OneTurnDeliversAtMostItsShareOfFrames)
@@ -187,7 +187,7 @@ TEST(ConnectionLimits, OneTurnDeliversAtMostItsShareOfFrames)
     Apply(fixture, limits);
 
     RawClient client(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     std::string burst;
     for (int i = 0; i < 10; ++i)
         burst += Frame("frame" + std::to_string(i));
@@ -197,9 +197,9 @@ TEST(ConnectionLimits, OneTurnDeliversAtMostItsShareOfFrames)
     });
     EXPECT_EQ(inOneTurn, 4u);
     // The rest follow in later turns, in order, and reading goes on after.
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 10; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 10; }));
     ASSERT_TRUE(client.Send(Frame("after")));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 11; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 11; }));
     const auto payloads = Recorder::Payloads();
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(payloads[static_cast<std::size_t>(i)], "frame" + std::to_string(i));
@@ -222,7 +222,7 @@ TEST(ConnectionLimits, AFloodOverTheNetworkIsDeliveredWhole)
         burst += Frame("f" + std::to_string(i));
     ASSERT_TRUE(flood.Send(burst));
     ASSERT_TRUE(polite.Send(Frame("polite")));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == kFrames + 1; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == kFrames + 1; }));
     int next = 0;
     for (const auto& payload : Recorder::Payloads()) {
         if (payload != "polite") {

@@ -80,15 +80,15 @@ TEST(ListenServer, CloseThenSweepAtNextAcceptWithExactLines)
     fixture.OnLoop([&] { fixture.server->RegCallBackFunction(&OnAcceptCount, &OnDisconnect); });
     auto first = std::make_unique<RawClient>(fixture.port);
     auto second = std::make_unique<RawClient>(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
     fixture.OnLoop([&] {
         std::strcpy(fixture.server->At(0)->userId, "alice");
         std::strcpy(fixture.server->At(0)->userName, "Alice");
     });
     first.reset();
     second.reset();
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [alice][Alice]断开了连接"); }));
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [alice][Alice]断开了连接"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
 
     fixture.OnLoop([&] {
         EXPECT_EQ(fixture.server->Count(), 2u);
@@ -99,7 +99,7 @@ TEST(ListenServer, CloseThenSweepAtNextAcceptWithExactLines)
     EXPECT_EQ(Recorder::CountLines("删除了一个已经断开的连接对象!"), 0);
 
     RawClient third(fixture.port);
-    ASSERT_TRUE(Eventually([] { return Recorder::CountLines("删除了一个已经断开的连接对象!") == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::CountLines("删除了一个已经断开的连接对象!") == 2; }));
     fixture.OnLoop([&] {
         EXPECT_EQ(fixture.server->Count(), 1u);
         // OnWsDisconnected runs before the callback; both see the user id.
@@ -116,7 +116,7 @@ TEST(ListenServer, DestroyingTheEndpointClosesAllWithoutCloseLines)
     auto fixture = std::make_unique<ServerFixture>();
     RawClient a(fixture->port);
     RawClient b(fixture->port);
-    ASSERT_TRUE(Eventually([&] { return fixture->OnLoop([&] { return fixture->server->Count(); }) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture->OnLoop([&] { return fixture->server->Count(); }) == 2; }));
     fixture->OnLoop([&] { fixture->server.reset(); });
     EXPECT_TRUE(a.WaitClosed());
     EXPECT_TRUE(b.WaitClosed());
@@ -129,7 +129,7 @@ TEST(ListenServer, SendBuffAnswersOnTheConnection)
 {
     ServerFixture fixture;
     RawClient client(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     EXPECT_EQ(fixture.OnLoop([&] { return fixture.server->SendBuff(fixture.server->At(0), "reply", 5); }), 1);
     EXPECT_EQ(client.Read(29), Frame("reply"));
 }
@@ -140,7 +140,7 @@ TEST(ListenServer, OtherThreadsReadAndSendUnderTheConnectionsLock)
     std::vector<std::unique_ptr<RawClient>> clients;
     for (int i = 0; i < 3; ++i)
         clients.push_back(std::make_unique<RawClient>(fixture.port));
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     // Senders on other threads while clients come and go on the loop.
     std::atomic<int> sent{0};
@@ -207,12 +207,12 @@ TEST(ListenServer, AcceptWithoutDescriptorsClosesTheNewestAtOnce)
     EXPECT_TRUE(answered);
     EXPECT_LE(got, 0);
     EXPECT_EQ(whileStarved, 0u);
-    EXPECT_TRUE(Eventually(
+    EXPECT_TRUE(WaitUntil(
         [] { return Recorder::HasLine("ERROR 可用文件描述符已耗尽，来自 127.0.0.1 的新连接被立即关闭"); }));
     // With descriptors back, connections are served again.
     RawClient later(fixture.port);
     ASSERT_TRUE(later.connected());
-    EXPECT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
 }
 
 } // namespace

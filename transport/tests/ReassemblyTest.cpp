@@ -24,7 +24,7 @@ protected:
     bool ProbeDelivered(RawClient& client, std::size_t already)
     {
         client.Send(Frame("probe"));
-        return Eventually([&] { return Recorder::Payloads().size() > already; }, std::chrono::milliseconds(300));
+        return WaitUntil([&] { return Recorder::Payloads().size() > already; }, std::chrono::milliseconds(300));
     }
 };
 
@@ -38,7 +38,7 @@ TEST_F(Reassembly, TwoFramesSplitAtEveryByteArriveOnceInOrder)
         ASSERT_TRUE(client.Send(bytes.substr(0, cut)));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_TRUE(client.Send(bytes.substr(cut)));
-        ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 2; })) << "cut at " << cut;
+        ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 2; })) << "cut at " << cut;
         EXPECT_EQ(Recorder::Payloads()[0], "first payload");
         EXPECT_EQ(Recorder::Payloads()[1], std::string("sec\0nd", 6));
     }
@@ -49,7 +49,7 @@ TEST_F(Reassembly, ManyFramesInOneWriteIncludingLargeThenSmall)
     RawClient client(fixture.port);
     const std::string large(300000, 'L');
     ASSERT_TRUE(client.Send(Frame("a") + Frame("bb") + Frame(large) + Frame("ccc")));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 4; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 4; }));
     const auto payloads = Recorder::Payloads();
     EXPECT_EQ(payloads[0], "a");
     EXPECT_EQ(payloads[1], "bb");
@@ -63,9 +63,9 @@ TEST_F(Reassembly, CompleteFramePlusHalfOfNextDeliversFirstAtOnce)
     RawClient client(fixture.port);
     const std::string second = Frame("second");
     ASSERT_TRUE(client.Send(Frame("first") + second.substr(0, 10)));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
     ASSERT_TRUE(client.Send(second.substr(10)));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Recorder::Payloads(), (std::vector<std::string>{"first", "second"}));
 }
@@ -79,7 +79,7 @@ TEST_F(Reassembly, BadHeadersStopDeliveryButKeepTheConnection)
         Recorder::Clear();
         RawClient client(fixture.port);
         ASSERT_TRUE(client.Send(Frame("before") + bad));
-        ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 1; }));
+        ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
         EXPECT_FALSE(ProbeDelivered(client, 1));
         EXPECT_TRUE(fixture.OnLoop([this] {
             auto* last = fixture.server->At(fixture.server->Count() - 1);
@@ -99,7 +99,7 @@ TEST_F(Reassembly, HeaderOfNearlyFourGigabytesIsClosedAtTheBound)
             closed = true;
     }
     EXPECT_TRUE(closed || client.WaitClosed());
-    EXPECT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     EXPECT_TRUE(Recorder::Payloads().empty());
 }
 
@@ -107,7 +107,7 @@ TEST_F(Reassembly, ReceiveLineShowsLengthVersionAndFlag)
 {
     RawClient client(fixture.port);
     ASSERT_TRUE(client.Send(Frame("seven", 7)));
-    ASSERT_TRUE(Eventually([] { return Recorder::Payloads().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
     EXPECT_TRUE(Recorder::HasLine("INFOR 收到数据包，长度为:5 版本为:7 标志:RAS_DATA"));
     EXPECT_EQ(Recorder::Payloads()[0].size(), 5u);
 }
@@ -120,7 +120,7 @@ TEST_F(Reassembly, FewerThanHeaderBytesWaitsForMore)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(Recorder::Payloads().empty());
     ASSERT_TRUE(client.Send(frame.substr(23)));
-    EXPECT_TRUE(Eventually([] { return Recorder::Payloads().size() == 1; }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
 }
 
 } // namespace

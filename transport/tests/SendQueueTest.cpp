@@ -49,10 +49,10 @@ TEST_F(SendQueue, WithoutQueueModeStartSendThreadStartsNothing)
 {
     ServerFixture plain;
     RawClient client(plain.port);
-    ASSERT_TRUE(Eventually([&] { return plain.OnLoop([&] { return plain.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return plain.OnLoop([&] { return plain.server->Count(); }) == 1; }));
     plain.OnLoop([&] { plain.server->StartSendThread(); });
     client.Close();
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     // Immediate mode: the refusal is the direct result.
     EXPECT_EQ(plain.OnLoop([&] { return plain.server->SendBuff(plain.server->At(0), "x", 1); }), 0);
 }
@@ -60,7 +60,7 @@ TEST_F(SendQueue, WithoutQueueModeStartSendThreadStartsNothing)
 TEST_F(SendQueue, QueuedFramesArriveInOrder)
 {
     RawClient client(port);
-    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     OnLoop([&] {
         EXPECT_EQ(server->SendBuff(server->At(0), "one", 3), 1);
         EXPECT_EQ(server->SendBuff(server->At(0), "two", 3), 1);
@@ -72,14 +72,14 @@ TEST_F(SendQueue, QueuedFramesArriveInOrder)
 TEST_F(SendQueue, ClosedConnectionIsAcceptedThenRetriedEveryPassUntilStopped)
 {
     RawClient client(port);
-    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     client.Close();
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     OnLoop([&] {
         EXPECT_EQ(server->SendBuff(server->At(0), "late", 4), 1);
         server->StartSendThread();
     });
-    ASSERT_TRUE(Eventually([] { return Recorder::CountLines(kDisconnected) >= 3; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::CountLines(kDisconnected) >= 3; }));
 
     // Destroying the endpoint stops its thread and drops the entries of its
     // destroyed connections: no further tries.
@@ -92,7 +92,7 @@ TEST_F(SendQueue, ClosedConnectionIsAcceptedThenRetriedEveryPassUntilStopped)
 TEST_F(SendQueue, ReceiptsReportTheSendThreadsWritesAndTheDroppedEntries)
 {
     RawClient first(port);
-    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     std::vector<std::pair<int, bool>> reports;  // loop thread only
     auto receipt = [&reports](int frame) { return [&reports, frame](bool written) { reports.emplace_back(frame, written); }; };
     OnLoop([&] {
@@ -100,22 +100,22 @@ TEST_F(SendQueue, ReceiptsReportTheSendThreadsWritesAndTheDroppedEntries)
         server->StartSendThread();
     });
     EXPECT_EQ(first.Read(28), Frame("sent"));
-    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return reports.size(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return reports.size(); }) == 1; }));
 
     first.Close();
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     OnLoop([&] { EXPECT_EQ(server->SendBuff(server->At(0), "never", 5, receipt(2)), 1); });
     RawClient second(port);  // its accept destroys the closed connection with its entry
-    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return reports.size(); }) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return reports.size(); }) == 2; }));
     EXPECT_EQ(OnLoop([&] { return reports; }), (std::vector<std::pair<int, bool>>{{1, true}, {2, false}}));
 }
 
 TEST_F(SendQueue, EntriesOfASweptConnectionAreNeverSentThroughIt)
 {
     RawClient first(port);
-    ASSERT_TRUE(Eventually([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     first.Close();
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     OnLoop([&] {
         for (int i = 0; i < 100; ++i)
             server->SendBuff(server->At(0), "stale", 5);
@@ -124,7 +124,7 @@ TEST_F(SendQueue, EntriesOfASweptConnectionAreNeverSentThroughIt)
     // The next accept sweeps (destroys) the closed connection while the
     // send thread may be working through its entries.
     RawClient second(port);
-    ASSERT_TRUE(Eventually([] { return Recorder::HasLine("删除了一个已经断开的连接对象!"); }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("删除了一个已经断开的连接对象!"); }));
     OnLoop([&] { EXPECT_EQ(server->SendBuff(server->At(0), "fresh", 5), 1); });
     EXPECT_EQ(second.Read(29), Frame("fresh"));
 }

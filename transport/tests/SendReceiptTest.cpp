@@ -34,7 +34,7 @@ TEST(SendReceipt, WrittenFramesReportTrueInTheirOrder)
 {
     ServerFixture fixture;
     RawClient client(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     Receipts receipts;
     const std::string big(300 * 1024, 'b');
     fixture.OnLoop([&] {
@@ -46,7 +46,7 @@ TEST(SendReceipt, WrittenFramesReportTrueInTheirOrder)
         EXPECT_GT(socket->UnwrittenBytes(), big.size()) << "queued on the loop, not yet written";
     });
     EXPECT_EQ(client.Read(27 + 24 + big.size() + 29), Frame("one") + Frame(big) + Frame("three"));
-    ASSERT_TRUE(Eventually([&] { return receipts.Count() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return receipts.Count() == 3; }));
     EXPECT_EQ(receipts.Reports(), (std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {3, true}}));
     EXPECT_EQ(fixture.OnLoop([&] { return fixture.server->At(0)->UnwrittenBytes(); }), 0u);
 }
@@ -55,7 +55,7 @@ TEST(SendReceipt, FramesAClosingConnectionNeverWroteReportFalseOnceEach)
 {
     ServerFixture fixture;
     RawClient client(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     Receipts receipts;
     const std::string piece(512 * 1024, 'p');
     constexpr int kPieces = 30;  // 15 MiB: more than the socket buffers take, less than the queue's bound
@@ -67,7 +67,7 @@ TEST(SendReceipt, FramesAClosingConnectionNeverWroteReportFalseOnceEach)
     });
     // The peer reads nothing and goes away.
     client.Close();
-    ASSERT_TRUE(Eventually([&] { return receipts.Count() == kPieces; }));
+    ASSERT_TRUE(WaitUntil([&] { return receipts.Count() == kPieces; }));
 
     const auto reports = receipts.Reports();
     int written = 0;
@@ -90,14 +90,14 @@ TEST(SendReceipt, AConnectionDestroyedWithQueuedFramesReportsThemUnwritten)
 {
     ServerFixture fixture;
     RawClient client(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     Receipts receipts;
     fixture.OnLoop([&] {
         EXPECT_EQ(fixture.server->SendBuff(fixture.server->At(0), "gone", 4, receipts.For(1)), 1);
         // Destroyed in the same job: the write had no chance to start.
         fixture.server->FreeAllItems();
     });
-    ASSERT_TRUE(Eventually([&] { return receipts.Count() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return receipts.Count() == 1; }));
     EXPECT_EQ(receipts.Reports(), (std::vector<std::pair<int, bool>>{{1, false}}));
 }
 

@@ -17,7 +17,7 @@ TEST(SlowConsumer, PeerThatNeverReadsIsClosedWithoutStallingOthers)
     ServerFixture fixture;
     RawClient stuck(fixture.port);
     RawClient healthy(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
 
     const std::string chunk(1024 * 1024, 'z');
     const int accepted = fixture.OnLoop([&] {
@@ -28,13 +28,13 @@ TEST(SlowConsumer, PeerThatNeverReadsIsClosedWithoutStallingOthers)
     });
     EXPECT_GE(accepted, 15);
     EXPECT_LT(accepted, 64);
-    EXPECT_TRUE(Eventually([] {
+    EXPECT_TRUE(WaitUntil([] {
         for (const std::string& line : Recorder::Lines())
             if (line.find("作为慢速连接关闭") != std::string::npos)
                 return true;
         return false;
     }));
-    EXPECT_TRUE(Eventually([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
+    EXPECT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
 
     EXPECT_EQ(fixture.OnLoop([&] { return fixture.server->SendBuff(fixture.server->At(1), "ok", 2); }), 1);
     EXPECT_EQ(healthy.Read(26), Frame("ok"));
@@ -44,7 +44,7 @@ TEST(SlowConsumer, ConcurrentSendersNeverInterleaveFrames)
 {
     ServerFixture fixture;
     RawClient reader(fixture.port);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     const std::string a(5000, 'a');
     const std::string b(7000, 'b');
     constexpr int kRounds = 200;
@@ -80,7 +80,7 @@ TEST(SlowConsumer, BoundCountsTheWriteInFlight)
 {
     ServerFixture fixture;
     RawClient stuck(fixture.port, 64 * 1024);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     auto send = [&](const std::string& payload) {
         return fixture.OnLoop([&] {
             return fixture.server->SendBuff(fixture.server->At(0), payload.data(),
@@ -89,7 +89,7 @@ TEST(SlowConsumer, BoundCountsTheWriteInFlight)
     };
     const std::string first(12 * kMiB, 'f');
     ASSERT_EQ(send(first), 1);
-    ASSERT_TRUE(Eventually([&] { return stuck.Unread() > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return stuck.Unread() > 0; }));
 
     const std::string chunk(kMiB, 'c');
     std::size_t accepted = first.size() + 24;
@@ -114,7 +114,7 @@ TEST(SlowConsumer, FramesThatTheSocketTakesInPartArriveWholeAndOnce)
 {
     ServerFixture fixture;
     RawClient late(fixture.port, 64 * 1024);
-    ASSERT_TRUE(Eventually([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     std::vector<std::string> payloads;
     for (char fill : {'p', 'q', 'r'})
         payloads.emplace_back(5 * kMiB, fill);

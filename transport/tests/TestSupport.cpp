@@ -70,17 +70,6 @@ void Recorder::Clear()
     g_payloads.clear();
 }
 
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 std::string Frame(const std::string& payload, std::uint8_t version)
 {
     std::string frame(CFrame::kHeaderSize, '\0');

@@ -5,10 +5,10 @@
 #include "corvane/CMyRASServer_Srv.h"
 #include "corvane/CMyRASSocket.h"
 #include "quorvel_test_support/FreePort.h"
+#include "quorvel_test_support/WaitUntil.h"
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,9 +28,6 @@ public:
     static int CountLines(const std::string& text);
     static void Clear();
 };
-
-// Polls pred until it holds or the time is up.
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 std::string Frame(const std::string& payload, std::uint8_t version = 0);
 

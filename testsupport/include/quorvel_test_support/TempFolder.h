@@ -7,25 +7,29 @@
 #include <stdexcept>
 #include <string>
 
-// A fresh folder under /tmp, removed with everything in it at scope end.
+// A fresh folder /tmp/<prefix>_XXXXXX, removed with everything in it at
+// scope end unless kept. Throws std::runtime_error when none can be made.
 class TempFolder {
 public:
-    TempFolder()
+    explicit TempFolder(const std::string& prefix = "quorvel_test")
     {
-        char pattern[] = "/tmp/quorvel_test_XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
+        std::string pattern = "/tmp/" + prefix + "_XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary folder");
         path_ = pattern;
     }
     ~TempFolder()
     {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        if (!keep_)
+            std::filesystem::remove_all(path_, ignored);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& Path() const { return path_; }
+    // Leaves the folder in place at scope end (to look into after a run).
+    void Keep() { keep_ = true; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
     static std::string Read(const std::filesystem::path& file)
@@ -40,4 +44,5 @@ public:
 
 private:
     std::filesystem::path path_;
+    bool keep_ = false;
 };

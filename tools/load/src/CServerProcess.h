@@ -1,8 +1,13 @@
 #pragma once
 
-#include <filesystem>
-#include <string>
 #include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+class QuorveldProcess;
+class TempFolder;
 
 // A copy of quorveld started by the load generator in a temporary folder of
 // its own, with a generated config/server.xml: server "load" on a free port
@@ -10,10 +15,11 @@
 // with `friends` friends, the nearest users on either side (modulo users),
 // so password logins work and notify friends. Its standard output goes to
 // <folder>/stdout.log. The destructor ends the process (SIGTERM, then
-// SIGKILL after a while) and removes the folder. One thread.
+// SIGKILL after a while) and removes the folder (kept when the environment
+// sets QUORVEL_LOAD_KEEP). One thread.
 class CServerProcess {
 public:
-    CServerProcess() = default;
+    CServerProcess();
     ~CServerProcess();
     CServerProcess(const CServerProcess&) = delete;
     CServerProcess& operator=(const CServerProcess&) = delete;
@@ -24,20 +30,15 @@ public:
     bool Start(const std::string& program, unsigned users, unsigned friends, std::string& error);
     void Stop();
 
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const;
     unsigned Port() const { return port_; }
-    const std::filesystem::path& Folder() const { return folder_; }
+    std::filesystem::path Folder() const;
 
     // The directory file's text (UTF-8).
     static std::string DirectoryXml(unsigned port, unsigned users, unsigned friends);
-    // A free TCP port above 2000 on 127.0.0.1; 0 when none was found.
-    static unsigned FreePort();
 
 private:
-    bool WaitUntilListening(std::string& error);
-
-    std::filesystem::path folder_;
-    pid_t pid_ = -1;
-    int input_ = -1;
+    std::unique_ptr<TempFolder> folder_;
+    std::unique_ptr<QuorveldProcess> process_;
     unsigned port_ = 0;
 };

@@ -5,9 +5,6 @@
 #include <string>
 #include <string_view>
 
-// A free TCP port on 127.0.0.1 (bound to port 0 and released), 0 when none.
-int FreeLoopbackPort();
-
 // One plain TCP connection to 127.0.0.1 for hostile clients: blocking
 // connect with a time limit, sends that give up after a second instead of
 // blocking, reads that never wait.

@@ -1,14 +1,17 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
+
+class QuorveldProcess;
+class TempFolder;
 
 // A copy of quorveld in a temporary folder of its own, with a directory file
 // for server "hub" on a free 127.0.0.1 port and the given users (password
@@ -50,17 +53,15 @@ public:
     std::uint64_t ErrorLines() const { return errors_.load(); }
 
 private:
-    void WriteDirectory(const std::vector<std::string>& users) const;
-    void ReadOutput(int fd);
+    void ReadOutput();
     long StatusKiB(const char* field) const;
     bool Forged(std::string_view line) const;
 
     std::string program_;
-    std::string folder_;
+    std::unique_ptr<TempFolder> folder_;
     int port_ = 0;
-    std::vector<std::string> routes_;   // <server> entries of the route servers
-    pid_t pid_ = -1;
-    int in_ = -1;
+    std::vector<std::pair<std::string, unsigned>> routes_;  // route servers: name, port
+    std::unique_ptr<QuorveldProcess> process_;
     std::thread reader_;
     std::atomic<std::uint64_t> lines_{0};
     std::atomic<std::uint64_t> errors_{0};

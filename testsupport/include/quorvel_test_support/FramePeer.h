@@ -54,14 +54,6 @@ public:
         return payloads_;
     }
 
-    // A free port with nobody listening on it (probed, then released).
-    static unsigned FreePort()
-    {
-        FramePeer probe;
-        const unsigned port = probe.Port();
-        return port;
-    }
-
 private:
     bool Readable(int fd)
     {
