@@ -90,9 +90,13 @@ TEST(FederationScenario, UsersOfTwoServersBefriendAndChatThroughOutagesOfEither)
 
     // Beta down: alpha keeps the message and forwards it once beta is back.
     ASSERT_TRUE(beta.Exit()) << beta.Output();
+    const std::string routing = ServerUnderTest::Utf8(u8"准备路由消息");
+    const int routedBefore = alpha.Count(routing);
     ASSERT_TRUE(carol.Say("dave@beta", "sent while beta was down"));
     ASSERT_TRUE(carol.Sync());
-    std::this_thread::sleep_for(2s);  // alpha's worker tries, and fails, meanwhile
+    // alpha's worker tries it twice: the first try failed, or there would
+    // be no second.
+    ASSERT_TRUE(alpha.WaitForOutput(routing, routedBefore + 2)) << alpha.Output();
     ASSERT_TRUE(beta.Start()) << beta.Output();
     ASSERT_TRUE(dave.LogIn());
     EXPECT_EQ(dave.Chats(1), Texts{"sent while beta was down"}) << alpha.Output() << beta.Output();

@@ -146,6 +146,12 @@ bool ServerUnderTest::WaitForOutput(const std::string& text, int times)
     return false;
 }
 
+int ServerUnderTest::Count(const std::string& text) const
+{
+    std::lock_guard lock(mutex_);
+    return process_ ? process_->Occurrences(text) : 0;
+}
+
 std::string ServerUnderTest::Output() const
 {
     std::lock_guard lock(mutex_);

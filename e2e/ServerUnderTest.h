@@ -57,6 +57,8 @@ public:
     bool Command(const std::string& line, const std::string& text, int times = 1);
     // Waits until this run's output holds `text` `times` times.
     bool WaitForOutput(const std::string& text, int times = 1);
+    // How often this run's output holds `text` so far.
+    int Count(const std::string& text) const;
 
     // Everything the program printed, over all its runs.
     std::string Output() const;

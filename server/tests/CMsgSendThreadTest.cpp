@@ -75,7 +75,8 @@ TEST_F(Worker, StoredMessageIsDeliveredAfterLoginAndMarkedSent)
     EXPECT_EQ(ServiceLogLines::Count("检索到待发消息共 0 条"), 1);
     TestClient alice(fixture.Port());
     TalkToBob(alice, "hello");
-    std::this_thread::sleep_for(1200ms);
+    ASSERT_TRUE(WaitUntil([&] { return run.HasPendingFor("bob", "hub"); }));
+    ASSERT_TRUE(run.WaitForCycles(2));  // a whole cycle while bob is away
     EXPECT_TRUE(run.HasPendingFor("bob", "hub")) << "nobody to deliver to yet";
 
     TestClient bob(fixture.Port());
@@ -101,7 +102,7 @@ TEST_F(Worker, TwoConnectionsOfOneUserEachGetTheMessageOnce)
     EXPECT_EQ(ChatsReceived(first, 1), std::vector<std::string>{"twice"});
     EXPECT_EQ(ChatsReceived(second, 1), std::vector<std::string>{"twice"});
     EXPECT_TRUE(LinesReach("已发送缓存消息", 1));
-    std::this_thread::sleep_for(1200ms);
+    ASSERT_TRUE(run.WaitForCycles(2));  // a whole cycle after the delivery
     EXPECT_EQ(ServiceLogLines::Count("已发送缓存消息"), 1);
     EXPECT_FALSE(run.HasPendingFor("bob", "hub"));
 }
@@ -233,6 +234,8 @@ TEST_F(Worker, ARestartDeliversWhatTheLastRunLeft)
     TalkToBob(alice, "kept");
     TestClient bob(fixture.Port());
     ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    // No worker runs, so no cycle to wait for: a stretch as long as one in
+    // which nothing arrives is what this checks.
     std::this_thread::sleep_for(1200ms);
     EXPECT_TRUE(ChatsReceived(bob, 0).empty());
 
@@ -282,6 +285,8 @@ TEST(WorkerStop, DuringDeliveriesNeitherDeadlocksNorOutlivesTheService)
     EXPECT_TRUE(run.HasPendingFor("bob", "hub")) << "the rest waits for the next run";
 
     const auto linesAfterStop = ServiceLogLines::Count("已发送缓存消息");
+    // The worker has stopped: a stretch in which nothing more is sent is
+    // what this checks.
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(ServiceLogLines::Count("已发送缓存消息"), linesAfterStop);
 }

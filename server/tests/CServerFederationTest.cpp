@@ -205,6 +205,8 @@ TEST(Federation, AMessageIsNotSentBackToAServerItPassed)
     ASSERT_TRUE(forwarded);
     EXPECT_EQ(RoutedNames(*forwarded), (std::vector<std::string>{"alpha", "beta"}));
     EXPECT_TRUE(WaitUntil([&] { return !betaWorker.HasPendingRoute("beta"); }));
+    // The routing thread counts no passes: a stretch of them (one a second)
+    // in which nothing goes back to alpha is what this checks.
     std::this_thread::sleep_for(1200ms);
     EXPECT_TRUE(alphaPeer.Payloads().empty());
     EXPECT_EQ(gammaPeer.Payloads().size(), 1u);
@@ -225,6 +227,8 @@ TEST(Federation, RouteServersListingEachOtherDoNotLoopAMessage)
     // alpha forwards it to beta; beta's one route server was passed, so
     // beta finishes it without sending.
     ASSERT_TRUE(WaitUntil([&] { return ServiceLogLines::Count("已发送路由消息") == 2; }));
+    // The routing threads count no passes: a stretch of them (one a second)
+    // in which neither sends the message again is what this checks.
     std::this_thread::sleep_for(2500ms);
     EXPECT_EQ(ServiceLogLines::Count("路由到路由服务器"), 1);
     EXPECT_EQ(ServiceLogLines::Count("已发送路由消息"), 2);

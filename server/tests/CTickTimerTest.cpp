@@ -1,5 +1,6 @@
 #include "CTickTimer.h"
 #include "corvane/CEventLoopThread.h"
+#include "quorvel_test_support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,7 @@ using namespace std::chrono_literals;
 // Waits (bounded) until `ticks` reaches `count`.
 bool WaitForTicks(const std::atomic<int>& ticks, int count)
 {
-    for (int i = 0; i < 1000 && ticks.load() < count; ++i)
-        std::this_thread::sleep_for(10ms);
-    return ticks.load() >= count;
+    return WaitUntil([&] { return ticks.load() >= count; });
 }
 
 TEST(CTickTimer, TicksOnItsLoopUntilStopped)
@@ -41,6 +40,7 @@ TEST(CTickTimer, TicksOnItsLoopUntilStopped)
         timer->Stop();
         stoppedAt = ticks.load();
     }));
+    // Ten periods in which a stopped timer must not tick: the pause is the test.
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(ticks.load(), stoppedAt);
     ASSERT_TRUE(loop.Loop().Call([&] { timer.reset(); }));
@@ -59,6 +59,7 @@ TEST(CTickTimer, AHandlerMayStopItsOwnTimer)
         timer->Start(5ms);
     }));
     ASSERT_TRUE(WaitForTicks(ticks, 2));
+    // Ten periods in which a stopped timer must not tick: the pause is the test.
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(ticks.load(), 2);
     bool running = true;

@@ -118,6 +118,8 @@ TEST_F(QuorveldConsole, UnknownCommandsAreAnsweredAndTheEndOfInputIsNoExit)
     ASSERT_TRUE(quorveld_.WaitForOutput(
         "unknown command; known commands: start, stop, status, options, options on, options off, exit\n", 30s));
     quorveld_.CloseInput();
+    // The end of input must not end the program: a stretch in which it goes
+    // on running is the test.
     std::this_thread::sleep_for(300ms);
     ASSERT_TRUE(quorveld_.Running());
     // The service still answers.

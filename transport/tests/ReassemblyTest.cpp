@@ -66,6 +66,7 @@ TEST_F(Reassembly, CompleteFramePlusHalfOfNextDeliversFirstAtOnce)
     ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
     ASSERT_TRUE(client.Send(second.substr(10)));
     ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 2; }));
+    // A stretch in which no third payload may appear: the pause is the test.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Recorder::Payloads(), (std::vector<std::string>{"first", "second"}));
 }
@@ -117,6 +118,7 @@ TEST_F(Reassembly, FewerThanHeaderBytesWaitsForMore)
     RawClient client(fixture.port);
     const std::string frame = Frame("x");
     ASSERT_TRUE(client.Send(frame.substr(0, 23)));
+    // A stretch in which a partial header must deliver nothing: the pause is the test.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(Recorder::Payloads().empty());
     ASSERT_TRUE(client.Send(frame.substr(23)));

@@ -85,6 +85,7 @@ TEST_F(SendQueue, ClosedConnectionIsAcceptedThenRetriedEveryPassUntilStopped)
     // destroyed connections: no further tries.
     Destroy();
     const int tries = Recorder::CountLines(kDisconnected);
+    // Four send passes in which no try may follow: the pause is the test.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(Recorder::CountLines(kDisconnected), tries);
 }

@@ -1,4 +1,5 @@
 #include "corvane/CMyThreadBase.h"
+#include "quorvel_test_support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -6,17 +7,6 @@
 #include <stdexcept>
 
 namespace {
-
-bool Wait(const std::function<bool()>& pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 class Counting : public CMyThreadBase {
 public:
@@ -47,7 +37,7 @@ TEST(ThreadBase, StopDuringACycleLetsItFinishAndStartsNoOther)
     Counting worker;
     worker.gate = &gate;
     ASSERT_EQ(worker.StartService(), 1);
-    ASSERT_TRUE(Wait([&] { return worker.cycles == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return worker.cycles == 1; }));
     EXPECT_EQ(worker.StopService(), 1);
     open.set_value();
     worker.WaitForThread();
@@ -59,12 +49,12 @@ TEST(ThreadBase, StartStopStartRunsCyclesAgain)
 {
     Counting worker;
     ASSERT_EQ(worker.StartService(), 1);
-    ASSERT_TRUE(Wait([&] { return worker.cycles > 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return worker.cycles > 2; }));
     worker.StopService();
     worker.WaitForThread();
     const int before = worker.cycles;
     ASSERT_EQ(worker.StartService(), 1);
-    EXPECT_TRUE(Wait([&] { return worker.cycles > before + 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return worker.cycles > before + 2; }));
     // A second start while running starts nothing new.
     EXPECT_EQ(worker.StartService(), 1);
     EXPECT_TRUE(worker.IsRunning());
@@ -75,7 +65,8 @@ TEST(ThreadBase, ThrowingCycleEndsTheThreadQuietly)
     Counting worker;
     worker.throwAt = 2;
     ASSERT_EQ(worker.StartService(), 1);
-    ASSERT_TRUE(Wait([&] { return worker.cycles == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return worker.cycles == 2; }));
+    // Cycles' worth of time in which the ended thread must not run: the pause is the test.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(worker.cycles, 2);
     EXPECT_TRUE(worker.IsRunning());
@@ -88,7 +79,7 @@ TEST(ThreadBase, StopCutsALongSleepShort)
     Counting worker;
     worker.pause = 60000;
     ASSERT_EQ(worker.StartService(), 1);
-    ASSERT_TRUE(Wait([&] { return worker.cycles == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return worker.cycles == 1; }));
     auto stopped = std::async(std::launch::async, [&] {
         worker.StopService();
         worker.WaitForThread();
