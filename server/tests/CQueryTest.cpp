@@ -56,6 +56,36 @@ protected:
         return to.ReceiveAs<CMessageUserList>();
     }
 
+    // Lets each connection admit `tokens` costly requests a minute.
+    void SetCostlyRequestsPerConnection(int tokens)
+    {
+        fixture.OnLoop([tokens](CChatServer& service) {
+            CServiceLimits limits;
+            limits.costlyRequestsPerConnection = tokens;
+            service.SetLimits(limits);
+            return true;
+        });
+    }
+
+    // Alice's status change comes after her requests on her connection: once
+    // Bob, her friend, hears of it, all of them have been handled. Returns how
+    // many list answers Alice then received.
+    int ListAnswersAfterAlicesRequests()
+    {
+        CMessageChangeStatu away;
+        away.type = CMessageChangeStatu::kType;
+        away.source = "alice@hub";
+        away.userId = "alice";
+        away.server = "hub";
+        away.statu = "away";
+        EXPECT_TRUE(alice.Send(away));
+        EXPECT_TRUE(bob.ReceiveAs<CMessageChangeStatu>());
+        int answers = 0;
+        while (alice.ReceiveAs<CMessageUserList>(std::chrono::milliseconds(500)))
+            ++answers;
+        return answers;
+    }
+
     ServiceFixture fixture;
     TestClient alice;
     TestClient bob;
@@ -234,30 +264,12 @@ TEST_F(Queries, ListAnswersStayFarBelowAConnectionsQueueWhateverTheRecordsHold)
 
 TEST_F(Queries, QueriesBeyondAConnectionsBudgetAreDroppedAndOtherConnectionsAreAnswered)
 {
-    fixture.OnLoop([](CChatServer& service) {
-        CServiceLimits limits;
-        limits.costlyRequestsPerConnection = 5;
-        service.SetLimits(limits);
-        return true;
-    });
+    SetCostlyRequestsPerConnection(5);
     for (int i = 0; i < 8; ++i) {
         CMessageUserList request = ListRequest("alice", "");
         ASSERT_TRUE(alice.Send(request));
     }
-    // Alice's status change comes after her requests on her connection: once
-    // Bob, her friend, hears of it, all eight have been handled.
-    CMessageChangeStatu away;
-    away.type = CMessageChangeStatu::kType;
-    away.source = "alice@hub";
-    away.userId = "alice";
-    away.server = "hub";
-    away.statu = "away";
-    ASSERT_TRUE(alice.Send(away));
-    ASSERT_TRUE(bob.ReceiveAs<CMessageChangeStatu>());
-    int answers = 0;
-    while (alice.ReceiveAs<CMessageUserList>(std::chrono::milliseconds(500)))
-        ++answers;
-    EXPECT_EQ(answers, 5);
+    EXPECT_EQ(ListAnswersAfterAlicesRequests(), 5);
     EXPECT_EQ(ServiceLogLines::Count("的请求过于频繁,超过每个连接每分钟 5 次的限制,user-list 请求已丢弃"), 1)
         << "one line a minute per address";
     EXPECT_EQ(ServiceLogLines::Count("消息:user-list source:"), 5) << "no line for each dropped request";
@@ -268,12 +280,7 @@ TEST_F(Queries, QueriesBeyondAConnectionsBudgetAreDroppedAndOtherConnectionsAreA
 
 TEST_F(Queries, AnswersOfManyUsersCostTheirConnectionMoreThanShortOnes)
 {
-    fixture.OnLoop([](CChatServer& service) {
-        CServiceLimits limits;
-        limits.costlyRequestsPerConnection = 6;
-        service.SetLimits(limits);
-        return true;
-    });
+    SetCostlyRequestsPerConnection(6);
     for (int i = 0; i < 250; ++i)
         fixture.AddUser("many" + std::to_string(i), "pw", "Many");
     // Each answer of 250 users costs 3 tokens: two fit a budget of 6.
@@ -281,20 +288,7 @@ TEST_F(Queries, AnswersOfManyUsersCostTheirConnectionMoreThanShortOnes)
         CMessageUserList request = ListRequest("alice", "Many");
         ASSERT_TRUE(alice.Send(request));
     }
-    // Once Bob hears of Alice's status change, sent after them, all six
-    // have been handled.
-    CMessageChangeStatu away;
-    away.type = CMessageChangeStatu::kType;
-    away.source = "alice@hub";
-    away.userId = "alice";
-    away.server = "hub";
-    away.statu = "away";
-    ASSERT_TRUE(alice.Send(away));
-    ASSERT_TRUE(bob.ReceiveAs<CMessageChangeStatu>());
-    int answers = 0;
-    while (alice.ReceiveAs<CMessageUserList>(std::chrono::milliseconds(500)))
-        ++answers;
-    EXPECT_EQ(answers, 2);
+    EXPECT_EQ(ListAnswersAfterAlicesRequests(), 2);
     EXPECT_EQ(fixture.Refused("CostlyRequestsPerConnection"), 4u);
 
     // Short answers cost one token each: Bob's connection gets all six.
