@@ -139,7 +139,7 @@ void CCostlyFloods::FriendFlood()
             offer.type = CMessageUserFriend::kType;
             offer.source = hostileUser_ + "@hub";
             offer.target = victim + "@hub";
-            offer.result = "success";
+            offer.result = message_word::kSuccess;
             offer.asker.userId = "fan" + std::to_string(round) + "x" + std::to_string(i);
             offer.asker.serverName = "hub";
             offer.asked.userId = victim;

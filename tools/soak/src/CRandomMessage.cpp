@@ -53,7 +53,7 @@ private:
     {
         switch (random_.Engine()() % 8) {
         case 0:
-            return "true";
+            return message_word::kTrue;
         case 1:
             return random_.Text(10000);
         default:
@@ -136,8 +136,5 @@ std::string CRandomMessage::Next()
     }
     CRandomFields fields(*this);
     message->VisitBody(fields);
-    CXmlMsg xml;
-    BX_DATA built(message.get());
-    xml.BuildXml(&built);
-    return built.buff;
+    return CXmlMsg().BuildBytes(*message);
 }

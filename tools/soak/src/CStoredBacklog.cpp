@@ -1,6 +1,7 @@
 #include "CStoredBacklog.h"
 
 #include "CRawConnection.h"
+#include "SoakXml.h"
 
 #include "quorvel_client/CSyncClient.h"
 
@@ -21,19 +22,6 @@ constexpr std::size_t kPadding = 128 * 1024;
 // A slow session reads this much per step, a step every 20 ms: 800 KB/s.
 constexpr std::size_t kStep = 16 * 1024;
 constexpr int kReceiveBuffer = 4096;
-
-std::string LoginXml(const std::string& user)
-{
-    CMessageUserLogin login;
-    login.type = CMessageUserLogin::kType;
-    login.userId = user;
-    login.password = "pw-" + user;
-    login.statu = "online";
-    CXmlMsg xml;
-    BX_DATA built(&login);
-    xml.BuildXml(&built);
-    return built.buff;
-}
 
 std::unique_ptr<CMessageBase> Parse(const std::uint8_t* data, std::size_t length)
 {
@@ -93,7 +81,7 @@ void CStoredBacklog::Run()
 void CStoredBacklog::SlowSession()
 {
     CRawConnection connection;
-    if (!connection.Connect(port_, kReceiveBuffer) || !connection.SendFrame(LoginXml(absent_)))
+    if (!connection.Connect(port_, kReceiveBuffer) || !connection.SendFrame(LoginXml(absent_, "pw-" + absent_, "online", false)))
         return;
     ++slowSessions_;
     std::string buffer;

@@ -4,10 +4,7 @@
 
 std::string BuildXml(CMessageBase& message)
 {
-    CXmlMsg xml;
-    BX_DATA built(&message);
-    xml.BuildXml(&built);
-    return built.buff;
+    return CXmlMsg().BuildBytes(message);
 }
 
 std::string LoginXml(const std::string& user, const std::string& password, const std::string& statu, bool force)
@@ -17,7 +14,7 @@ std::string LoginXml(const std::string& user, const std::string& password, const
     login.userId = user;
     login.password = password;
     login.statu = statu;
-    login.force = force ? "true" : "";
+    login.force = force ? message_word::kTrue : "";
     return BuildXml(login);
 }
 
