@@ -15,6 +15,12 @@
 #include <string>
 #include <vector>
 
+using quorvel::store::CMsgCache;
+using quorvel::store::MSG_INDEX;
+using quorvel::store::MSG_INDEX_HEAD;
+namespace MsgIndexLayout = quorvel::store::MsgIndexLayout;
+using scrivlet::CLog4c;
+
 namespace {
 
 using namespace MsgIndexLayout;

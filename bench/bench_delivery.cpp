@@ -30,6 +30,18 @@
 #include <string>
 #include <vector>
 
+using corvane::CEventLoopThread;
+using corvane::CFrame;
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CXmlMsg;
+using quorvel::service::CChatServer;
+using quorvel::store::CMsgSendThread;
+using scrivlet::CLog4c;
+
 namespace {
 
 constexpr int kMessages = 100000;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+using scrivlet::CLog4c;
+
 namespace {
 
 CLog4c* g_log = nullptr;

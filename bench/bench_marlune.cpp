@@ -14,6 +14,12 @@
 #include <new>
 #include <string>
 
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CMessageUserList;
+using marlune::CTalker;
+using marlune::CXmlMsg;
+
 namespace {
 
 // Heap bytes in use and their peak, counted by the operators below, which

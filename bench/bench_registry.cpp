@@ -19,6 +19,14 @@
 #include <string>
 #include <vector>
 
+using corvane::CMyRASSocket;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using quorvel::service::CChatServer;
+using quorvel::service::CUserConnections;
+using quorvel::store::CPendingIndex;
+using scrivlet::CLog4c;
+
 namespace {
 
 constexpr int kLoggedIn = 1000;

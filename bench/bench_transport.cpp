@@ -19,6 +19,15 @@
 #include <thread>
 #include <vector>
 
+using corvane::CEventLoopThread;
+using corvane::CFrame;
+using corvane::CMyRASServer;
+using corvane::CMyRASServer_Client;
+using corvane::CMyRASServer_Srv;
+using corvane::CMyRASSocket;
+using corvane::ON_WS_DISCONNECTED;
+using corvane::RAS_CALLBACK_PARA;
+
 namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;

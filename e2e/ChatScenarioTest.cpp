@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+
 using namespace std::chrono_literals;
 using Texts = std::vector<std::string>;
 

@@ -12,6 +12,11 @@
 
 #include <thread>
 
+using marlune::CMessageBase;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using quorvel::testsupport::HungPeer;
+
 using namespace std::chrono_literals;
 using Texts = std::vector<std::string>;
 

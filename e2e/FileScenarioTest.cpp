@@ -14,6 +14,12 @@
 
 #include <random>
 
+using marlune::CMessageTransFile;
+using quorvel::client::CBase64;
+using quorvel::client::CFileChunker;
+using quorvel::client::CFileReceiver;
+using quorvel::testsupport::TempFolder;
+
 namespace fs = std::filesystem;
 
 namespace {

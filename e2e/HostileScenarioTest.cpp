@@ -11,6 +11,8 @@
 #include <random>
 #include <thread>
 
+using corvane::CFrame;
+
 using namespace std::chrono_literals;
 using Texts = std::vector<std::string>;
 

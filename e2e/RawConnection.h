@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+using corvane::CFrame;
+
 // A plain TCP connection to 127.0.0.1 that sends whatever bytes it is given,
 // well-formed or not: a hostile client. Sends give up after two seconds
 // without progress. One thread at a time.

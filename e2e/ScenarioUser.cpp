@@ -4,6 +4,12 @@
 
 #include <thread>
 
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserTalking;
+using quorvel::client::CSyncClient;
+
 ScenarioUser::ScenarioUser(const ServerUnderTest& server, std::string id, std::string password)
     : server_(server), id_(std::move(id)), password_(std::move(password))
 {

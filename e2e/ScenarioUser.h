@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+using marlune::CMessageBase;
+using quorvel::client::CSyncClient;
+
 // One user of a scenario: a CSyncClient connected to a ServerUnderTest, and
 // the calls a scenario makes with it. Waits are bounded by kWait, long
 // enough for a loaded machine; a healthy server answers in milliseconds and

@@ -7,6 +7,8 @@
 
 #include <set>
 
+using quorvel::testsupport::FreePort;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

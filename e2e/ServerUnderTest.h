@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::ServerConfig;
+using quorvel::testsupport::TempFolder;
+
 // One Quorvel server for a scenario: a temporary program folder with its own
 // config/server.xml on a free 127.0.0.1 port, and the quorveld copy that runs
 // in it. The server may be started and ended several times; its folder (the

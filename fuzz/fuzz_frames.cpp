@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+using corvane::CMyRASServer;
+using corvane::CMyRASSocket;
+using corvane::RAS_CALLBACK_PARA;
+
 namespace {
 
 std::vector<std::string> g_delivered;

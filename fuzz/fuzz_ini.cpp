@@ -12,6 +12,8 @@
 #include <iterator>
 #include <string>
 
+using quorvel::shell::CIniFile;
+
 namespace {
 
 std::string ReadAll(const std::string& path)

@@ -12,6 +12,11 @@
 #include <cstdlib>
 #include <string>
 
+using marlune::BX_DATA;
+using marlune::CTalkerServer;
+using quorvel::directory::CServerXml;
+using scrivlet::CLog4c;
+
 namespace {
 
 struct Directory {

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CXmlMsg;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     CXmlMsg xml;

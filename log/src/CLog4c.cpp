@@ -15,6 +15,8 @@
 #include <string_view>
 #include <utility>
 
+namespace scrivlet {
+
 namespace {
 
 bool SameSecond(const CLog4c::LocalTime& a, const CLog4c::LocalTime& b)
@@ -207,3 +209,5 @@ CLog4c::LocalTime CLog4c::SystemLocalTime()
     }
     return last;
 }
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace scrivlet {
+
 namespace {
 
 bool IsLeadByte(unsigned char c)
@@ -131,3 +133,5 @@ void AppendEscapingControls(std::string& out, const char* text)
     }
     AppendEscapingSlowly(out, std::string_view(text));
 }
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace scrivlet {
+
 const char* LogLevelName(int level)
 {
     switch (level) {
@@ -32,3 +34,5 @@ std::size_t FormatText(char* buffer, std::size_t size, const char* format, va_li
     buffer[length] = '\0';
     return length;
 }
+
+} // namespace scrivlet

@@ -19,6 +19,10 @@
 #include <thread>
 #include <vector>
 
+using quorvel::testsupport::TempFolder;
+using scrivlet::CLog4c;
+using scrivlet::kMaxErrorText;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -4,6 +4,9 @@
 
 #include <string>
 
+using scrivlet::AppendEscapingControls;
+using scrivlet::GbkPrefixLength;
+
 TEST(GbkPrefixLength, KeepsOrDropsWholeCharacters)
 {
     const std::string text = "ab日志";  // a b C8D5 D6BE

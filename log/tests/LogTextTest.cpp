@@ -5,6 +5,11 @@
 #include <cstdarg>
 #include <string>
 
+using scrivlet::ErrorText;
+using scrivlet::FormatText;
+using scrivlet::LogLevelName;
+using scrivlet::kMaxErrorText;
+
 namespace {
 
 std::string Format(std::size_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));

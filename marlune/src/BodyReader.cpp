@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+namespace marlune {
+
 void BodyReader::ReadHead(const tinyxml2::XMLElement& root, CMessageBase& head)
 {
     for (const auto& field : kHeadFields) {
@@ -114,3 +116,5 @@ void BodyReader::ReadTalker(const tinyxml2::XMLElement& element, CTalker& talker
         Convert(element.Attribute(field.attribute), talker.*field.member);
     }
 }
+
+} // namespace marlune

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+namespace marlune {
+
 class CMessageBase;
 
 // Reads message fields from a parsed document into objects, converting
@@ -41,3 +43,5 @@ private:
     bool talkersDone_ = false;
     bool ok_ = true;
 };
+
+} // namespace marlune

@@ -3,6 +3,8 @@
 #include "RecordFields.h"
 #include "TextConverter.h"
 
+namespace marlune {
+
 void BodyWriter::OpenMessage(const CMessageBase& msg)
 {
     writer_.Open(kRootElement);
@@ -73,3 +75,5 @@ void BodyWriter::WriteTalker(const CTalker& talker)
     }
     writer_.Close();
 }
+
+} // namespace marlune

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
+
 // Writes message fields (GBK in memory) as XML (UTF-8) through an
 // XmlWriter: the head, the routed list and the body. A text that does not
 // convert fails the whole build (ok() turns false).
@@ -36,3 +38,5 @@ private:
     std::string scratch_;
     bool ok_ = true;
 };
+
+} // namespace marlune

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+namespace marlune {
+
 CCmdExp::CCmdExp(std::string_view text, std::string_view separator)
     : text_(text), separator_(separator)
 {
@@ -27,3 +29,5 @@ std::string CCmdExp::GetNextItem()
         return {};
     }
 }
+
+} // namespace marlune

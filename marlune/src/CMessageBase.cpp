@@ -2,6 +2,8 @@
 
 #include <exception>
 
+namespace marlune {
+
 namespace {
 
 // The part of an address before the first "@" (the whole text without one).
@@ -74,3 +76,5 @@ const CTalkerServer* CMessageBase::GetRouteServerByName(std::string_view name) c
 void CMessageBase::VisitBody(CFieldVisitor& /*visitor*/)
 {
 }
+
+} // namespace marlune

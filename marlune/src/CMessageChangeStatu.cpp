@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageChangeStatu::CMessageChangeStatu()
 {
     type = kType;
@@ -14,3 +16,5 @@ void CMessageChangeStatu::VisitBody(CFieldVisitor& visitor)
     visitor.Text("statu", statu);
     visitor.Text("note", note);
 }
+
+} // namespace marlune

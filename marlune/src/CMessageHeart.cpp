@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageHeart::CMessageHeart()
 {
     type = kType;
@@ -11,3 +13,5 @@ void CMessageHeart::VisitBody(CFieldVisitor& visitor)
 {
     visitor.Text("sender", sender);
 }
+
+} // namespace marlune

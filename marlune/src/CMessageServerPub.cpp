@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageServerPub::CMessageServerPub()
 {
     type = kType;
@@ -11,3 +13,5 @@ void CMessageServerPub::VisitBody(CFieldVisitor& visitor)
 {
     visitor.Server(server);
 }
+
+} // namespace marlune

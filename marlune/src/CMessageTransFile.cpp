@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageTransFile::CMessageTransFile()
 {
     type = kType;
@@ -15,3 +17,5 @@ void CMessageTransFile::VisitBody(CFieldVisitor& visitor)
     visitor.Text("action", action);
     visitor.Content(data);
 }
+
+} // namespace marlune

@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageUserFriend::CMessageUserFriend()
 {
     type = kType;
@@ -14,3 +16,5 @@ void CMessageUserFriend::VisitBody(CFieldVisitor& visitor)
     visitor.Talker(asker);
     visitor.Talker(asked);
 }
+
+} // namespace marlune

@@ -4,6 +4,8 @@
 
 #include <exception>
 
+namespace marlune {
+
 CMessageUserInfor::CMessageUserInfor()
 {
     type = kType;
@@ -30,3 +32,5 @@ void CMessageUserInfor::VisitBody(CFieldVisitor& visitor)
     visitor.Text("statu", statu);
     visitor.Talkers(talkers);
 }
+
+} // namespace marlune

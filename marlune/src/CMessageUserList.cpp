@@ -4,6 +4,8 @@
 
 #include <exception>
 
+namespace marlune {
+
 CMessageUserList::CMessageUserList()
 {
     type = kType;
@@ -26,3 +28,5 @@ void CMessageUserList::VisitBody(CFieldVisitor& visitor)
     visitor.Text("online", online);
     visitor.Talkers(talkers);
 }
+
+} // namespace marlune

@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageUserLogin::CMessageUserLogin()
 {
     type = kType;
@@ -20,3 +22,5 @@ void CMessageUserLogin::VisitBody(CFieldVisitor& visitor)
     visitor.Text("tel", tel);
     visitor.Text("force", force);
 }
+
+} // namespace marlune

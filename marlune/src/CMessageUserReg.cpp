@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageUserReg::CMessageUserReg()
 {
     type = kType;
@@ -18,3 +20,5 @@ void CMessageUserReg::VisitBody(CFieldVisitor& visitor)
     visitor.Text("error", error);
     visitor.Text("modify", modify);
 }
+
+} // namespace marlune

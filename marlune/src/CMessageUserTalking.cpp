@@ -2,6 +2,8 @@
 
 #include "marlune/CFieldVisitor.h"
 
+namespace marlune {
+
 CMessageUserTalking::CMessageUserTalking()
 {
     type = kType;
@@ -12,3 +14,5 @@ void CMessageUserTalking::VisitBody(CFieldVisitor& visitor)
     visitor.Text("format", format);
     visitor.Content(text);
 }
+
+} // namespace marlune

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+namespace marlune {
+
 bool CTalker::HasFriend(std::string_view id) const
 {
     if (id.empty()) {
@@ -46,3 +48,5 @@ bool CTalker::AddFriend(std::string_view id)
         return false;
     }
 }
+
+} // namespace marlune

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+namespace marlune {
+
 CTalkerServer::CTalkerServer(const CTalkerServer& other)
     : name(other.name), ip(other.ip), port(other.port), description(other.description)
 {
@@ -135,3 +137,5 @@ void CTalkerServer::ReleaseAll()
     talkers_.clear();
     repeatedIds_ = 0;
 }
+
+} // namespace marlune

@@ -12,6 +12,8 @@
 #include <exception>
 #include <string_view>
 
+namespace marlune {
+
 namespace {
 
 // Room for the declaration and the head of a typical message.
@@ -174,3 +176,5 @@ std::string CXmlMsg::g2uShowing(std::string_view gbk)
 {
     return TextConverter::GbkToUtf8Showing(gbk);
 }
+
+} // namespace marlune

@@ -1,5 +1,7 @@
 #include "DocWriter.h"
 
+namespace marlune {
+
 bool DocWriter::VisitEnter(const tinyxml2::XMLElement& element, const tinyxml2::XMLAttribute* first)
 {
     writer_.Open(element.Name());
@@ -20,3 +22,5 @@ bool DocWriter::Visit(const tinyxml2::XMLText& text)
     writer_.Text(text.Value());
     return true;
 }
+
+} // namespace marlune

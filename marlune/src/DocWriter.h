@@ -4,6 +4,8 @@
 
 #include <tinyxml2.h>
 
+namespace marlune {
+
 // Feeds a TinyXML-2 document's elements and texts to an XmlWriter, so that
 // documents come out in the same form as messages. Declarations, comments
 // and unknown nodes are left out.
@@ -20,3 +22,5 @@ public:
 private:
     XmlWriter& writer_;
 };
+
+} // namespace marlune

@@ -11,6 +11,8 @@
 #include "marlune/CMessageUserReg.h"
 #include "marlune/CMessageUserTalking.h"
 
+namespace marlune {
+
 namespace {
 
 template <typename Message>
@@ -49,3 +51,5 @@ std::unique_ptr<CMessageBase> CreateMessage(std::string_view type)
     }
     return nullptr;
 }
+
+} // namespace marlune

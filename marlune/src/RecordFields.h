@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // The attribute names of the head and of the two record elements, in the
 // order they are written. Reading and writing both walk these tables.
 template <typename Record>
@@ -49,3 +51,5 @@ inline constexpr const char* kBodyElement = "body";
 inline constexpr const char* kServerElement = "server";
 inline constexpr const char* kTalkerElement = "talker";
 inline constexpr const char* kRoutedNameAttribute = "name";
+
+} // namespace marlune

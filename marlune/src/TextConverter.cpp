@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <exception>
 
+namespace marlune {
+
 namespace {
 
 bool IsAscii(std::string_view in)
@@ -180,3 +182,5 @@ bool TextConverter::IsValidUtf8(std::string_view in)
     }
     return true;
 }
+
+} // namespace marlune

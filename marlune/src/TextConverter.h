@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
+
 // GB18030 <-> UTF-8 through iconv. iconv handles are not thread-safe, so
 // each thread lazily opens its own pair and closes it when the thread ends.
 // ASCII text is copied without iconv. Any thread.
@@ -19,3 +21,5 @@ public:
     // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
     static bool IsValidUtf8(std::string_view in);
 };
+
+} // namespace marlune

@@ -1,5 +1,7 @@
 #include "XmlPrescan.h"
 
+namespace marlune {
+
 namespace {
 
 struct Counts {
@@ -103,3 +105,5 @@ bool XmlPrescan::Check(std::string_view xml, std::string& why)
     }
     return true;
 }
+
+} // namespace marlune

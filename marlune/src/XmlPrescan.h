@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
+
 // A lexical pass over a payload before the XML parser sees it. It bounds
 // what the parser would build, so hostile input cannot make the parser
 // recurse deeply or allocate far beyond the payload's size: nesting depth,
@@ -28,3 +30,5 @@ public:
     // True when `xml` is within the limits; otherwise false with the reason.
     static bool Check(std::string_view xml, std::string& why);
 };
+
+} // namespace marlune

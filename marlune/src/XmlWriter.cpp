@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace marlune {
+
 namespace {
 
 bool IsBlank(char c)
@@ -141,3 +143,5 @@ void XmlWriter::Escape(std::string_view value, bool attribute)
     }
     out_.append(value.data() + run, value.size() - run);
 }
+
+} // namespace marlune

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+namespace marlune {
+
 // Writes XML text (UTF-8 in, UTF-8 out) into a string: one element per
 // line, indented by two blanks a level, except inside an element that holds
 // text, whose content is written as it is. Values are escaped so that any
@@ -42,3 +44,5 @@ private:
     std::string& out_;
     std::vector<Frame> stack_;
 };
+
+} // namespace marlune

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+using marlune::CCmdExp;
+
 namespace {
 
 // The items a walk yields before its first empty item.

@@ -9,6 +9,11 @@
 #include <thread>
 #include <vector>
 
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+
 TEST(Conversion, GbkAndUtf8RoundTripByteForByte)
 {
     const std::string gbk = "中文 ABC 😀 €";

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageUserLogin;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+
 TEST(MessageBase, AddressesSplitAtTheFirstAt)
 {
     struct Case {

@@ -6,6 +6,12 @@
 
 #include <string>
 
+using marlune::CMessageBase;
+using marlune::CMessageHeart;
+using marlune::CMessageUserList;
+using marlune::CMessageUserTalking;
+using marlune::CXmlMsg;
+
 namespace {
 
 struct Outcome {

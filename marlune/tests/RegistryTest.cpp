@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CTalker;
+using marlune::CTalkerServer;
+
 namespace {
 
 CTalker MakeTalker(const std::string& id, const std::string& name)

@@ -10,6 +10,23 @@
 #include <string>
 #include <vector>
 
+using marlune::BX_DATA;
+using marlune::CFieldVisitor;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageHeart;
+using marlune::CMessageServerPub;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+
 namespace {
 
 // A GBK text with Chinese characters and, through GB18030, an emoji.

@@ -11,6 +11,13 @@
 #include <chrono>
 #include <cstdlib>
 
+namespace quorvel::metrics {
+
+using host::CServerStatus;
+using service::CServiceCounters;
+using shell::CServerApp;
+using scrivlet::CLog4c;
+
 namespace {
 
 constexpr int kError = 2;
@@ -121,3 +128,5 @@ std::string CMetricsEndpoint::Scrape() const
     snapshot.counters = counters_->Read();
     return CMetricsText::Render(snapshot);
 }
+
+} // namespace quorvel::metrics

@@ -9,12 +9,19 @@
 #include <string>
 #include <thread>
 
-class CLog4c;
-class CServerApp;
 
 namespace httplib {
 class Server;
 }
+
+namespace quorvel::shell {
+class CServerApp;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::metrics {
 
 // The metrics endpoint: an HTTP server on a thread of its own that answers
 // GET /metrics with the Prometheus text of the latest status snapshot, its
@@ -35,10 +42,10 @@ public:
     // The settings read from the program's server.ini; an absent or
     // unusable Port leaves the endpoint off, an absent Address keeps
     // 127.0.0.1.
-    static Settings ReadSettings(const CServerApp& app);
+    static Settings ReadSettings(const shell::CServerApp& app);
 
     // `log` outlives the endpoint; `counters` are read at every request.
-    CMetricsEndpoint(CLog4c& log, std::shared_ptr<const CServiceCounters> counters);
+    CMetricsEndpoint(scrivlet::CLog4c& log, std::shared_ptr<const service::CServiceCounters> counters);
     // Stops the server.
     ~CMetricsEndpoint();
     CMetricsEndpoint(const CMetricsEndpoint&) = delete;
@@ -54,17 +61,19 @@ public:
     unsigned Port() const { return port_; }
 
     // The snapshot answered from now on. Any thread.
-    void Publish(const CServerStatus::Snapshot& snapshot);
+    void Publish(const host::CServerStatus::Snapshot& snapshot);
     // The body of GET /metrics. Any thread.
     std::string Scrape() const;
 
 private:
-    CLog4c& log_;
-    std::shared_ptr<const CServiceCounters> counters_;
+    scrivlet::CLog4c& log_;
+    std::shared_ptr<const service::CServiceCounters> counters_;
     mutable std::mutex mutex_;  // guards latest_ only, held for a pointer copy
-    std::shared_ptr<const CServerStatus::Snapshot> latest_;
+    std::shared_ptr<const host::CServerStatus::Snapshot> latest_;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> serving_{false};
     unsigned port_ = 0;
 };
+
+} // namespace quorvel::metrics

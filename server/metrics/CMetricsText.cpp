@@ -4,6 +4,12 @@
 #include <cinttypes>
 #include <cstdio>
 
+namespace quorvel::metrics {
+
+using host::CServerStatus;
+using service::CServiceCounters;
+using store::CMsgCache;
+
 namespace {
 
 // Appends metric families: one HELP and TYPE head per family, then samples.
@@ -138,3 +144,5 @@ std::string CMetricsText::EscapeLabel(const std::string& value)
     }
     return escaped;
 }
+
+} // namespace quorvel::metrics

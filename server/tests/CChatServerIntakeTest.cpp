@@ -9,6 +9,17 @@
 #include <string>
 #include <vector>
 
+using marlune::BX_DATA;
+using marlune::CMessageHeart;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+using quorvel::service::CChatServer;
+using quorvel::testsupport::TempFolder;
+
 namespace {
 
 CMessageUserTalking Talking(const std::string& source, const std::string& target, const std::string& text)

@@ -9,6 +9,10 @@
 #include <memory>
 #include <thread>
 
+using corvane::CEventLoopThread;
+using quorvel::directory::CCoalescedSave;
+using quorvel::testsupport::WaitUntil;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -5,6 +5,10 @@
 
 #include <string>
 
+using quorvel::service::CChatServer;
+using quorvel::service::CServiceLimits;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 bool Counted(ServiceFixture& fixture, const std::string& key)

@@ -14,6 +14,16 @@
 #include <string>
 #include <vector>
 
+using corvane::CEventLoop;
+using corvane::CEventLoopThread;
+using marlune::CMessageBase;
+using marlune::CMessageUserTalking;
+using quorvel::store::CDeliveryLedger;
+using quorvel::store::CDeliveryReceipt;
+using quorvel::store::CDeliveryTarget;
+using quorvel::store::CMsgCache;
+using quorvel::store::CServiceSnapshot;
+
 namespace {
 
 // A service with one connection for every user that keeps each send's

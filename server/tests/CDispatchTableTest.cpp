@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+using marlune::CMessageBase;
+using quorvel::service::CDispatchTable;
+
 namespace {
 
 CMessageBase Typed(const std::string& type)

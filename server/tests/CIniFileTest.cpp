@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+using quorvel::shell::CIniFile;
+using quorvel::testsupport::TempFolder;
+
 namespace {
 
 class CIniFileTest : public ::testing::Test {

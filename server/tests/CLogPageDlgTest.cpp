@@ -4,6 +4,8 @@
 
 #include <string>
 
+using quorvel::shell::CLogPageDlg;
+
 namespace {
 
 TEST(CLogPageDlg, ReplacesTheViewWithTheTextAfterItPasses8192Characters)

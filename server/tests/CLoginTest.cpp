@@ -7,6 +7,12 @@
 
 #include <algorithm>
 
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserLogin;
+using quorvel::service::CChatServer;
+using quorvel::service::CServiceLimits;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 const std::string kBadChars = "用户账号不能包含 ' ~ ! # $ % ^ & *'等特殊字符!";

@@ -19,6 +19,16 @@
 #include <sstream>
 #include <thread>
 
+using marlune::CMessageUserTalking;
+using quorvel::host::CServerStatus;
+using quorvel::metrics::CMetricsEndpoint;
+using quorvel::metrics::CMetricsText;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::ListeningSocket;
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::ServerConfig;
+using quorvel::testsupport::TempFolder;
+
 using namespace std::chrono_literals;
 
 namespace {

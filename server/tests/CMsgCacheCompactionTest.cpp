@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using quorvel::store::CMsgCache;
+
 namespace {
 
 constexpr std::size_t kHead = 8;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using quorvel::store::CMsgCache;
+
 namespace {
 
 // The lookups as a plain scan of every record in file order, skipping those

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+using quorvel::store::CMsgCache;
+using quorvel::store::MSG_INDEX;
+using quorvel::store::MSG_INDEX_HEAD;
+
 namespace {
 
 constexpr std::size_t kHead = 8;

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+using quorvel::store::CMsgCache;
+
 namespace {
 
 constexpr std::size_t kHead = 8;

@@ -6,6 +6,16 @@
 #include <atomic>
 #include <memory>
 
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CXmlMsg;
+using quorvel::service::CChatServer;
+using quorvel::store::CDeliveryLedger;
+using quorvel::store::CMsgSendThread;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -4,6 +4,14 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CTalker;
+using quorvel::service::CChatServer;
+using quorvel::service::CServiceLimits;
+
 namespace {
 
 CMessageUserList ListRequest(const std::string& userId, const std::string& filter, bool online = false)

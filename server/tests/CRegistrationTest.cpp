@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserReg;
+
 namespace {
 
 const std::string kExists = "用户账号已经存在!";

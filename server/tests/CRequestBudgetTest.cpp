@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using quorvel::service::CRequestBudget;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -11,6 +11,13 @@
 #include <utility>
 #include <vector>
 
+using corvane::CConnectionLimits;
+using quorvel::service::CServiceLimits;
+using quorvel::shell::CServerApp;
+using quorvel::store::CMsgCache;
+using quorvel::testsupport::TempFolder;
+using scrivlet::CLog4c;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -10,6 +10,16 @@
 #include <cerrno>
 #include <cstring>
 
+using marlune::CMessageUserTalking;
+using quorvel::host::CMsgServiceHost;
+using quorvel::service::CChatServer;
+using quorvel::shell::CNotifyIconDlg;
+using quorvel::shell::CServerConsoleDlg;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::ListeningSocket;
+using quorvel::testsupport::TempFolder;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -6,6 +6,22 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageServerPub;
+using marlune::CMessageUserTalking;
+using marlune::CTalkerServer;
+using quorvel::service::CChatServer;
+using quorvel::service::CRoutePass;
+using quorvel::service::CServerFederation;
+using quorvel::service::CServiceLimits;
+using quorvel::store::CServiceSnapshot;
+using quorvel::testsupport::FramePeer;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::HungPeer;
+using quorvel::testsupport::WaitUntil;
+using scrivlet::CLog4c;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -14,6 +14,13 @@
 #include <thread>
 #include <vector>
 
+using marlune::CMessageTransFile;
+using marlune::CMessageUserTalking;
+using quorvel::host::CServerStatus;
+using quorvel::service::CServiceCounters;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::ListeningSocket;
+
 using namespace std::chrono_literals;
 
 namespace {

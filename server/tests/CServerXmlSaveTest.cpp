@@ -16,6 +16,13 @@
 #include <chrono>
 #include <thread>
 
+using marlune::BX_DATA;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using quorvel::directory::CDirectoryWriter;
+using quorvel::directory::CServerXml;
+using quorvel::testsupport::TempFolder;
+
 namespace {
 
 using ServerList = CServerXml::ServerList;

@@ -7,6 +7,11 @@
 #include <memory>
 #include <string>
 
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using quorvel::directory::CServerXml;
+using quorvel::testsupport::TempFolder;
+
 namespace {
 
 using ServerList = CServerXml::ServerList;

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using quorvel::service::CChatServer;
+using quorvel::service::CServiceLimits;
+
 namespace {
 
 CMessageChangeStatu Change(const std::string& userId, const std::string& server, const std::string& statu)

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+using quorvel::terminal::CTerminalCommands;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::TempFolder;
+
 namespace {
 
 class TerminalCommands : public ConsoleTest {

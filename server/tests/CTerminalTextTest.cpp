@@ -5,6 +5,9 @@
 
 #include <cstdio>
 
+using quorvel::shell::CTerminalText;
+using quorvel::testsupport::TempFolder;
+
 namespace {
 
 std::string Utf8(const char8_t* text)

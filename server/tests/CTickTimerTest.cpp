@@ -9,6 +9,10 @@
 #include <memory>
 #include <thread>
 
+using corvane::CEventLoopThread;
+using quorvel::shell::CTickTimer;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 using namespace std::chrono_literals;

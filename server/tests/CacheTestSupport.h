@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using scrivlet::CLog4c;
+
 // A temporary folder removed with the object, and the log lines written while
 // it lives (the log's callback takes no context, so lines go to one list).
 class CacheTestFolder {

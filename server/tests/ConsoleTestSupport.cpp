@@ -3,6 +3,9 @@
 #include "quorvel_service/CChatServer.h"
 #include "quorvel_test_support/ServerConfig.h"
 
+using quorvel::service::CChatServer;
+using quorvel::shell::CServerConsoleDlg;
+using quorvel::testsupport::ServerConfig;
 
 int FakeConsoleView::Count(const std::string& text) const
 {

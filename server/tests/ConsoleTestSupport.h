@@ -17,6 +17,14 @@
 #include <utility>
 #include <vector>
 
+using corvane::CEventLoopThread;
+using quorvel::shell::CConsoleView;
+using quorvel::shell::CServerApp;
+using quorvel::shell::CServerConsoleDlg;
+using quorvel::store::CMsgSendThread;
+using quorvel::testsupport::TempFolder;
+using scrivlet::CLog4c;
+
 // A front end that records what the console asks of it.
 class FakeConsoleView : public CConsoleView {
 public:

@@ -12,6 +12,13 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageUserTalking;
+using quorvel::shell::CTerminalText;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::ServerConfig;
+using quorvel::testsupport::TempFolder;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::TempFolder;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -13,6 +13,10 @@
 #include <memory>
 #include <sstream>
 
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::TempFolder;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+using quorvel::shell::CTerminalText;
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::ServerConfig;
+
 // Writes config/server.xml in `folder` for server "hub" on `port` with the
 // given users, each with password "pw-<id>" and no friends.
 inline void WriteHubDirectory(const std::filesystem::path& folder, unsigned port,

@@ -16,6 +16,11 @@
 #include <cstring>
 #include <thread>
 
+using marlune::CMessageUserTalking;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::QuorveldProcess;
+using quorvel::testsupport::TempFolder;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

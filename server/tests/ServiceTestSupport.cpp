@@ -14,6 +14,16 @@
 #include <stdexcept>
 #include <thread>
 
+using corvane::CFrame;
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserLogin;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+using quorvel::service::CChatServer;
+
 namespace {
 
 std::mutex g_linesLock;

@@ -17,6 +17,12 @@
 #include <type_traits>
 #include <vector>
 
+using corvane::CEventLoopThread;
+using marlune::CMessageBase;
+using marlune::CTalker;
+using quorvel::service::CChatServer;
+using scrivlet::CLog4c;
+
 // Log lines of the service and of its transport. The log callbacks take no
 // context, so the lines go to one process-wide list.
 class ServiceLogLines {

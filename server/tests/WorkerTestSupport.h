@@ -12,6 +12,13 @@
 #include <string>
 #include <thread>
 
+using marlune::CMessageUserTalking;
+using quorvel::service::CChatServer;
+using quorvel::store::CMsgCache;
+using quorvel::store::CMsgSendThread;
+using quorvel::testsupport::TempFolder;
+using quorvel::testsupport::WaitUntil;
+
 // A delivery worker serving a fixture's service: its cache in a temporary
 // folder, installed as the service's store, started on the service loop.
 // Declare it after the fixture so it stops before the service goes.

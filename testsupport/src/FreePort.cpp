@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace quorvel::testsupport {
+
 namespace {
 
 constexpr unsigned kLowestPort = 2000;
@@ -49,3 +51,5 @@ unsigned FreePort()
     }
     return 0;
 }
+
+} // namespace quorvel::testsupport

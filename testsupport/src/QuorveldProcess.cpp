@@ -15,6 +15,8 @@
 #include <system_error>
 #include <thread>
 
+namespace quorvel::testsupport {
+
 namespace {
 
 bool Accepts(unsigned port)
@@ -219,3 +221,5 @@ std::string QuorveldProcess::TodaysLogName()
     std::snprintf(name, sizeof name, "%d-%02d-%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     return name;
 }
+
+} // namespace quorvel::testsupport

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <system_error>
 
+namespace quorvel::testsupport {
+
 namespace {
 
 bool WriteFile(const std::filesystem::path& file, const std::string& text)
@@ -66,3 +68,5 @@ bool ServerConfig::WriteTo(const std::filesystem::path& folder) const
     return !error && WriteFile(folder / "config/server.xml", Xml()) &&
            (ini_.empty() || WriteFile(folder / "config/server.ini", ini_));
 }
+
+} // namespace quorvel::testsupport

@@ -2,6 +2,8 @@
 
 #include "corvane/CEventLoop.h"
 
+namespace corvane {
+
 bool CBufferBudget::Over() const
 {
     const std::size_t limit = limit_.load();
@@ -45,3 +47,5 @@ void CBufferBudget::Enforce()
     }
     enforcing_ = false;
 }
+
+} // namespace corvane

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+namespace corvane {
+
 class CEventLoop;
 
 // The bytes all connections of one listening endpoint hold in their receive
@@ -43,3 +45,5 @@ private:
     bool enforcing_ = false;             // loop thread
     std::function<void()> enforce_;      // loop thread
 };
+
+} // namespace corvane

@@ -13,6 +13,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+namespace corvane {
+
 namespace {
 
 constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
@@ -589,3 +591,5 @@ void CChannel::Run(Settled& settled)
         }
     }
 }
+
+} // namespace corvane

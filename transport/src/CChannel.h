@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 class CEventLoop;
 
 // The socket state behind one CMyRASSocket. Pending asynchronous handlers
@@ -161,3 +163,5 @@ private:
     std::uint64_t queuedEnd_ = 0;
     std::uint64_t writtenEnd_ = 0;
 };
+
+} // namespace corvane

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 constexpr auto kLoginCheckInterval = std::chrono::seconds(1);
@@ -145,3 +147,5 @@ void CConnectionGuard::CloseUnbound()
         channel.RequestClose();
     }
 }
+
+} // namespace corvane

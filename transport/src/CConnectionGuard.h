@@ -10,6 +10,8 @@
 #include <string>
 #include <unordered_map>
 
+namespace corvane {
+
 class CMyRASServer_Srv;
 class CMyRASSocket;
 
@@ -55,3 +57,5 @@ private:
     std::unordered_map<std::string, std::size_t> perAddress_;
     asio::steady_timer timer_;
 };
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
+namespace corvane {
+
 namespace {
 
 thread_local CEventLoop* t_current = nullptr;
@@ -84,3 +86,5 @@ asio::io_context& CEventLoop::Context()
 {
     return *context_;
 }
+
+} // namespace corvane

@@ -1,5 +1,7 @@
 #include "corvane/CEventLoopThread.h"
 
+namespace corvane {
+
 CEventLoopThread::CEventLoopThread()
 {
     thread_ = std::thread([this] { loop_.Run(); });
@@ -13,3 +15,5 @@ CEventLoopThread::~CEventLoopThread()
     if (thread_.joinable())
         thread_.join();
 }
+
+} // namespace corvane

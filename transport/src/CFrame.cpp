@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace corvane {
+
 namespace {
 
 constexpr std::size_t kFlagSize = 8;   // "RAS_DATA" without its zero
@@ -37,3 +39,5 @@ CFrame::Status CFrame::Parse(const std::uint8_t* data, std::size_t size, View& f
     frame.version = data[kVersionOffset];
     return Status::kComplete;
 }
+
+} // namespace corvane

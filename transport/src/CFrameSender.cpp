@@ -14,6 +14,10 @@
 #include <cstdio>
 #include <mutex>
 
+namespace corvane {
+
+using scrivlet::FormatText;
+
 namespace {
 
 constexpr int kMaxPort = 65535;
@@ -239,3 +243,5 @@ CFrameSender::Result CFrameSender::Wait(std::stop_token stop) const
     Cancel();
     return State();
 }
+
+} // namespace corvane

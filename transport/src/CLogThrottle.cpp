@@ -1,5 +1,7 @@
 #include "corvane/CLogThrottle.h"
 
+namespace corvane {
+
 bool CLogThrottle::Allow(std::string_view cause, std::string_view address, Clock::time_point now)
 {
     std::string key;
@@ -21,3 +23,5 @@ bool CLogThrottle::Allow(std::string_view cause, std::string_view address, Clock
     last_.emplace(std::move(key), now);
     return true;
 }
+
+} // namespace corvane

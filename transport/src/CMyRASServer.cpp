@@ -9,6 +9,12 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace corvane {
+
+using scrivlet::ErrorText;
+using scrivlet::FormatText;
+using scrivlet::LogLevelName;
+
 namespace {
 
 constexpr std::size_t kFormatBuffer = 1024;
@@ -213,3 +219,5 @@ void CMyRASServer::PumpPrivateLoop()
     if (privateLoop_)
         privateLoop_->Poll();
 }
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace corvane {
+
 namespace {
 
 constexpr auto kSendPumpInterval = std::chrono::milliseconds(1);
@@ -129,3 +131,5 @@ void CMyRASServer_Client::OnSocketClosed(CMyRASSocket*)
         disconnectCallback_(&para);
     }
 }
+
+} // namespace corvane

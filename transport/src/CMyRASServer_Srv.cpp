@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <cstring>
 
+namespace corvane {
+
+using scrivlet::ErrorText;
+
 namespace {
 
 constexpr unsigned kLowestPort = 2001;
@@ -210,3 +214,5 @@ unsigned CMyRASServer_Srv::ListeningPort() const
 {
     return listenSocket_ ? listenSocket_->LocalPort() : 0;
 }
+
+} // namespace corvane

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <exception>
 
+namespace corvane {
+
+using scrivlet::ErrorText;
+
 namespace {
 
 // Reads per notification are capped so one busy peer cannot hold the loop:
@@ -335,3 +339,5 @@ void CMyRASSocket::OnClose(int)
     if (channel->socket)
         active = 0;
 }
+
+} // namespace corvane

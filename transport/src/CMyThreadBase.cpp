@@ -4,6 +4,8 @@
 
 #include <exception>
 
+namespace corvane {
+
 namespace {
 
 std::atomic<CMyThreadBase*> g_current{nullptr};
@@ -84,3 +86,5 @@ std::stop_token CMyThreadBase::StopToken() const
 {
     return stopSource_.get_token();
 }
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace corvane {
+
 namespace {
 
 constexpr int kLowNice = 10;
@@ -15,3 +17,5 @@ void SetLowPriority()
     // Linux nice values are per thread when addressed by thread id.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kLowNice);
 }
+
+} // namespace corvane

@@ -14,6 +14,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using corvane::CEventLoop;
+using corvane::CEventLoopThread;
+using corvane::CFrameSender;
+using corvane::CMyRASServer_Client;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 std::string Connected(unsigned port)

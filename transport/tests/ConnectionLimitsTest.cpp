@@ -6,6 +6,11 @@
 
 #include <cstring>
 
+using corvane::CConnectionLimits;
+using corvane::CFrame;
+using corvane::CLogThrottle;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 constexpr std::size_t kBudget = 1u << 20;

@@ -4,6 +4,9 @@
 
 #include <future>
 
+using corvane::CEventLoop;
+using corvane::CEventLoopThread;
+
 namespace {
 
 TEST(EventLoop, CallRunsOnTheLoopThreadAndReturnsTheResult)

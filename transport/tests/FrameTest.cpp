@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using corvane::CFrame;
+
 namespace {
 
 TEST(Frame, HeaderCarriesFlagLengthAndZeroes)

@@ -14,6 +14,12 @@
 #include <unistd.h>
 #include <thread>
 
+using corvane::CEventLoopThread;
+using corvane::CMyRASSocket;
+using corvane::ON_WS_DISCONNECTED;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 std::vector<std::string> g_callbackOrder;

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <unistd.h>
 
+using corvane::CMyRASServer;
+using corvane::CMyRASSocket;
+
 namespace {
 
 class Reader : public CMyRASServer {

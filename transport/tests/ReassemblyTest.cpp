@@ -4,6 +4,9 @@
 
 #include <thread>
 
+using corvane::CFrame;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 std::string Header(const char* flagBytes, std::uint32_t length)

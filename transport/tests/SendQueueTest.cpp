@@ -4,6 +4,10 @@
 
 #include <thread>
 
+using corvane::CEventLoopThread;
+using quorvel::testsupport::FreePort;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 const char* const kDisconnected = "INFOR CMyRASSocket 网络连接已断开，停止发送数据...";

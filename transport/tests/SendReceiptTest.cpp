@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+using corvane::CMyRASSocket;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 // What the receipts of numbered frames reported, in the order they ran.

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 // The slow-consumer bound, stated here rather than taken from the library.

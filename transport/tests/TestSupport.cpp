@@ -11,6 +11,11 @@
 #include <algorithm>
 #include <thread>
 
+using corvane::CFrame;
+using corvane::ON_WS_DISCONNECTED;
+using corvane::RAS_CALLBACK_PARA;
+using quorvel::testsupport::FreePort;
+
 namespace {
 
 std::mutex g_mutex;

@@ -15,6 +15,13 @@
 #include <type_traits>
 #include <vector>
 
+using corvane::CEventLoop;
+using corvane::CEventLoopThread;
+using corvane::CMyRASServer_Srv;
+using corvane::CMyRASSocket;
+using corvane::ON_WS_DISCONNECTED;
+using corvane::RAS_CALLBACK_PARA;
+
 // Callbacks are plain function pointers, so what they see is kept in
 // process-wide collectors (each test runs in its own process).
 class Recorder {

@@ -6,6 +6,9 @@
 #include <future>
 #include <stdexcept>
 
+using corvane::CMyThreadBase;
+using quorvel::testsupport::WaitUntil;
+
 namespace {
 
 class Counting : public CMyThreadBase {

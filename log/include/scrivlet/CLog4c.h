@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+namespace scrivlet {
+
 // The system's log: every line gets a local time stamp, goes at once to a live
 // callback, and gathers in memory until more than 256 KiB have gathered or the
 // object is destroyed; then the text is appended to one file per day,
@@ -83,3 +85,5 @@ private:
     std::atomic<LogEventCallback> logCallback{nullptr};
     Clock clock_;
 };
+
+} // namespace scrivlet

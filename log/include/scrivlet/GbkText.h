@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace scrivlet {
+
 // Bytes of the GBK (GB18030) character starting at `pos` (< text.size()):
 // 1 for ASCII and for a byte that leads no character (0x80, 0xFF), 4 for a
 // lead byte followed by a digit (a four-byte sequence), 2 for any other lead
@@ -26,3 +28,5 @@ std::size_t GbkPrefixLength(std::string_view text, std::size_t limit);
 // escaped: trail bytes are 0x30 or more and never 0x7F. Text without any of
 // these is appended as it is. Any thread may call it.
 void AppendEscapingControls(std::string& out, const char* text);
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace scrivlet {
+
 // The rules every component's log lines share, whichever log they reach
 // (CLog4c, or a callback of the transport). Any thread may call them.
 
@@ -22,3 +24,5 @@ std::string ErrorText(std::string_view text);
 // returns the length written; a message longer than size - 1 bytes is cut
 // at a GBK character boundary. The text is always zero-terminated.
 std::size_t FormatText(char* buffer, std::size_t size, const char* format, va_list args);
+
+} // namespace scrivlet

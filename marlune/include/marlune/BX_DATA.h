@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace marlune {
+
 class CMessageBase;
 
 // A build request and its result: the caller sets `msg`, CXmlMsg::BuildXml
@@ -20,3 +22,5 @@ struct BX_DATA {
     // Releases the bytes at once, before the record goes away.
     void Free() { std::string().swap(buff); }
 };
+
+} // namespace marlune

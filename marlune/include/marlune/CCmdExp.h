@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
+
 // Splits a text at a separator, one item per call. The walk ends at the
 // first empty item: GetNextItem returns "" at the end of the text and for an
 // empty item between two separators, so "a//b" yields "a" and then "", and
@@ -22,3 +24,5 @@ private:
     std::size_t pos_ = 0;
     bool done_ = false;
 };
+
+} // namespace marlune

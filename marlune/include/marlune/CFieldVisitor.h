@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace marlune {
+
 class CTalker;
 class CTalkerServer;
 
@@ -26,3 +28,5 @@ public:
     // One `server` element with its `talker` children.
     virtual void Server(CTalkerServer& server) = 0;
 };
+
+} // namespace marlune

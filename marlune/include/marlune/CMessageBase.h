@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace marlune {
+
 class CFieldVisitor;
 
 // The head every message carries, and the base of the message classes.
@@ -49,3 +51,5 @@ public:
     // Names the body's fields in wire order; the base message has none.
     virtual void VisitBody(CFieldVisitor& visitor);
 };
+
+} // namespace marlune

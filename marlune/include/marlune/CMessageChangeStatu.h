@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "user-changestatu": A user's new status, sent to the user's friends.
 // Fields in wire order; texts are GBK.
 class CMessageChangeStatu : public CMessageBase {
@@ -19,3 +21,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

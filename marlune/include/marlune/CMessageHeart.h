@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "heart": A heartbeat; the sender names the client.
 // Fields in wire order; texts are GBK.
 class CMessageHeart : public CMessageBase {
@@ -16,3 +18,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "server-pub": A server's announcement of itself and its users.
 // Fields in wire order; texts are GBK.
 class CMessageServerPub : public CMessageBase {
@@ -17,3 +19,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "trans-file": A file chunk; `data` is opaque text (base64).
 // Fields in wire order; texts are GBK.
 class CMessageTransFile : public CMessageBase {
@@ -20,3 +22,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "user-friend": A friend request between two parties: `asker` asked, `asked` was asked; result "success" marks acceptance.
 // Fields in wire order; texts are GBK.
 class CMessageUserFriend : public CMessageBase {
@@ -20,3 +22,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace marlune {
+
 // "user-infor": A profile query about the address in `user`; the reply fills the profile and the friends' records.
 // Fields in wire order; texts are GBK.
 class CMessageUserInfor : public CMessageBase {
@@ -28,3 +30,5 @@ public:
     void AddTalker(const CTalker& talker);
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

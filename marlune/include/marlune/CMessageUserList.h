@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace marlune {
+
 // "user-list": A user-list query; the reply carries the count and the users' records.
 // Fields in wire order; texts are GBK.
 class CMessageUserList : public CMessageBase {
@@ -24,3 +26,5 @@ public:
     void AddTalker(const CTalker& talker);
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "user-login": A login request, and the reply that fills result (and error when refused).
 // Fields in wire order; texts are GBK.
 class CMessageUserLogin : public CMessageBase {
@@ -25,3 +27,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "user-reg": A registration or, with modify "true", a profile change; the reply fills result and error.
 // Fields in wire order; texts are GBK.
 class CMessageUserReg : public CMessageBase {
@@ -23,3 +25,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

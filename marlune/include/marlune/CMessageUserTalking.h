@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace marlune {
+
 // "user-talking": A chat message; `text` keeps its white space.
 // Fields in wire order; texts are GBK.
 class CMessageUserTalking : public CMessageBase {
@@ -17,3 +19,5 @@ public:
 
     void VisitBody(CFieldVisitor& visitor) override;
 };
+
+} // namespace marlune

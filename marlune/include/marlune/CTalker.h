@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
+
 // One user: the record kept in a server's registry and carried in messages.
 // Every text is GBK. A plain value: copy it by assignment.
 // Not synchronised: one thread at a time may use an object.
@@ -29,3 +31,5 @@ public:
     // How many items `friends` holds (0 when it is empty).
     std::size_t FriendCount() const;
 };
+
+} // namespace marlune

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace marlune {
+
 // One server (this one, a neighbour or a route server) and its user
 // registry. The server owns its users; each lives at a stable address until
 // it is removed, so a pointer from GetTalkerByUserID stays valid while other
@@ -91,3 +93,5 @@ private:
     // Records whose id an earlier record already has.
     std::size_t repeatedIds_ = 0;
 };
+
+} // namespace marlune

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
+
 // The XML message codec: frame payloads (UTF-8 XML) to message objects and
 // back, and the document helpers the directory file's class builds on.
 // A codec object keeps only the reason of its last failure; create one per
@@ -65,3 +67,5 @@ public:
 private:
     std::string lastError_;
 };
+
+} // namespace marlune

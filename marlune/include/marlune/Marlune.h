@@ -19,3 +19,9 @@
 #include "marlune/CTalkerServer.h"
 #include "marlune/CXmlMsg.h"
 #include "marlune/MessageWords.h"
+
+namespace marlune {
+
+
+
+} // namespace marlune

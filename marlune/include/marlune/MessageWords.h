@@ -1,5 +1,7 @@
 #pragma once
 
+namespace marlune {
+
 // The fixed words messages carry in their result and flag fields; every
 // side of the protocol (service, tools) compares and fills them from here.
 namespace message_word {
@@ -11,3 +13,5 @@ inline constexpr const char* kFailed = "failed";
 inline constexpr const char* kTrue = "true";
 
 } // namespace message_word
+
+} // namespace marlune

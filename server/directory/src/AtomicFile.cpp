@@ -8,6 +8,8 @@
 #include <system_error>
 #include <unistd.h>
 
+namespace quorvel::directory {
+
 namespace {
 
 std::string Failure(const char* step, const std::string& file, int code)
@@ -89,3 +91,5 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, mode
     SyncFolderOf(path);
     return true;
 }
+
+} // namespace quorvel::directory

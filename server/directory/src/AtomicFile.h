@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::directory {
+
 // Replaces the file at `path` with `bytes` so that a reader sees the old
 // file or the new one, never a mix: the bytes go to "<path>.new" in the same
 // folder (created with `mode`, or truncated and set to `mode`), are flushed
@@ -14,3 +16,5 @@
 // Any thread; two callers must not replace the same path at once.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
                            std::string& error);
+
+} // namespace quorvel::directory

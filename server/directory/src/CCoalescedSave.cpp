@@ -4,6 +4,10 @@
 
 #include <asio/steady_timer.hpp>
 
+namespace quorvel::directory {
+
+using corvane::CEventLoop;
+
 struct CCoalescedSave::State {
     State(asio::io_context& context, std::function<void()> fn, std::chrono::milliseconds every)
         : timer(context), save(std::move(fn)), interval(every)
@@ -62,3 +66,5 @@ void CCoalescedSave::Flush()
     state_->timer.cancel();
     state_->SaveNow();
 }
+
+} // namespace quorvel::directory

@@ -4,6 +4,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace quorvel::directory {
+
+using marlune::CTalkerServer;
+using scrivlet::CLog4c;
+
 namespace {
 
 constexpr int kWriterNice = 10;
@@ -97,3 +102,5 @@ void CDirectoryWriter::Run()
             idle_.notify_all();
     }
 }
+
+} // namespace quorvel::directory

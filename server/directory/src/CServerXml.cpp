@@ -10,6 +10,16 @@
 #include <exception>
 #include <string_view>
 
+namespace quorvel::directory {
+
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+
 namespace {
 
 constexpr int kInfo = 0;
@@ -225,3 +235,5 @@ void CServerXml::LogError(const std::string& text)
 {
     log_.LogEvent(ErrorText(text).c_str());
 }
+
+} // namespace quorvel::directory

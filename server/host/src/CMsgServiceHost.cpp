@@ -12,6 +12,19 @@
 #include <atomic>
 #include <unordered_set>
 
+namespace quorvel::host {
+
+using marlune::CTalkerServer;
+using directory::CCoalescedSave;
+using directory::CDirectoryWriter;
+using directory::CServerXml;
+using service::CChatServer;
+using store::CMsgSendThread;
+using store::FitsField;
+namespace MsgIndexLayout = store::MsgIndexLayout;
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+
 namespace {
 
 // The log that ServiceLogEvent writes to: the transport's log callback is a
@@ -232,3 +245,5 @@ void CMsgServiceHost::BindWorker()
     if (worker_.InitThread(service_.get(), settings_.dataDir))
         worker_.StartService();
 }
+
+} // namespace quorvel::host

@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <fstream>
 
+namespace quorvel::host {
+
+using service::CServiceCounters;
+
 namespace {
 
 std::string Format(const char* format, auto... args)
@@ -84,3 +88,5 @@ std::uint64_t CServerStatus::ResidentBytes()
     const long page = ::sysconf(_SC_PAGESIZE);
     return page > 0 ? resident * static_cast<std::uint64_t>(page) : 0;
 }
+
+} // namespace quorvel::host

@@ -18,6 +18,33 @@
 #include <exception>
 #include <string>
 
+namespace quorvel::service {
+
+using corvane::CMyRASServer_Srv;
+using corvane::CMyRASSocket;
+using corvane::LimitKey;
+using corvane::ON_WS_DISCONNECTED;
+using corvane::RAS_CALLBACK_PARA;
+using corvane::RAS_LIMIT_PARA;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageHeart;
+using marlune::CMessageServerPub;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+using store::CDeliveryReceipt;
+using store::CServiceSnapshot;
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+
 namespace {
 
 // The message as its class, or null when the object is of another class
@@ -443,3 +470,5 @@ void CChatServer::AnnounceToRouteServers()
 {
     federation_->AnnounceToRouteServers();
 }
+
+} // namespace quorvel::service

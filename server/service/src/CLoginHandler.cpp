@@ -16,6 +16,18 @@
 
 #include <cstring>
 
+namespace quorvel::service {
+
+using corvane::CMyRASSocket;
+using corvane::ON_WS_DISCONNECTED;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserLogin;
+using marlune::CTalker;
+namespace message_word = marlune::message_word;
+using store::FitsField;
+namespace MsgIndexLayout = store::MsgIndexLayout;
+using scrivlet::CLog4c;
+
 namespace {
 
 // Characters a login refuses in a user id; "$" is allowed here.
@@ -185,3 +197,5 @@ void CLoginHandler::OnWsDisconnected(ON_WS_DISCONNECTED* para)
     talker->statu = kOffline;
     AnnounceStatus(*talker, kOffline);
 }
+
+} // namespace quorvel::service

@@ -14,6 +14,16 @@
 #include <cstddef>
 #include <string>
 
+namespace quorvel::service {
+
+using corvane::CMyRASSocket;
+using marlune::CCmdExp;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CTalker;
+namespace message_word = marlune::message_word;
+using scrivlet::CLog4c;
+
 namespace {
 
 // A user record as other users may see it: everything but the password.
@@ -159,3 +169,5 @@ std::size_t CQueryHandler::ListOnlineUsers(CMessageUserList* message)
     }
     return answer.matched;
 }
+
+} // namespace quorvel::service

@@ -13,6 +13,14 @@
 #include <array>
 #include <utility>
 
+namespace quorvel::service {
+
+using corvane::CMyRASSocket;
+using marlune::CMessageUserReg;
+using marlune::CTalker;
+namespace message_word = marlune::message_word;
+using scrivlet::CLog4c;
+
 namespace {
 
 // Characters a registration refuses in a user id, each looked for by itself;
@@ -102,3 +110,5 @@ void CRegistrationHandler::OnUserReg(CMessageUserReg* message, CMyRASSocket* soc
                  modify ? "修改" : "注册", message->result.c_str());
     context_.RunConfigHook();
 }
+
+} // namespace quorvel::service

@@ -2,9 +2,16 @@
 
 #include <string>
 
-struct CHandlerContext;
-class CMessageUserReg;
+namespace corvane {
 class CMyRASSocket;
+}
+namespace marlune {
+class CMessageUserReg;
+}
+
+namespace quorvel::service {
+
+struct CHandlerContext;
 
 // Registration of new users and changes of existing profiles: checks the
 // requested user id, writes the record, answers on the requesting connection
@@ -16,7 +23,7 @@ public:
 
     // Always answers on socket ("success" or "failed" with the reason) and
     // always runs the service's config hook.
-    void OnUserReg(CMessageUserReg* message, CMyRASSocket* socket);
+    void OnUserReg(marlune::CMessageUserReg* message, corvane::CMyRASSocket* socket);
 
     // userId with its ASCII letters upper-cased; other bytes unchanged.
     static std::string AsciiUpper(const std::string& userId);
@@ -26,3 +33,5 @@ public:
 private:
     CHandlerContext& context_;
 };
+
+} // namespace quorvel::service

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quorvel::service {
+
 namespace {
 
 // Refills `bucket` for the time since its last use, up to a minute's worth.
@@ -82,3 +84,5 @@ void CRequestBudget::Spend(std::uint64_t serial, Clock::time_point now, std::uin
     Bucket& peer = Find(addresses_, connection.address, perAddress_, now, addressesPruneAt_);
     Take(peer.tokens, perAddress_, cost);
 }
+
+} // namespace quorvel::service

@@ -11,6 +11,17 @@
 #include <optional>
 #include <utility>
 
+namespace quorvel::service {
+
+using corvane::CFrameSender;
+using marlune::CMessageBase;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+using store::CMessageRouter;
+using store::CServiceSnapshot;
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+
 CRoutePass::CRoutePass(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop)
     : log_(log), routes_(routes), stop_(std::move(stop)), failed_(routes.routeServers.size(), false)
 {
@@ -84,3 +95,5 @@ CFrameSender CRoutePass::SendToRouteServer(const CMessageBase& message, const st
     };
     return CFrameSender::Start(*routes_.loop, std::move(request));
 }
+
+} // namespace quorvel::service

@@ -12,6 +12,18 @@
 #include <algorithm>
 #include <memory>
 
+namespace quorvel::service {
+
+using corvane::CFrameSender;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageServerPub;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+using store::FitsField;
+namespace MsgIndexLayout = store::MsgIndexLayout;
+using scrivlet::CLog4c;
+
 namespace {
 
 constexpr int kError = 2;
@@ -154,3 +166,5 @@ std::optional<bool> CServerFederation::Settled(const CMessageBase& message, cons
         return true;
     return std::nullopt;
 }
+
+} // namespace quorvel::service

@@ -10,10 +10,17 @@
 #include <string_view>
 #include <vector>
 
+namespace corvane {
 class CMyRASServer;
-struct CHandlerContext;
+}
+namespace marlune {
 class CMessageBase;
 class CMessageServerPub;
+}
+
+namespace quorvel::service {
+
+struct CHandlerContext;
 
 // Federation with other servers: announcements received from neighbours,
 // this server's own announcement to its route servers, and what routing
@@ -36,11 +43,11 @@ public:
 
     // Files a message to route in the store: the parsed message and its
     // bytes; true when stored.
-    using FileForRouting = std::function<bool(const CMessageBase& message, const std::string& bytes)>;
+    using FileForRouting = std::function<bool(const marlune::CMessageBase& message, const std::string& bytes)>;
 
     // Announcements run on `endpoint`'s loop and log through its transport
     // log callback; context and endpoint outlive this.
-    CServerFederation(CHandlerContext& context, const CMyRASServer& endpoint, FileForRouting file)
+    CServerFederation(CHandlerContext& context, const corvane::CMyRASServer& endpoint, FileForRouting file)
         : context_(context),
           endpoint_(endpoint),
           file_(std::move(file))
@@ -56,7 +63,7 @@ public:
     // known neighbour (which moves to the end of the list) with the
     // announced server and its first MaxAnnouncedUsers users, then runs the
     // config hook. Each bound that bites is logged at most once a minute.
-    void OnServerPub(CMessageServerPub* message);
+    void OnServerPub(marlune::CMessageServerPub* message);
     // Starts sending this server, with a copy of its users, to every route
     // server; returns at once. A route server whose previous announcement is
     // still under way is left out this time.
@@ -65,20 +72,20 @@ public:
     // route flag): false when it is not routable, true when its target is
     // empty; otherwise it is filed in the store, where the routing thread
     // forwards it in order, and true means it was filed.
-    bool RouteMessage(CMessageBase* message);
+    bool RouteMessage(marlune::CMessageBase* message);
 
     // What routing makes of a message before sending anything, on the loop
     // and on the routing thread alike: false for a status change or a
     // message for localName's server (never routed), true for a message
     // without a target (nobody to forward to: finished), nothing when it is
     // to be forwarded. An empty target server counts as another server.
-    static std::optional<bool> Settled(const CMessageBase& message, const std::string& localName);
+    static std::optional<bool> Settled(const marlune::CMessageBase& message, const std::string& localName);
 
 private:
     // An announcement under way, with the address it goes to.
     struct Announcement {
         std::string address;
-        CFrameSender sender;
+        corvane::CFrameSender sender;
     };
 
     bool AnnouncedNameRefused(const std::string& name) const;
@@ -88,8 +95,10 @@ private:
     void LogUsersCut(const std::string& name, std::size_t announced);
 
     CHandlerContext& context_;
-    const CMyRASServer& endpoint_;
+    const corvane::CMyRASServer& endpoint_;
     FileForRouting file_;
     std::vector<Announcement> announcements_;
-    CLogThrottle capLines_;   // lines about the neighbour and user bounds
+    corvane::CLogThrottle capLines_;   // lines about the neighbour and user bounds
 };
+
+} // namespace quorvel::service

@@ -6,6 +6,11 @@
 
 #include <string>
 
+namespace quorvel::service {
+
+using marlune::CMessageBase;
+using marlune::CTalker;
+
 CTalker* CServerRegistry::FindTalker(std::string_view address) const
 {
     CMessageBase head;
@@ -39,3 +44,5 @@ bool CServerRegistry::MarkForRouting(CMessageBase& message) const
     message.route = 1;
     return true;
 }
+
+} // namespace quorvel::service

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace quorvel::service {
+
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -87,3 +89,5 @@ CServiceCounters::Values CServiceCounters::Read() const
     values.uptime = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_);
     return values;
 }
+
+} // namespace quorvel::service

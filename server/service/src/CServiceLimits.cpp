@@ -2,6 +2,10 @@
 
 #include "scrivlet/GbkText.h"
 
+namespace quorvel::service {
+
+using scrivlet::GbkPrefixLength;
+
 bool CServiceLimits::ProfileFits(const std::string& name, const std::string& sex, const std::string& tel,
                                  const std::string& password)
 {
@@ -14,3 +18,5 @@ void CServiceLimits::CutStatu(std::string& statu)
     if (statu.size() > kMaxStatuBytes)
         statu.resize(GbkPrefixLength(statu, kMaxStatuBytes));
 }
+
+} // namespace quorvel::service

@@ -17,6 +17,19 @@
 
 #include <string>
 
+namespace quorvel::service {
+
+using marlune::CCmdExp;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CTalker;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+using store::CDeliveryReceipt;
+using scrivlet::CLog4c;
+
 namespace {
 
 std::string Address(const CTalker& party)
@@ -126,3 +139,5 @@ bool CStatusHandler::OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt*
     }
     return context_.sender.SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }
+
+} // namespace quorvel::service

@@ -4,13 +4,20 @@
 
 #include <string>
 
-class CQueryHandler;
-struct CHandlerContext;
-class CDeliveryReceipt;
+namespace marlune {
 class CMessageBase;
 class CMessageChangeStatu;
 class CMessageUserFriend;
 class CTalker;
+}
+namespace quorvel::store {
+class CDeliveryReceipt;
+}
+
+namespace quorvel::service {
+
+class CQueryHandler;
+struct CHandlerContext;
 
 // Status changes and friendship: records a user's new status, tells the
 // user's friends logged in here (or every logged-in user when SendAllFriend
@@ -24,24 +31,26 @@ public:
 
     // Stores the status in the named server's record and notifies friends.
     // Never saved, never routed.
-    void OnChangeStatu(CMessageChangeStatu* message);
+    void OnChangeStatu(marlune::CMessageChangeStatu* message);
     // Sends message to talker's friends logged in here, or, with
     // SendAllFriend on, to every other logged-in user.
-    void NotifyFriends(const CTalker* talker, CMessageBase* message);
+    void NotifyFriends(const marlune::CTalker* talker, marlune::CMessageBase* message);
     // Records an accepted friendship on both sides, pushes each local party
     // its refreshed profile, then delivers the message to its target. False
     // when it must stay stored (target not connected, or another server).
     // The receipt, when given, tracks the sends to the target.
-    bool OnUserFriend(CMessageUserFriend* message, CDeliveryReceipt* receipt = nullptr);
+    bool OnUserFriend(marlune::CMessageUserFriend* message, store::CDeliveryReceipt* receipt = nullptr);
 
 private:
-    void PushProfile(const CTalker& party);
+    void PushProfile(const marlune::CTalker& party);
     // Whether talker (null: not known here) may take address as a friend:
     // already listed, or fewer friends than the MaxFriends limit. A refusal
     // is logged at most once a minute per user.
-    bool RoomForFriend(const CTalker* talker, const std::string& address);
+    bool RoomForFriend(const marlune::CTalker* talker, const std::string& address);
 
     CHandlerContext& context_;
     CQueryHandler& query_;
-    CLogThrottle friendCapLines_; // the friend limit, per user
+    corvane::CLogThrottle friendCapLines_; // the friend limit, per user
 };
+
+} // namespace quorvel::service

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+namespace quorvel::service {
+
+using corvane::CMyRASSocket;
+
 namespace {
 
 std::string_view BoundId(const CMyRASSocket& socket)
@@ -58,3 +62,5 @@ const CUserConnections::List& CUserConnections::Of(std::string_view userId) cons
     const auto found = byUser_.find(userId);
     return found != byUser_.end() ? found->second : kNone;
 }
+
+} // namespace quorvel::service

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace quorvel::service {
+
 // Texts the message service's handlers share: the refusal texts for
 // unusable user ids, and what log lines print in place of a password. (The
 // result and flag words of messages are marlune's, MessageWords.h.)
@@ -22,3 +24,5 @@ inline constexpr const char* kTooManyConnectionsError = "该用户连接数已�
 inline constexpr const char* kEmptyIdError = "用户账号不能为空!";
 
 } // namespace service_text
+
+} // namespace quorvel::service

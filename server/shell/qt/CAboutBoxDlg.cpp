@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace quorvel::window {
+
 CAboutBoxDlg::CAboutBoxDlg(const QIcon& icon, QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("关于 Quorvel"));
@@ -26,3 +28,5 @@ CAboutBoxDlg::CAboutBoxDlg(const QIcon& icon, QWidget* parent) : QDialog(parent)
     layout->addLayout(row);
     layout->addLayout(buttons);
 }
+
+} // namespace quorvel::window

@@ -17,6 +17,13 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 
+namespace quorvel::window {
+
+using shell::CLogPageDlg;
+using shell::CNotifyIconDlg;
+using shell::CServerConsoleDlg;
+using shell::CTerminalText;
+
 namespace {
 
 constexpr int kInitialWidth = 640;
@@ -211,3 +218,5 @@ QIcon CConsoleWindow::ProgramIcon()
     painter.end();
     return QIcon(pixmap);
 }
+
+} // namespace quorvel::window

@@ -9,13 +9,17 @@
 #include <functional>
 #include <string>
 
-class CServerConsoleDlg;
 class QAction;
 class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
 class QTabWidget;
+namespace quorvel::shell {
+class CServerConsoleDlg;
+}
+
+namespace quorvel::window {
 
 // The console window "Quorvel": a tab "日志" over the log view, the buttons
 // "启动", "停止" and "选项" placed by CServerConsoleDlg::LayoutControls, the
@@ -32,7 +36,7 @@ class QTabWidget;
 // Thread: the GUI thread for every method.
 class CConsoleWindow : public QMainWindow {
 public:
-    using Command = std::function<void(CServerConsoleDlg&)>;
+    using Command = std::function<void(shell::CServerConsoleDlg&)>;
     // Runs a command on the service loop, never waiting for it.
     using CommandSink = std::function<void(Command)>;
 
@@ -78,7 +82,7 @@ private:
     void Send(Command command) { sink_(std::move(command)); }
 
     CommandSink sink_;
-    CLogPageDlg logPage_;
+    shell::CLogPageDlg logPage_;
     QIcon icon_;
     QWidget* client_ = nullptr;
     QTabWidget* tab_ = nullptr;
@@ -90,3 +94,5 @@ private:
     QAction* statusAction_ = nullptr;
     QPointer<QMessageBox> statusBox_;
 };
+
+} // namespace quorvel::window

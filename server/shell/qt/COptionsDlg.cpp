@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace quorvel::window {
+
 COptionsDlg::COptionsDlg(bool checked, QWidget* parent)
     : QDialog(parent), box_(new QCheckBox(QStringLiteral("将所有用户当作好友发给用户"), this))
 {
@@ -29,3 +31,5 @@ bool COptionsDlg::Checked() const
 {
     return box_->isChecked();
 }
+
+} // namespace quorvel::window

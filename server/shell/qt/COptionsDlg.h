@@ -4,6 +4,8 @@
 
 class QCheckBox;
 
+namespace quorvel::window {
+
 // The options dialog "选项": the check box "将所有用户当作好友发给用户" with
 // "保存&S" (accepts, the default button) and "取消&C". GUI thread.
 class COptionsDlg : public QDialog {
@@ -16,3 +18,5 @@ public:
 private:
     QCheckBox* box_;
 };
+
+} // namespace quorvel::window

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+namespace quorvel::window {
+
 CQtConsoleView::CQtConsoleView(CConsoleWindow& window) : window_(&window) {}
 
 template <class F>
@@ -52,3 +54,5 @@ void CQtConsoleView::EndProgram()
     // window that turns its close into the exit command would refuse.
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
+
+} // namespace quorvel::window

@@ -4,13 +4,15 @@
 
 #include <QPointer>
 
+namespace quorvel::window {
+
 class CConsoleWindow;
 
 // The window's side of the console logic: each call, made on the service
 // loop thread (log lines on any thread), is queued to the GUI thread and
 // carried out there on the window; nothing waits for the GUI. Calls that
 // reach the GUI after the window is gone are dropped.
-class CQtConsoleView : public CConsoleView {
+class CQtConsoleView : public shell::CConsoleView {
 public:
     explicit CQtConsoleView(CConsoleWindow& window);
 
@@ -29,3 +31,5 @@ private:
 
     QPointer<CConsoleWindow> window_;
 };
+
+} // namespace quorvel::window

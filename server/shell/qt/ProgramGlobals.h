@@ -4,6 +4,10 @@
 #include "quorvel_shell/CServerApp.h"
 #include "scrivlet/CLog4c.h"
 
+using quorvel::shell::CServerApp;
+using quorvel::store::CMsgSendThread;
+using scrivlet::CLog4c;
+
 // The program's global objects, defined together in ProgramGlobals.cpp so
 // they are constructed in this order before main and destroyed in reverse
 // order at exit: the application object, the one log, then the delivery

@@ -21,6 +21,13 @@
 
 #include <csignal>
 
+using corvane::CEventLoopThread;
+using quorvel::host::CServerStatus;
+using quorvel::metrics::CMetricsEndpoint;
+using quorvel::shell::CServerConsoleDlg;
+using quorvel::window::CConsoleWindow;
+using quorvel::window::CQtConsoleView;
+
 namespace {
 
 int RunConsole(QApplication& application)

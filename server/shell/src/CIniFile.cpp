@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::shell {
+
+using scrivlet::GbkPrefixLength;
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -190,3 +194,5 @@ bool CIniFile::SetString(std::string_view section, std::string_view key, std::st
     }
     return WriteLines(path_, lines);
 }
+
+} // namespace quorvel::shell

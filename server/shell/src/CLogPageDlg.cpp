@@ -1,5 +1,7 @@
 #include "quorvel_shell/CLogPageDlg.h"
 
+namespace quorvel::shell {
+
 CLogPageDlg::Placement CLogPageDlg::AppendLog(std::string_view gbkText)
 {
     const std::size_t added = CountChars(gbkText);
@@ -31,3 +33,5 @@ std::size_t CLogPageDlg::CountChars(std::string_view gbkText)
     }
     return count;
 }
+
+} // namespace quorvel::shell

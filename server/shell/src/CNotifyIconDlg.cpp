@@ -2,6 +2,8 @@
 
 #include "quorvel_shell/CConsoleView.h"
 
+namespace quorvel::shell {
+
 void CNotifyIconDlg::OnTrayShowHide()
 {
     visible_ = !visible_;
@@ -17,3 +19,5 @@ void CNotifyIconDlg::OnTrayNotify(TrayEvent event)
 void CNotifyIconDlg::OnExitCommand(int /*flag*/)
 {
 }
+
+} // namespace quorvel::shell

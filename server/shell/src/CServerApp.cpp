@@ -16,6 +16,13 @@
 #include <cstdlib>
 #include <vector>
 
+namespace quorvel::shell {
+
+using corvane::CConnectionLimits;
+using service::CServiceLimits;
+using store::CMsgCache;
+using scrivlet::CLog4c;
+
 namespace {
 
 const char* const kSection = "SERVER";
@@ -167,3 +174,5 @@ bool CServerApp::IsPositiveNumber(const std::string& text)
 {
     return std::strtol(text.c_str(), nullptr, 10) > 0;
 }
+
+} // namespace quorvel::shell

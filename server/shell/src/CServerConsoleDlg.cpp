@@ -9,6 +9,15 @@
 #include <atomic>
 #include <chrono>
 
+namespace quorvel::shell {
+
+using corvane::CEventLoop;
+using marlune::CTalkerServer;
+using host::CMsgServiceHost;
+using host::CServerStatus;
+using store::CMsgSendThread;
+using scrivlet::CLog4c;
+
 namespace {
 
 // The console the log sink shows lines on; set by OnInitDialog, cleared by
@@ -164,3 +173,5 @@ CServerConsoleDlg::Layout CServerConsoleDlg::LayoutControls(int w, int h)
     layout.options = {250, buttonTop, kButtonWidth, kButtonHeight};
     return layout;
 }
+
+} // namespace quorvel::shell

@@ -7,6 +7,11 @@
 #include <functional>
 #include <unordered_map>
 
+namespace quorvel::shell {
+
+using marlune::CXmlMsg;
+using scrivlet::GbkCharLength;
+
 namespace {
 
 // Bytes of the GB18030 character at pos, cut at the end of the text.
@@ -89,3 +94,5 @@ void CTerminalText::WriteLineUnflushed(std::FILE* out, std::string_view gbkLine)
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), out);
 }
+
+} // namespace quorvel::shell

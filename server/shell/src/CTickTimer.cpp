@@ -4,6 +4,10 @@
 
 #include <asio/steady_timer.hpp>
 
+namespace quorvel::shell {
+
+using corvane::CEventLoop;
+
 // Shared with the pending wait, so a wait completing after Stop (or after
 // the object died) finds the state alive and the generation changed.
 struct CTickTimer::State {
@@ -67,3 +71,5 @@ void CTickTimer::Arm()
         state->onTick();
     });
 }
+
+} // namespace quorvel::shell

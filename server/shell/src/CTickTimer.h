@@ -4,7 +4,11 @@
 #include <functional>
 #include <memory>
 
+namespace corvane {
 class CEventLoop;
+}
+
+namespace quorvel::shell {
 
 // A periodic timer on an event loop (the window timer of the console): each
 // period it runs its handler on the loop's thread, then arms itself again.
@@ -12,7 +16,7 @@ class CEventLoop;
 // Thread: the loop's thread for every method, the destructor included.
 class CTickTimer {
 public:
-    CTickTimer(CEventLoop& loop, std::function<void()> onTick);
+    CTickTimer(corvane::CEventLoop& loop, std::function<void()> onTick);
     // Stops the timer.
     ~CTickTimer();
     CTickTimer(const CTickTimer&) = delete;
@@ -33,3 +37,5 @@ private:
 
     std::shared_ptr<State> state_;
 };
+
+} // namespace quorvel::shell

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+namespace quorvel::terminal {
+
 CStdinReader::CStdinReader(std::function<void(std::string)> onLine) : onLine_(std::move(onLine))
 {
     if (::pipe2(wake_, O_CLOEXEC) == 0)
@@ -67,3 +69,5 @@ void CStdinReader::Deliver(std::string& pending, bool flushAll)
         pending.clear();
     }
 }
+
+} // namespace quorvel::terminal

@@ -4,6 +4,8 @@
 #include <string>
 #include <thread>
 
+namespace quorvel::terminal {
+
 // Reads standard input on a thread of its own and hands each line, without
 // its line end, to a callback on that thread. The end of input just ends
 // the reading. Lines longer than kMaxLine bytes are cut.
@@ -25,3 +27,5 @@ private:
     int wake_[2] = {-1, -1};
     std::thread thread_;
 };
+
+} // namespace quorvel::terminal

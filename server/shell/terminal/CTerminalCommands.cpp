@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+namespace quorvel::terminal {
+
 const char* const CTerminalCommands::kUsage =
     "unknown command; known commands: start, stop, status, options, options on, options off, exit";
 
@@ -55,3 +57,5 @@ std::string CTerminalCommands::Run(std::string_view line)
     }
     return kUsage;
 }
+
+} // namespace quorvel::terminal

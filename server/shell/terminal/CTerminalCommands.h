@@ -3,7 +3,11 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::shell {
 class CServerConsoleDlg;
+}
+
+namespace quorvel::terminal {
 
 // The terminal console's commands, one per input line: "start", "stop",
 // "options" (shows the SendAllFriend flag), "options on" / "options off"
@@ -15,7 +19,7 @@ class CServerConsoleDlg;
 // Thread: the service loop thread, like the console.
 class CTerminalCommands {
 public:
-    explicit CTerminalCommands(CServerConsoleDlg& console) : console_(console) {}
+    explicit CTerminalCommands(shell::CServerConsoleDlg& console) : console_(console) {}
 
     // Runs one command line. Returns the answer to show (empty for none).
     std::string Run(std::string_view line);
@@ -24,5 +28,7 @@ public:
     static const char* const kUsage;
 
 private:
-    CServerConsoleDlg& console_;
+    shell::CServerConsoleDlg& console_;
 };
+
+} // namespace quorvel::terminal

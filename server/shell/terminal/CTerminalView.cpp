@@ -5,6 +5,11 @@
 
 #include <cstdio>
 
+namespace quorvel::terminal {
+
+using corvane::CEventLoop;
+using shell::CTerminalText;
+
 void CTerminalView::ShowOptions(bool checked)
 {
     CTerminalText::WriteLine(stdout, checked ? "options: SendAllFriend=1 (将所有用户当作好友发给用户)"
@@ -40,3 +45,5 @@ void CTerminalView::EndProgram()
 {
     loop_.Stop();
 }
+
+} // namespace quorvel::terminal

@@ -26,6 +26,15 @@
 #include <cstdio>
 #include <cstring>
 
+using corvane::CEventLoop;
+using quorvel::host::CServerStatus;
+using quorvel::metrics::CMetricsEndpoint;
+using quorvel::shell::CServerConsoleDlg;
+using quorvel::shell::CTerminalText;
+using quorvel::terminal::CStdinReader;
+using quorvel::terminal::CTerminalCommands;
+using quorvel::terminal::CTerminalView;
+
 namespace {
 
 constexpr const char* kUsage =

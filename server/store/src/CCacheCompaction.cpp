@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace quorvel::store {
+
 using namespace MsgIndexLayout;
 
 namespace {
@@ -191,3 +193,5 @@ bool CCacheCompaction::Fail(const std::string& what)
     error = what;
     return false;
 }
+
+} // namespace quorvel::store

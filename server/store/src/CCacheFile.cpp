@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace quorvel::store {
+
 CCacheFile::~CCacheFile()
 {
     Close();
@@ -108,3 +110,5 @@ bool CCacheFile::Fail(const char* what)
     lastError = path + ": " + what + ": " + std::strerror(errno);
     return false;
 }
+
+} // namespace quorvel::store

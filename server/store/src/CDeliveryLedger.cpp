@@ -11,6 +11,12 @@
 #include <algorithm>
 #include <exception>
 
+namespace quorvel::store {
+
+using marlune::CMessageBase;
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+
 namespace {
 
 // Whether every connection of `now` is one of `before`.
@@ -110,3 +116,5 @@ void CDeliveryLedger::Detach()
     cache_ = nullptr;
     log_ = nullptr;
 }
+
+} // namespace quorvel::store

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace quorvel::store {
+
 struct CDeliveryReceipt::State {
     Done done;
     int tracked = 0;
@@ -78,3 +80,5 @@ void CDeliveryReceipt::Seal(bool handled)
     state_->handled = handled;
     state_->TellWhenComplete();
 }
+
+} // namespace quorvel::store

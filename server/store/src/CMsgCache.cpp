@@ -10,6 +10,12 @@
 #include <limits>
 #include <vector>
 
+namespace quorvel::store {
+
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+using scrivlet::GbkPrefixLength;
+
 using namespace MsgIndexLayout;
 
 namespace {
@@ -522,3 +528,5 @@ void CMsgCache::LogFileError(const char* what, const std::string& error)
 {
     log.LogEvent(kError, "%s:%s", what, ErrorText(error).c_str());
 }
+
+} // namespace quorvel::store

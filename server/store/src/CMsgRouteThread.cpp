@@ -10,6 +10,12 @@
 #include <exception>
 #include <utility>
 
+namespace quorvel::store {
+
+using corvane::CMyThreadBase;
+using scrivlet::CLog4c;
+using scrivlet::ErrorText;
+
 namespace {
 
 constexpr std::chrono::milliseconds kCyclePause{1000};
@@ -79,3 +85,5 @@ void CMsgRouteThread::SendRouteMsgs(const CServiceSnapshot& snapshot)
             return;
     }
 }
+
+} // namespace quorvel::store

@@ -17,6 +17,13 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::store {
+
+using corvane::CMyThreadBase;
+using marlune::CMessageBase;
+using marlune::CXmlMsg;
+using scrivlet::CLog4c;
+
 namespace {
 
 // Cycles start at most once a second.
@@ -337,3 +344,5 @@ std::vector<std::pair<const CMsgSendThread::User*, CDeliveryLedger::Offer>> CMsg
     }
     return std::move(job->stops);
 }
+
+} // namespace quorvel::store

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+namespace quorvel::store {
+
 namespace {
 
 // A user id and a server name together, unambiguous whatever they hold.
@@ -223,3 +225,5 @@ std::optional<std::uint32_t> CPendingIndex::HandOut(std::optional<std::uint32_t>
     }
     return record;
 }
+
+} // namespace quorvel::store

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace quorvel::store {
+
 namespace {
 
 void PutU32(std::uint8_t* out, std::uint32_t value)
@@ -77,3 +79,4 @@ bool FitsField(const std::string& text, std::size_t width)
     return text.size() < width;
 }
 
+} // namespace quorvel::store

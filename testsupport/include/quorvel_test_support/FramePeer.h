@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::testsupport {
+
 // A stand-in for another server: listens on a free 127.0.0.1 port and
 // records the payload of every frame it receives, one connection at a time.
 class FramePeer {
@@ -84,14 +86,14 @@ private:
     }
     void TakeFrames(std::string& received)
     {
-        while (received.size() >= CFrame::kHeaderSize) {
+        while (received.size() >= corvane::CFrame::kHeaderSize) {
             std::uint32_t length = 0;
             std::memcpy(&length, received.data() + 12, sizeof length);
-            if (received.size() < CFrame::kHeaderSize + length)
+            if (received.size() < corvane::CFrame::kHeaderSize + length)
                 return;
             std::lock_guard lock(mutex_);
-            payloads_.push_back(received.substr(CFrame::kHeaderSize, length));
-            received.erase(0, CFrame::kHeaderSize + length);
+            payloads_.push_back(received.substr(corvane::CFrame::kHeaderSize, length));
+            received.erase(0, corvane::CFrame::kHeaderSize + length);
         }
     }
 
@@ -179,3 +181,5 @@ private:
     std::mutex mutex_;
     std::vector<int> held_;
 };
+
+} // namespace quorvel::testsupport

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace quorvel::testsupport {
+
 // A socket listening on 127.0.0.1 at a free port that never accepts: the
 // kernel completes a few connections on its own, enough for a peer that
 // connects, sends a little and closes.
@@ -21,3 +23,5 @@ private:
 // A port on 127.0.0.1 that was free a moment ago (bound to port 0, read back,
 // released): an ephemeral port, above 2000; 0 when none could be bound.
 unsigned FreePort();
+
+} // namespace quorvel::testsupport

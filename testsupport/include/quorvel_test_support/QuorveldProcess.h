@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+namespace quorvel::testsupport {
+
 // A copy of quorveld running in a folder of its own (its config/, data/, log/
 // and tmp/ live there), with standard input through a pipe and standard
 // output through a pipe or into a file. The destructor kills and reaps a
@@ -77,3 +79,5 @@ private:
     int in_ = -1;
     std::string output_;
 };
+
+} // namespace quorvel::testsupport

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::testsupport {
+
 // The settings files of a quorveld program folder, as a test or a tool sets
 // a server up: config/server.xml (this server on 127.0.0.1, its users, its
 // route servers) and, when given, config/server.ini. Texts are UTF-8, as the
@@ -35,3 +37,5 @@ private:
     std::vector<std::string> routes_;  // <server> entries of the route servers
     std::string ini_;
 };
+
+} // namespace quorvel::testsupport

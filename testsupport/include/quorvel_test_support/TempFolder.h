@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace quorvel::testsupport {
+
 // A fresh folder /tmp/<prefix>_XXXXXX, removed with everything in it at
 // scope end unless kept. Throws std::runtime_error when none can be made.
 class TempFolder {
@@ -46,3 +48,5 @@ private:
     std::filesystem::path path_;
     bool keep_ = false;
 };
+
+} // namespace quorvel::testsupport

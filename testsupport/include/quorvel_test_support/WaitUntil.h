@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+namespace quorvel::testsupport {
+
 // Asks `condition` every few milliseconds until it holds or `limit` passes;
 // true when it held. How a test waits for something another thread or
 // process does: never a pause of a guessed length.
@@ -17,3 +19,5 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chron
     }
     return true;
 }
+
+} // namespace quorvel::testsupport

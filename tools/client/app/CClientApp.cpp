@@ -18,6 +18,12 @@
 #include <thread>
 #include <unistd.h>
 
+using marlune::CMessageBase;
+using quorvel::client::CClientConnection;
+using quorvel::client::CClientOutput;
+using quorvel::client::CClientSession;
+using quorvel::client::CCommandLine;
+
 namespace {
 
 constexpr auto kPollStep = std::chrono::milliseconds(50);

@@ -7,10 +7,17 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::client {
 class CClientConnection;
 class CClientOutput;
 class CClientSession;
 class CCommandLine;
+}
+using quorvel::client::CClientConnection;
+using quorvel::client::CClientOutput;
+using quorvel::client::CClientSession;
+using quorvel::client::CCommandLine;
+
 class CLineReader;
 
 // The quorvel-client program: options, the connection, and the input loop.

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+namespace quorvel::client {
+
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -84,3 +86,5 @@ bool CBase64::Decode(std::string_view text, std::string& out)
     }
     return filled == 0;
 }
+
+} // namespace quorvel::client

@@ -5,6 +5,12 @@
 #include <corvane/CFrame.h>
 #include <marlune/CXmlMsg.h>
 
+namespace quorvel::client {
+
+using corvane::CFrame;
+using marlune::CMessageBase;
+using marlune::CXmlMsg;
+
 CClientConnection::CClientConnection(PayloadHandler onPayload, CloseHandler onClosed)
     : onPayload_(std::move(onPayload)), onClosed_(std::move(onClosed))
 {
@@ -53,3 +59,5 @@ bool CClientConnection::Connected()
 {
     return Loop().Call([this] { return endpoint_ && endpoint_->IsConnected() == 1; }).value_or(false);
 }
+
+} // namespace quorvel::client

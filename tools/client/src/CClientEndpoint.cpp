@@ -2,6 +2,12 @@
 
 #include <corvane/Callbacks.h>
 
+namespace quorvel::client {
+
+using corvane::CMyRASServer_Client;
+using corvane::CMyRASSocket;
+using corvane::RAS_CALLBACK_PARA;
+
 CClientEndpoint::CClientEndpoint(PayloadHandler onPayload, CloseHandler onClosed)
     : onPayload_(std::move(onPayload)), onClosed_(std::move(onClosed))
 {
@@ -21,3 +27,5 @@ void CClientEndpoint::OnString(RAS_CALLBACK_PARA* para)
     if (self != nullptr && self->onPayload_)
         self->onPayload_(para->data, para->length);
 }
+
+} // namespace quorvel::client

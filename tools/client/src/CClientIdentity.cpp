@@ -2,6 +2,10 @@
 
 #include <marlune/CMessageBase.h>
 
+namespace quorvel::client {
+
+using marlune::CMessageBase;
+
 std::string CClientIdentity::Address() const
 {
     if (server.empty())
@@ -31,3 +35,5 @@ void CClientIdentity::TakeLogin(std::string_view id, std::string_view typedAddre
     if (!reply.routedServers.empty())
         server = reply.routedServers.back().name;
 }
+
+} // namespace quorvel::client

@@ -1,5 +1,7 @@
 #include "quorvel_client/CClientOutput.h"
 
+namespace quorvel::client {
+
 void CClientOutput::Line(std::string_view text)
 {
     Write(messages_, {}, text);
@@ -21,3 +23,5 @@ void CClientOutput::Write(std::ostream& stream, std::string_view prefix, std::st
     stream << prefix << text << '\n';
     stream.flush();
 }
+
+} // namespace quorvel::client

@@ -9,6 +9,16 @@
 
 #include <limits>
 
+namespace quorvel::client {
+
+using marlune::CMessageBase;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+
 namespace {
 
 constexpr std::size_t kAny = std::numeric_limits<std::size_t>::max();
@@ -427,3 +437,5 @@ void CClientSession::OnFileChunk(CMessageBase& msg)
     out_.Line(json_ ? CMessagePrinter::FileSavedJson(name, outcome.size, source)
                     : CMessagePrinter::FileSavedText(name, outcome.size, source));
 }
+
+} // namespace quorvel::client

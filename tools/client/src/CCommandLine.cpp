@@ -1,5 +1,7 @@
 #include "quorvel_client/CCommandLine.h"
 
+namespace quorvel::client {
+
 namespace {
 
 bool IsBlank(char c)
@@ -61,3 +63,5 @@ std::string CCommandLine::Rest(std::size_t i) const
         rest.pop_back();
     return rest;
 }
+
+} // namespace quorvel::client

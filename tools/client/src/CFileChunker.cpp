@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+namespace quorvel::client {
+
 bool CFileChunker::Open(const std::filesystem::path& path, std::string& error)
 {
     std::error_code ec;
@@ -42,3 +44,5 @@ bool CFileChunker::Next(Chunk& chunk, std::string& error)
     done_ = chunk.last;
     return true;
 }
+
+} // namespace quorvel::client

@@ -9,6 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace quorvel::client {
+
+using marlune::CMessageTransFile;
+using marlune::CXmlMsg;
+
 namespace {
 
 bool ParseCount(std::string_view text, std::uint64_t& value)
@@ -180,3 +185,5 @@ void CFileReceiver::Drop(const std::string& key)
     ::unlink(found->second.part.c_str());
     transfers_.erase(found);
 }
+
+} // namespace quorvel::client

@@ -4,6 +4,12 @@
 #include <marlune/CTalkerServer.h>
 #include <marlune/CXmlMsg.h>
 
+namespace quorvel::client {
+
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+
 void CJsonBodyVisitor::Text(const char* attribute, std::string& value)
 {
     body_[attribute] = CXmlMsg::g2u(value);
@@ -62,3 +68,5 @@ nlohmann::ordered_json CJsonBodyVisitor::TalkerJson(const CTalker& talker)
             {"serverdesc", CXmlMsg::g2u(talker.serverDesc)},
             {"memo", CXmlMsg::g2u(talker.memo)}};
 }
+
+} // namespace quorvel::client

@@ -8,24 +8,26 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::client {
+
 // Collects the body of a message as JSON members, texts converted from GBK
 // to UTF-8: the body attributes as one object, the text content, and the
 // records (talkers, server) as JSON values. Used by CMessagePrinter.
-class CJsonBodyVisitor : public CFieldVisitor {
+class CJsonBodyVisitor : public marlune::CFieldVisitor {
 public:
     // With keepContent false the text content is left out (file chunks).
     explicit CJsonBodyVisitor(bool keepContent) : keepContent_(keepContent) {}
 
     void Text(const char* attribute, std::string& value) override;
     void Content(std::string& value) override;
-    void Talker(CTalker& talker) override;
-    void Talkers(std::vector<CTalker>& talkers) override;
-    void Server(CTalkerServer& server) override;
+    void Talker(marlune::CTalker& talker) override;
+    void Talkers(std::vector<marlune::CTalker>& talkers) override;
+    void Server(marlune::CTalkerServer& server) override;
 
     // Adds "body", and "content", "talkers", "server" when present.
     void AddTo(nlohmann::ordered_json& json) const;
 
-    static nlohmann::ordered_json TalkerJson(const CTalker& talker);
+    static nlohmann::ordered_json TalkerJson(const marlune::CTalker& talker);
 
 private:
     bool keepContent_;
@@ -34,3 +36,5 @@ private:
     nlohmann::ordered_json talkers_ = nlohmann::ordered_json::array();
     nlohmann::ordered_json server_;
 };
+
+} // namespace quorvel::client

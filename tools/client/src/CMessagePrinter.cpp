@@ -9,6 +9,24 @@
 
 #include <cstdio>
 
+namespace quorvel::client {
+
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageHeart;
+using marlune::CMessageServerPub;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+
 namespace {
 
 // The head members every JSON line starts with.
@@ -241,3 +259,5 @@ std::string CMessagePrinter::FileSavedJson(const std::string& file, std::uintmax
 {
     return Line({{"event", "file-saved"}, {"file", file}, {"size", size}, {"source", source}});
 }
+
+} // namespace quorvel::client

@@ -4,6 +4,20 @@
 
 #include <ctime>
 
+namespace quorvel::client {
+
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageHeart;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+namespace message_word = marlune::message_word;
+
 std::string CRequestBuilder::Now()
 {
     const std::time_t now = std::time(nullptr);
@@ -149,3 +163,5 @@ std::unique_ptr<CMessageTransFile> CRequestBuilder::FileChunk(std::string_view t
     msg->data = std::move(base64);
     return msg;
 }
+
+} // namespace quorvel::client

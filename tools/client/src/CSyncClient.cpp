@@ -2,6 +2,14 @@
 
 #include <marlune/Marlune.h>
 
+namespace quorvel::client {
+
+using marlune::CMessageBase;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+
 CSyncClient::CSyncClient()
     : connection_(std::make_unique<CClientConnection>(
           [this](const std::uint8_t* data, std::size_t length) { OnPayload(data, length); },
@@ -115,3 +123,5 @@ void CSyncClient::Close()
 {
     connection_->Close();
 }
+
+} // namespace quorvel::client

@@ -4,6 +4,8 @@
 
 #include <random>
 
+using quorvel::client::CBase64;
+
 TEST(Base64, KnownVectors)
 {
     const std::pair<const char*, const char*> vectors[] = {

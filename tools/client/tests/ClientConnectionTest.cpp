@@ -14,6 +14,15 @@
 #include <filesystem>
 #include <sstream>
 
+using marlune::CMessageBase;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserTalking;
+using marlune::CXmlMsg;
+using quorvel::client::CClientConnection;
+using quorvel::client::CClientOutput;
+using quorvel::client::CClientSession;
+using quorvel::client::CSyncClient;
+
 namespace {
 
 std::unique_ptr<CMessageBase> Parse(const std::string& payload)

@@ -15,6 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserLogin;
+using marlune::CXmlMsg;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using quorvel::client::CCommandLine;
+
 TEST(CommandLine, SplitsWordsAndFoldsTheVerb)
 {
     CCommandLine cmd;

@@ -15,6 +15,11 @@
 #include <unistd.h>
 #include <vector>
 
+using marlune::CMessageTransFile;
+using quorvel::client::CBase64;
+using quorvel::client::CFileChunker;
+using quorvel::client::CFileReceiver;
+
 namespace fs = std::filesystem;
 
 namespace {

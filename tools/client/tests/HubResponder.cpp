@@ -2,6 +2,11 @@
 
 #include <marlune/Marlune.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserTalking;
+
 TestListener::Responder HubResponder()
 {
     return [](CMessageBase& received) {

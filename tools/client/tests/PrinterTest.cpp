@@ -6,6 +6,17 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CXmlMsg;
+using quorvel::client::CMessagePrinter;
+
 TEST(MessagePrinter, JsonEscapesEveryCharacterItMustAndStaysOneLine)
 {
     CMessageUserTalking talk;

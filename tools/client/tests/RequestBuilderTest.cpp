@@ -5,6 +5,21 @@
 
 #include <gtest/gtest.h>
 
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageHeart;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CXmlMsg;
+using quorvel::client::CClientIdentity;
+using quorvel::client::CRequestBuilder;
+
 namespace {
 
 // What the server reads: the request built to XML and parsed back.

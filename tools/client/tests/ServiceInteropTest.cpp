@@ -12,6 +12,17 @@
 
 #include <mutex>
 
+using corvane::CEventLoopThread;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CTalker;
+using quorvel::client::CSyncClient;
+using quorvel::service::CChatServer;
+using quorvel::testsupport::FreePort;
+using scrivlet::CLog4c;
+
 namespace {
 
 // The real message service named "hub" on a loop thread of its own, with

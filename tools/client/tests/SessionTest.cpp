@@ -13,6 +13,19 @@
 #include <unistd.h>
 #include <vector>
 
+using marlune::BX_DATA;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CXmlMsg;
+using quorvel::client::CClientOutput;
+using quorvel::client::CClientSession;
+
 namespace {
 
 std::string Xml(CMessageBase& msg)

@@ -9,6 +9,11 @@
 
 #include <thread>
 
+using corvane::RAS_CALLBACK_PARA;
+using marlune::BX_DATA;
+using marlune::CXmlMsg;
+using quorvel::testsupport::FreePort;
+
 std::vector<std::string> TestListener::Payloads() const
 {
     std::lock_guard lock(mutex_);

@@ -10,7 +10,14 @@
 #include <string>
 #include <vector>
 
+namespace marlune {
 class CMessageBase;
+}
+using corvane::CEventLoopThread;
+using corvane::CMyRASServer_Srv;
+using corvane::ON_WS_DISCONNECTED;
+using corvane::RAS_CALLBACK_PARA;
+using marlune::CMessageBase;
 
 // A stand-in server for client tests: listens on 127.0.0.1 at a free port
 // above 2000 on a loop thread of its own, records every payload it receives

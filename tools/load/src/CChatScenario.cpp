@@ -3,6 +3,8 @@
 #include "CLoadReport.h"
 #include "CPacer.h"
 
+namespace quorvel::load {
+
 CLoadResult CChatScenario::Run(CLoadContext& context)
 {
     const auto& o = context.options;
@@ -56,3 +58,5 @@ void CChatScenario::SendPaced(std::uint64_t count)
         SendNumbered(sender, target, 1, micros);
     }
 }
+
+} // namespace quorvel::load

@@ -4,6 +4,8 @@
 
 #include <random>
 
+namespace quorvel::load {
+
 // Logged-in users send "user-talking" messages to random other users at a
 // set total rate; the server stores them and its worker delivers them. The
 // latency is from sending to delivery.
@@ -17,3 +19,5 @@ private:
     std::mt19937 random_{12345};
     std::uint32_t nextSender_ = 0;
 };
+
+} // namespace quorvel::load

@@ -3,6 +3,7 @@
 #include "CLoadReport.h"
 #include "CProcessProbe.h"
 
+namespace quorvel::load {
 
 CLoadResult CConnectionsScenario::Run(CLoadContext& context)
 {
@@ -50,3 +51,5 @@ CLoadResult CConnectionsScenario::Run(CLoadContext& context)
     fleet_->CloseAll();
     return result_;
 }
+
+} // namespace quorvel::load

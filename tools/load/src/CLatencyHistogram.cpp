@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 
+namespace quorvel::load {
+
 std::size_t CLatencyHistogram::IndexOf(std::uint64_t micros)
 {
     if (micros < kSubBuckets)
@@ -78,3 +80,5 @@ std::vector<CLatencyHistogram::Bucket> CLatencyHistogram::Buckets() const
             out.push_back({LowOf(i), HighOf(i), counts_[i]});
     return out;
 }
+
+} // namespace quorvel::load

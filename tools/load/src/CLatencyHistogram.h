@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace quorvel::load {
+
 // Latencies in microseconds, kept in log-linear buckets: every power of two
 // is split into kSubBuckets equal parts, so a percentile read back is within
 // 1/kSubBuckets (about 3 %) of the true value whatever the range. The
@@ -41,3 +43,5 @@ private:
     std::uint64_t sum_ = 0;
     std::uint64_t max_ = 0;
 };
+
+} // namespace quorvel::load

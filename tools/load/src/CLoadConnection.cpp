@@ -8,6 +8,10 @@
 
 #include <cstring>
 
+namespace quorvel::load {
+
+using corvane::CFrame;
+
 namespace {
 constexpr std::size_t kReadChunk = 64 * 1024;
 }
@@ -142,3 +146,5 @@ void CLoadConnection::Close()
     std::error_code ignored;
     socket_.close(ignored);
 }
+
+} // namespace quorvel::load

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+namespace quorvel::load {
+
 // One client connection of the load generator, on the generator's single
 // io_context: frames in, frames out. Frames sent while a write is in flight,
 // or within one handler, go out together in the next single write, so a
@@ -59,3 +61,5 @@ private:
     std::string pending_;
     std::string inflight_;
 };
+
+} // namespace quorvel::load

@@ -7,6 +7,13 @@
 #include <quorvel_client/CClientIdentity.h>
 #include <quorvel_client/CRequestBuilder.h>
 
+namespace quorvel::load {
+
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+using client::CClientIdentity;
+using client::CRequestBuilder;
+
 namespace {
 // Connects started and not yet finished: enough to fill the server's accept
 // backlog without overflowing it.
@@ -130,3 +137,5 @@ void CLoadFleet::CloseAll()
     // Let the closed sockets' handlers finish before the fleet goes away.
     io_.poll();
 }
+
+} // namespace quorvel::load

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorvel::load {
+
 // The simulated users of one run, each with its own connection, all on one
 // io_context and one thread. Connects them a bounded number at a time, logs
 // them in, and hands every later message to the scenario. Every method runs
@@ -85,3 +87,5 @@ private:
     std::uint64_t connectFailures_ = 0;
     std::uint64_t closed_ = 0;
 };
+
+} // namespace quorvel::load

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <set>
 
+namespace quorvel::load {
+
 namespace {
 
 template <class T>
@@ -157,3 +159,5 @@ void CLoadOptions::FillDefaults()
     if (report.empty())
         report = "quorvel-load-" + scenario + ".html";
 }
+
+} // namespace quorvel::load

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::load {
+
 // The command line of quorvel-load:
 //   quorvel-load SCENARIO (--port P [--pid PID] | --server PROGRAM) [options]
 // Either connect to a server already listening on 127.0.0.1:P (its resident
@@ -40,3 +42,5 @@ public:
 private:
     void FillDefaults();
 };
+
+} // namespace quorvel::load

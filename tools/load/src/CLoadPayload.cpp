@@ -4,6 +4,11 @@
 
 #include <charconv>
 
+namespace quorvel::load {
+
+using marlune::CMessageBase;
+using marlune::CXmlMsg;
+
 CLoadPayload::Template::Template(CMessageBase& message)
 {
     const std::string built = CXmlMsg().BuildBytes(message);
@@ -120,3 +125,5 @@ std::string_view CLoadPayload::LastRoutedServer(std::string_view payload)
         return {};
     return Attribute(list, "name", last);
 }
+
+} // namespace quorvel::load

@@ -5,7 +5,11 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::load {
 
 // The messages the load generator sends and what it reads back from the
 // server's. A measured message carries a mark in its text: "F<sender>S<seq>
@@ -29,7 +33,7 @@ public:
         // Builds `message`, whose target is TargetPlaceholder() and whose
         // text is Placeholder(). Not valid when the build fails or a
         // placeholder is not found.
-        explicit Template(CMessageBase& message);
+        explicit Template(marlune::CMessageBase& message);
         bool Valid() const { return valid_; }
         // The payload to `target` carrying `mark`, appended to out.
         void AppendTo(std::string& out, std::string_view target, const Mark& mark) const;
@@ -59,3 +63,5 @@ public:
     // answered. "" when the list is empty.
     static std::string_view LastRoutedServer(std::string_view payload);
 };
+
+} // namespace quorvel::load

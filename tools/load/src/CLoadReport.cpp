@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iomanip>
 
+namespace quorvel::load {
+
 std::string CLoadReport::Format(double value)
 {
     char text[48];
@@ -89,3 +91,5 @@ bool CLoadReport::WriteHtml(const std::string& path, const CLoadResult& result)
     file << Html(result);
     return static_cast<bool>(file.flush());
 }
+
+} // namespace quorvel::load

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+namespace quorvel::load {
+
 // Presents a scenario's result: a table on the terminal, one machine-readable
 // line for scripts, and a self-contained HTML file (inline SVG, no external
 // asset). Pure functions of the result.
@@ -20,3 +22,5 @@ public:
     // A value as the table shows it: integers plainly, others with 2 digits.
     static std::string Format(double value);
 };
+
+} // namespace quorvel::load

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::load {
+
 // What one scenario run measured, for the table and the report. A plain value.
 struct CLoadResult {
     struct Metric {
@@ -39,3 +41,5 @@ struct CLoadResult {
     }
     void Parameter(std::string name, std::string value) { parameters.emplace_back(std::move(name), std::move(value)); }
 };
+
+} // namespace quorvel::load

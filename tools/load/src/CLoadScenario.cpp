@@ -9,6 +9,12 @@
 #include <quorvel_client/CClientIdentity.h>
 #include <quorvel_client/CRequestBuilder.h>
 
+namespace quorvel::load {
+
+using marlune::CMessageBase;
+using client::CClientIdentity;
+using client::CRequestBuilder;
+
 std::unique_ptr<CLoadScenario> CLoadScenario::Make(const std::string& name)
 {
     if (name == "relay")
@@ -132,3 +138,5 @@ void CLoadScenario::AddLatencyMetrics(const std::string& what)
     result_.Add("p99_ms", what + " p99", static_cast<double>(h.Percentile(0.99)) / 1000.0, "ms");
     result_.Add("max_ms", what + " max", static_cast<double>(h.Max()) / 1000.0, "ms");
 }
+
+} // namespace quorvel::load

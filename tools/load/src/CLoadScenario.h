@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorvel::load {
+
 // What a scenario runs against.
 struct CLoadContext {
     asio::io_context& io;
@@ -79,3 +81,5 @@ private:
     std::string batch_;
     std::string scratch_;
 };
+
+} // namespace quorvel::load

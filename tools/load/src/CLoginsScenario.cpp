@@ -2,6 +2,8 @@
 
 #include "CLoadReport.h"
 
+namespace quorvel::load {
+
 CLoadResult CLoginsScenario::Run(CLoadContext& context)
 {
     const auto& o = context.options;
@@ -36,3 +38,5 @@ CLoadResult CLoginsScenario::Run(CLoadContext& context)
     fleet_->CloseAll();
     return result_;
 }
+
+} // namespace quorvel::load

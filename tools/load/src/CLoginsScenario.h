@@ -2,6 +2,8 @@
 
 #include "CLoadScenario.h"
 
+namespace quorvel::load {
+
 // N users connect first; then all log in at once and the time until every
 // answer came is measured. With password logins of the generated directory
 // (each user has friends) every login notifies the friends already logged
@@ -10,3 +12,5 @@ class CLoginsScenario : public CLoadScenario {
 public:
     CLoadResult Run(CLoadContext& context) override;
 };
+
+} // namespace quorvel::load

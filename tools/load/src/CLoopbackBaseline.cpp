@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::load {
+
 namespace {
 
 class Fd {
@@ -75,3 +77,5 @@ double CLoopbackBaseline::Measure(double seconds, int perSend)
     sender.join();
     return elapsed > 0 ? static_cast<double>(bytes / kMessageSize) / elapsed : 0;
 }
+
+} // namespace quorvel::load

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace quorvel::load {
+
 // The loopback limit the relay is compared with: a plain TCP socket pair on
 // 127.0.0.1, Nagle off, one thread sending 100-byte messages with one send
 // call per `perSend` messages, the other reading them in large reads.
@@ -10,3 +12,5 @@ public:
     // Messages per second; 0 when the sockets cannot be set up.
     static double Measure(double seconds, int perSend);
 };
+
+} // namespace quorvel::load

@@ -4,6 +4,12 @@
 #include <quorvel_client/CClientIdentity.h>
 #include <quorvel_client/CRequestBuilder.h>
 
+namespace quorvel::load {
+
+using marlune::CXmlMsg;
+using client::CClientIdentity;
+using client::CRequestBuilder;
+
 CLoadResult COfflineScenario::Run(CLoadContext& context)
 {
     const auto& o = context.options;
@@ -69,3 +75,5 @@ CLoadResult COfflineScenario::Run(CLoadContext& context)
     fleet_->CloseAll();
     return result_;
 }
+
+} // namespace quorvel::load

@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+namespace quorvel::load {
+
 COpenFileLimit::Limits COpenFileLimit::Current()
 {
     rlimit limit{};
@@ -20,3 +22,5 @@ COpenFileLimit::Limits COpenFileLimit::RaiseToHard()
     ::setrlimit(RLIMIT_NOFILE, &limit);
     return before;
 }
+
+} // namespace quorvel::load

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace quorvel::load {
+
 // The process's limit on open files. Any thread.
 class COpenFileLimit {
 public:
@@ -12,3 +14,5 @@ public:
     // fit; returns the limits before the change.
     static Limits RaiseToHard();
 };
+
+} // namespace quorvel::load

@@ -1,5 +1,7 @@
 #include "COrderChecker.h"
 
+namespace quorvel::load {
+
 COrderChecker::Verdict COrderChecker::Record(std::uint64_t stream, std::uint64_t seq)
 {
     Stream& s = streams_[stream];
@@ -64,3 +66,5 @@ std::uint64_t COrderChecker::Unexpected() const
     }
     return unexpected;
 }
+
+} // namespace quorvel::load

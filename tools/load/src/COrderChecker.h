@@ -4,6 +4,8 @@
 #include <set>
 #include <unordered_map>
 
+namespace quorvel::load {
+
 // Checks exactly-once, in-order delivery of numbered messages. A stream is
 // one sender's messages to one receiver, numbered 0, 1, 2 ... in sending
 // order. Each arrival is classed as in order, late (a number skipped
@@ -46,3 +48,5 @@ private:
     std::uint64_t duplicates_ = 0;
     std::uint64_t reordered_ = 0;
 };
+
+} // namespace quorvel::load

@@ -1,5 +1,7 @@
 #include "CPacer.h"
 
+namespace quorvel::load {
+
 CPacer::CPacer(asio::io_context& io, double rate, Due due) : timer_(io), rate_(rate), due_(std::move(due)) {}
 
 std::uint64_t CPacer::DueAt(double rate, std::chrono::steady_clock::duration elapsed)
@@ -30,3 +32,5 @@ void CPacer::Arm()
         Arm();
     });
 }
+
+} // namespace quorvel::load

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace quorvel::load {
+
 // Calls a function every millisecond with how many events are due by now at
 // `rate` per second since Start, so a sender keeps a set rate however late a
 // tick comes. On the io_context's thread.
@@ -30,3 +32,5 @@ private:
     std::chrono::steady_clock::time_point start_{};
     std::uint64_t done_ = 0;
 };
+
+} // namespace quorvel::load

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace quorvel::load {
+
 namespace {
 
 // The fields of a /proc stat line after the command name, which may hold
@@ -84,3 +86,5 @@ std::optional<double> CProcessProbe::CpuMs(int pid)
         return std::nullopt;
     return TicksToMs(*f);
 }
+
+} // namespace quorvel::load

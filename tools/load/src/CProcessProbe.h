@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace quorvel::load {
+
 // Reads a process's figures from /proc: resident memory, and the CPU time of
 // its low-priority threads (the delivery worker, the routing thread and the
 // directory writer run at nice 10).
@@ -18,3 +20,5 @@ public:
     // Total CPU time of the process in milliseconds.
     static std::optional<double> CpuMs(int pid);
 };
+
+} // namespace quorvel::load

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace quorvel::load {
+
 CLoadResult CRelayScenario::Run(CLoadContext& context)
 {
     const auto& o = context.options;
@@ -87,3 +89,5 @@ void CRelayScenario::SendPaced(std::uint64_t count)
             sent_[s] += due[s];
         }
 }
+
+} // namespace quorvel::load

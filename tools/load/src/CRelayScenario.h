@@ -2,6 +2,8 @@
 
 #include "CLoadScenario.h"
 
+namespace quorvel::load {
+
 // Pairs of logged-in users send each other "trans-file" messages, which the
 // server relays at arrival. At full speed (rate 0) each sender keeps a window
 // of messages in flight and tops it up as its peer receives; with a rate the
@@ -21,3 +23,5 @@ private:
     std::vector<std::uint64_t> arrived_;
     std::uint32_t nextSender_ = 0;
 };
+
+} // namespace quorvel::load

@@ -9,6 +9,13 @@
 #include <cstdlib>
 #include <exception>
 
+namespace quorvel::load {
+
+using testsupport::FreePort;
+using testsupport::QuorveldProcess;
+using testsupport::ServerConfig;
+using testsupport::TempFolder;
+
 namespace {
 
 ServerConfig LoadDirectory(unsigned port, unsigned users, unsigned friends)
@@ -99,3 +106,5 @@ void CServerProcess::Stop()
     process_.reset();
     folder_.reset();
 }
+
+} // namespace quorvel::load

@@ -6,8 +6,12 @@
 #include <memory>
 #include <string>
 
+namespace quorvel::testsupport {
 class QuorveldProcess;
 class TempFolder;
+}
+
+namespace quorvel::load {
 
 // A copy of quorveld started by the load generator in a temporary folder of
 // its own, with a generated config/server.xml: server "load" on a free port
@@ -38,7 +42,9 @@ public:
     static std::string DirectoryXml(unsigned port, unsigned users, unsigned friends);
 
 private:
-    std::unique_ptr<TempFolder> folder_;
-    std::unique_ptr<QuorveldProcess> process_;
+    std::unique_ptr<testsupport::TempFolder> folder_;
+    std::unique_ptr<testsupport::QuorveldProcess> process_;
     unsigned port_ = 0;
 };
+
+} // namespace quorvel::load

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace quorvel::load {
+
 namespace {
 
 constexpr int kLeft = 70;
@@ -156,3 +158,5 @@ std::string CSvgChart::Histogram(const CLatencyHistogram& histogram)
     body += Text(8, kTop - 6, "messages", "start");
     return Frame(body);
 }
+
+} // namespace quorvel::load

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::load {
+
 // Inline SVG drawings for the HTML report: no script, no external asset.
 // Pure functions of their input.
 class CSvgChart {
@@ -22,3 +24,5 @@ public:
     // Escapes &, <, >, " for HTML text and attributes.
     static std::string Escape(const std::string& text);
 };
+
+} // namespace quorvel::load

@@ -1,5 +1,7 @@
 #include "CThroughputSeries.h"
 
+namespace quorvel::load {
+
 CThroughputSeries::CThroughputSeries(std::chrono::milliseconds slice) : slice_(slice.count() > 0 ? slice : std::chrono::milliseconds(100)) {}
 
 void CThroughputSeries::Add(Clock::time_point when, std::uint64_t count)
@@ -25,3 +27,5 @@ std::vector<double> CThroughputSeries::Rates() const
         rates.push_back(static_cast<double>(c) / seconds);
     return rates;
 }
+
+} // namespace quorvel::load

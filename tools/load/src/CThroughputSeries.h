@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace quorvel::load {
+
 // Events counted in fixed time slices from a start time, for a throughput
 // over time chart. One thread at a time.
 class CThroughputSeries {
@@ -26,3 +28,5 @@ private:
     Clock::time_point start_{};
     std::vector<std::uint64_t> counts_;
 };
+
+} // namespace quorvel::load

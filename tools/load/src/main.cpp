@@ -14,6 +14,15 @@
 #include <iostream>
 #include <unistd.h>
 
+using quorvel::load::CLoadContext;
+using quorvel::load::CLoadOptions;
+using quorvel::load::CLoadReport;
+using quorvel::load::CLoadResult;
+using quorvel::load::CLoadScenario;
+using quorvel::load::CLoopbackBaseline;
+using quorvel::load::COpenFileLimit;
+using quorvel::load::CServerProcess;
+
 namespace {
 
 CLoadResult RunLoopback(const CLoadOptions& o)

@@ -9,6 +9,9 @@
 #include <chrono>
 #include <thread>
 
+using corvane::CFrame;
+using quorvel::load::CLoadConnection;
+
 namespace {
 
 // A peer on a blocking socket of its own thread.

@@ -6,6 +6,13 @@
 
 #include <gtest/gtest.h>
 
+using marlune::CMessageBase;
+using marlune::CMessageTransFile;
+using marlune::CXmlMsg;
+using quorvel::client::CClientIdentity;
+using quorvel::client::CRequestBuilder;
+using quorvel::load::CLoadPayload;
+
 namespace {
 
 CRequestBuilder Builder(CClientIdentity& me)

@@ -7,6 +7,13 @@
 
 #include <sstream>
 
+using quorvel::load::CLatencyHistogram;
+using quorvel::load::CLoadOptions;
+using quorvel::load::CLoadReport;
+using quorvel::load::CLoadResult;
+using quorvel::load::CServerProcess;
+using quorvel::load::CSvgChart;
+
 namespace {
 
 CLoadResult Sample()

@@ -7,6 +7,11 @@
 
 #include <random>
 
+using quorvel::load::CLatencyHistogram;
+using quorvel::load::COrderChecker;
+using quorvel::load::CPacer;
+using quorvel::load::CThroughputSeries;
+
 TEST(LatencyHistogramTest, BucketsCoverEveryValueContiguously)
 {
     for (std::uint64_t v : {0ull, 1ull, 31ull, 32ull, 33ull, 63ull, 64ull, 1000ull, 123456789ull, 1ull << 40}) {

@@ -1,5 +1,7 @@
 #include "CAttackCrew.h"
 
+namespace quorvel::soak {
+
 CAttackCrew::~CAttackCrew()
 {
     Stop();
@@ -24,3 +26,5 @@ void CAttackCrew::Pause(std::chrono::milliseconds length) const
 {
     std::this_thread::sleep_for(length * pace_);
 }
+
+} // namespace quorvel::soak

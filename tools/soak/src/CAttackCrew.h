@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::soak {
+
 // The threads of one group of attackers in the soak, sharing a deadline and
 // a pace. A derived crew launches its attackers with Launch and must call
 // Stop in its destructor, so no attacker outlives the members it uses.
@@ -39,3 +41,5 @@ private:
     std::atomic<std::chrono::steady_clock::time_point> deadline_{};
     std::vector<std::thread> threads_;
 };
+
+} // namespace quorvel::soak

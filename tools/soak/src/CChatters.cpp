@@ -8,6 +8,11 @@
 #include <sstream>
 #include <thread>
 
+namespace quorvel::soak {
+
+using marlune::CMessageUserTalking;
+using client::CSyncClient;
+
 namespace {
 
 const std::string kPrefix = "soak ";
@@ -87,3 +92,5 @@ std::uint64_t CChatters::Disconnected() const
         closed += client->Closed() ? 1 : 0;
     return closed;
 }
+
+} // namespace quorvel::soak

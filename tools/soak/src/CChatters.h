@@ -9,7 +9,11 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::client {
 class CSyncClient;
+}
+
+namespace quorvel::soak {
 
 // Well-behaved users chatting in a ring: each sends numbered chat messages
 // to the next one, and every message received is checked off. Loss and
@@ -42,7 +46,7 @@ private:
 
     int port_;
     std::vector<std::string> users_;
-    std::vector<std::unique_ptr<CSyncClient>> clients_;
+    std::vector<std::unique_ptr<client::CSyncClient>> clients_;
     std::vector<std::uint64_t> next_;                             // next number per sender
     std::map<std::pair<std::size_t, std::string>, std::set<std::uint64_t>> seen_;  // (receiver, sender)
     std::uint64_t sent_ = 0;
@@ -50,3 +54,5 @@ private:
     std::uint64_t duplicates_ = 0;
     std::uint64_t sendFailures_ = 0;
 };
+
+} // namespace quorvel::soak

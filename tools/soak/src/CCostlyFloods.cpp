@@ -5,6 +5,17 @@
 
 #include "marlune/Marlune.h"
 
+namespace quorvel::soak {
+
+using marlune::CMessageHeart;
+using marlune::CMessageServerPub;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+namespace message_word = marlune::message_word;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -188,3 +199,5 @@ void CCostlyFloods::ForgedFields()
         connection.Drain();
     }
 }
+
+} // namespace quorvel::soak

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::soak {
+
 class CRawConnection;
 
 // Hostile clients that aim at the requests costing the server far more
@@ -57,3 +59,5 @@ private:
     std::string hostileUser_;
     Figures figures_;
 };
+
+} // namespace quorvel::soak

@@ -9,6 +9,15 @@
 
 #include <random>
 
+namespace quorvel::soak {
+
+using corvane::CFrame;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -276,3 +285,5 @@ void CHostileClients::SlowReader(const std::string& user)
         }
     }
 }
+
+} // namespace quorvel::soak

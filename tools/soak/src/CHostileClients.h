@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::soak {
+
 class CRawConnection;
 
 // Clients that try to hurt the server, each kind on a thread of its own
@@ -65,3 +67,5 @@ private:
     std::string xmlUser_;
     Figures figures_;
 };
+
+} // namespace quorvel::soak

@@ -8,6 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace quorvel::soak {
+
+using client::CSyncClient;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -90,3 +94,5 @@ void CHungRouteServer::Send(int serverPort, const std::string& sender)
         std::this_thread::sleep_for(500ms * pace_);
     }
 }
+
+} // namespace quorvel::soak

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::soak {
+
 // A route server that hangs, for the server under soak to forward to: it
 // accepts a few connections and never reads them (a large forwarded message
 // stalls half-way), then accepts no more, so its queue fills and later
@@ -51,3 +53,5 @@ private:
     std::thread acceptor_;
     std::thread sender_;
 };
+
+} // namespace quorvel::soak

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+namespace quorvel::soak {
+
+using client::CSyncClient;
+
 CLoginProbe::CLoginProbe(int port, std::string user, std::chrono::milliseconds period)
     : port_(port), user_(std::move(user)), period_(period)
 {
@@ -57,3 +61,5 @@ double CLoginProbe::Percentile(const std::vector<double>& values, double share)
     const auto rank = static_cast<std::size_t>(std::ceil(share * static_cast<double>(sorted.size())));
     return sorted[std::min(sorted.size(), std::max<std::size_t>(rank, 1)) - 1];
 }
+
+} // namespace quorvel::soak

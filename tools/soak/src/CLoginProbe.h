@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::soak {
+
 // A well-behaved user who, until the deadline, connects, logs in and
 // leaves again every `period`, timing each login from the connect to the
 // answer: how long a person waits for a login while the server is under
@@ -45,3 +47,5 @@ private:
     std::uint64_t failures_ = 0;
     std::thread thread_;
 };
+
+} // namespace quorvel::soak

@@ -6,6 +6,25 @@
 #include <functional>
 #include <memory>
 
+namespace quorvel::soak {
+
+using marlune::CFieldVisitor;
+using marlune::CMessageBase;
+using marlune::CMessageChangeStatu;
+using marlune::CMessageHeart;
+using marlune::CMessageServerPub;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserFriend;
+using marlune::CMessageUserInfor;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserReg;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+
 namespace {
 
 // Fills every field the message names with random values.
@@ -138,3 +157,5 @@ std::string CRandomMessage::Next()
     message->VisitBody(fields);
     return CXmlMsg().BuildBytes(*message);
 }
+
+} // namespace quorvel::soak

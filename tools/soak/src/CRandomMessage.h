@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::soak {
+
 // Builds frames' payloads of random valid XML: a message of any known type
 // with every field filled at random (texts with XML specials, empty texts,
 // long texts, addresses of real and unknown users and servers). Servers in
@@ -29,3 +31,5 @@ private:
     std::mt19937 engine_;
     std::vector<std::string> knownUsers_;
 };
+
+} // namespace quorvel::soak

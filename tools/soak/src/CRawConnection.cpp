@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 
+namespace quorvel::soak {
+
+using corvane::CFrame;
+
 namespace {
 
 sockaddr_in Loopback(int port)
@@ -135,3 +139,5 @@ std::string CRawConnection::Header(std::uint32_t length)
     CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(header.data()), length);
     return header;
 }
+
+} // namespace quorvel::soak

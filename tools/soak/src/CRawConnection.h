@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::soak {
+
 // One plain TCP connection to 127.0.0.1 for hostile clients: blocking
 // connect with a time limit, sends that give up after a second instead of
 // blocking, reads that never wait.
@@ -47,3 +49,5 @@ public:
 private:
     int fd_ = -1;
 };
+
+} // namespace quorvel::soak

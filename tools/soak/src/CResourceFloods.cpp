@@ -11,6 +11,11 @@
 #include <thread>
 #include <vector>
 
+namespace quorvel::soak {
+
+using corvane::CFrame;
+using marlune::CMessageTransFile;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -158,3 +163,5 @@ void CResourceFloods::ConnectionFlood()
     }
     figures_.floodHeld.store(held.size());
 }
+
+} // namespace quorvel::soak

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quorvel::soak {
+
 class CRawConnection;
 
 // Attacks on what the server holds for its clients rather than on its
@@ -55,3 +57,5 @@ private:
     std::string sender_;
     Figures figures_;
 };
+
+} // namespace quorvel::soak

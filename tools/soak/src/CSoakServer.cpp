@@ -13,6 +13,13 @@
 #include <filesystem>
 #include <fstream>
 
+namespace quorvel::soak {
+
+using testsupport::FreePort;
+using testsupport::QuorveldProcess;
+using testsupport::ServerConfig;
+using testsupport::TempFolder;
+
 namespace fs = std::filesystem;
 
 CSoakServer::CSoakServer(std::string program) : program_(std::move(program))
@@ -146,3 +153,5 @@ std::uint64_t CSoakServer::ForgedFileLines() const
     }
     return forged;
 }
+
+} // namespace quorvel::soak

@@ -10,8 +10,12 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::testsupport {
 class QuorveldProcess;
 class TempFolder;
+}
+
+namespace quorvel::soak {
 
 // A copy of quorveld in a temporary folder of its own, with a directory file
 // for server "hub" on a free 127.0.0.1 port and the given users (password
@@ -58,13 +62,15 @@ private:
     bool Forged(std::string_view line) const;
 
     std::string program_;
-    std::unique_ptr<TempFolder> folder_;
+    std::unique_ptr<testsupport::TempFolder> folder_;
     int port_ = 0;
     std::vector<std::pair<std::string, unsigned>> routes_;  // route servers: name, port
-    std::unique_ptr<QuorveldProcess> process_;
+    std::unique_ptr<testsupport::QuorveldProcess> process_;
     std::thread reader_;
     std::atomic<std::uint64_t> lines_{0};
     std::atomic<std::uint64_t> errors_{0};
     std::string mark_;
     std::atomic<std::uint64_t> forged_{0};
 };
+
+} // namespace quorvel::soak

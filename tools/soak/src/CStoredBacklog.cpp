@@ -12,6 +12,14 @@
 #include <random>
 #include <string_view>
 
+namespace quorvel::soak {
+
+using corvane::CFrame;
+using marlune::CMessageBase;
+using marlune::CMessageUserTalking;
+using marlune::CXmlMsg;
+using client::CSyncClient;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -141,3 +149,5 @@ void CStoredBacklog::Settle(std::chrono::milliseconds limit)
             CheckOff(message.get(), last);
     }
 }
+
+} // namespace quorvel::soak

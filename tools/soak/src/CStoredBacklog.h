@@ -6,7 +6,11 @@
 #include <string>
 #include <thread>
 
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::soak {
 
 // Stored messages read by a slow reader: a sender sends numbered chat
 // messages of 128 KiB to a user who is away; now and then a slow reader
@@ -42,7 +46,7 @@ private:
     void Run();
     void SlowSession();
     // Checks off a received message; `last` is the session's last number.
-    void CheckOff(const CMessageBase* message, std::int64_t& last);
+    void CheckOff(const marlune::CMessageBase* message, std::int64_t& last);
 
     int port_;
     int pace_;
@@ -56,3 +60,5 @@ private:
     std::uint64_t slowSessions_ = 0;
     std::set<std::uint64_t> seen_;
 };
+
+} // namespace quorvel::soak

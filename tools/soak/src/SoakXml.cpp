@@ -2,6 +2,14 @@
 
 #include "marlune/Marlune.h"
 
+namespace quorvel::soak {
+
+using marlune::CMessageBase;
+using marlune::CMessageHeart;
+using marlune::CMessageUserLogin;
+using marlune::CXmlMsg;
+namespace message_word = marlune::message_word;
+
 std::string BuildXml(CMessageBase& message)
 {
     return CXmlMsg().BuildBytes(message);
@@ -24,3 +32,5 @@ std::string HeartXml()
     heart.type = CMessageHeart::kType;
     return BuildXml(heart);
 }
+
+} // namespace quorvel::soak

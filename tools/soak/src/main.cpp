@@ -40,6 +40,16 @@
 #include <thread>
 #include <vector>
 
+using quorvel::client::CSyncClient;
+using quorvel::soak::CChatters;
+using quorvel::soak::CCostlyFloods;
+using quorvel::soak::CHostileClients;
+using quorvel::soak::CHungRouteServer;
+using quorvel::soak::CLoginProbe;
+using quorvel::soak::CResourceFloods;
+using quorvel::soak::CSoakServer;
+using quorvel::soak::CStoredBacklog;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstddef>
 
+namespace corvane {
+
 // Bounds a listening endpoint keeps against hostile load on its accepted
 // connections. The defaults are generous: a well-behaved client never meets
 // them. A value of 0 switches a bound off.
@@ -27,3 +29,5 @@ struct CConnectionLimits {
     // until the loop has served the others.
     std::size_t framesPerTurn = kDefaultFramesPerTurn;
 };
+
+} // namespace corvane

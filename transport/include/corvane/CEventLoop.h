@@ -15,6 +15,8 @@ namespace asio {
 class io_context;
 }
 
+namespace corvane {
+
 // CEventLoop: one notification thread's loop (one asio::io_context).
 //
 // How an endpoint finds "its" thread: every thread may have a current loop, a
@@ -156,3 +158,5 @@ auto CEventLoop::Call(F fn, std::stop_token stop)
         return unwrap(std::nullopt);
     return unwrap(std::move(state->value));
 }
+
+} // namespace corvane

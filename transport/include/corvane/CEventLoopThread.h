@@ -4,6 +4,8 @@
 
 #include <thread>
 
+namespace corvane {
+
 // A thread that runs one CEventLoop from construction to destruction: the
 // ready-made notification thread for a service (or a test). Endpoints that
 // must live on it are created and destroyed by work posted to Loop().
@@ -25,3 +27,5 @@ private:
     CEventLoop loop_;
     std::thread thread_;
 };
+
+} // namespace corvane

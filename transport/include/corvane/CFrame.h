@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane {
+
 // The wire frame: a 24-byte header, then `length` payload bytes.
 //   offset 0  (12) flag "RAS_DATA", zero padded; byte 8 must be 0
 //   offset 12  (4) payload length, unsigned little-endian
@@ -37,3 +39,5 @@ public:
     // frame.length bytes. Never reads past data + size.
     static Status Parse(const std::uint8_t* data, std::size_t size, View& frame);
 };
+
+} // namespace corvane

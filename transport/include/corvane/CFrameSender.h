@@ -8,6 +8,8 @@
 #include <stop_token>
 #include <string>
 
+namespace corvane {
+
 class CEventLoop;
 
 // Sends one frame to a peer over a connection of its own, connect, write and
@@ -73,3 +75,5 @@ private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };
+
+} // namespace corvane

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <unordered_map>
 
+namespace corvane {
+
 // Keeps a bound that bites under hostile load from flooding the log: a line
 // for one cause and one remote address is let through at most once per
 // pause (a minute by default). The memory of recent lines is bounded, so a
@@ -31,3 +33,5 @@ private:
     std::mutex mutex_;
     std::unordered_map<std::string, Clock::time_point> last_;
 };
+
+} // namespace corvane

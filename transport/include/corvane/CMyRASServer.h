@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 class CEventLoop;
 class CMyRASSocket;
 
@@ -132,3 +134,5 @@ private:
     std::unique_ptr<CEventLoop> privateLoop_;
     CEventLoop* loop_ = nullptr;
 };
+
+} // namespace corvane

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 // The outbound endpoint: at most one connection to a peer at a time, a list
 // of server addresses ("host" or "host:port") and a port range tried for
 // addresses without a port. Connect and send block the calling thread: the
@@ -64,3 +66,5 @@ private:
     RAS_SCK_DISCONNECT_CALLBACK disconnectCallback_ = nullptr;
     std::chrono::steady_clock::time_point lastSendPump_{};
 };
+
+} // namespace corvane

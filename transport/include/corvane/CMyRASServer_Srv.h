@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 class CConnectionGuard;
 
 // The listening endpoint: one listening socket, the accepted connections in
@@ -111,3 +113,5 @@ private:
     RAS_ACCEPT_CALLBACK acceptCallback_ = nullptr;
     RAS_WS_DISCONNECT_CALLBACK disconnectCallback_ = nullptr;
 };
+
+} // namespace corvane

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 class CMyRASServer;
 class CChannel;
 
@@ -151,3 +153,5 @@ private:
     std::shared_ptr<CChannel> channel_;
     const std::uint64_t serial_;
 };
+
+} // namespace corvane

@@ -7,6 +7,8 @@
 #include <stop_token>
 #include <thread>
 
+namespace corvane {
+
 // Base of a background worker: one thread (low priority, nice 10) that
 // calls RunCycle over and over until told to stop. The base adds no pause;
 // RunCycle paces itself, best with SleepFor so a stop cuts the sleep short.
@@ -65,3 +67,5 @@ private:
     mutable std::mutex sleepMutex_;
     std::condition_variable_any sleepWake_;
 };
+
+} // namespace corvane

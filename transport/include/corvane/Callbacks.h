@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace corvane {
+
 class CMyRASServer;
 class CMyRASSocket;
 
@@ -61,3 +63,5 @@ using RAS_SCK_DISCONNECT_CALLBACK = int (*)(ON_SCK_DISCONNECTED* para);
 // A bound bit: called every time, unlike its log line, which is throttled.
 // Loop thread.
 using RAS_LIMIT_CALLBACK = void (*)(RAS_LIMIT_PARA* para);
+
+} // namespace corvane

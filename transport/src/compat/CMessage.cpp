@@ -1,4 +1,8 @@
 #include "corvane/compat/CMessage.h"
 
+namespace corvane {
+
 CMessage::CMessage() = default;
 CMessage::~CMessage() = default;
+
+} // namespace corvane

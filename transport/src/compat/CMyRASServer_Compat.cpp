@@ -9,6 +9,8 @@
 #include <exception>
 #include <string>
 
+namespace corvane {
+
 namespace {
 
 constexpr auto kSendPassPause = std::chrono::milliseconds(50);
@@ -56,3 +58,5 @@ std::string CMyRASServer::ReadStrFromProFile(const std::string& file, const std:
         return defaultValue;
     }
 }
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <fstream>
 
+namespace corvane {
+
 namespace {
 
 constexpr std::size_t kMaxValue = 259;
@@ -52,3 +54,5 @@ std::string CProfileReader::Read(const std::string& file, const std::string& sec
     }
     return Finish(defaultValue);
 }
+
+} // namespace corvane

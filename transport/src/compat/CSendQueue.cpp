@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+namespace corvane {
+
 CSendQueue& CSendQueue::Instance()
 {
     static CSendQueue* queue = new CSendQueue;
@@ -101,3 +103,5 @@ void CSendQueue::WaitForStop(std::chrono::milliseconds d)
     std::unique_lock lock(threadMutex_);
     stopWake_.wait_for(lock, d, [this] { return stop_; });
 }
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+namespace corvane {
+
 // The process-wide send queue of queued-mode endpoints and the one thread
 // that drains it. Entries are appended by any thread; a connection that is
 // destroyed takes its entries with it (Forget), waiting for a send through it
@@ -66,3 +68,5 @@ private:
     const void* owner_ = nullptr;
     std::thread thread_;
 };
+
+} // namespace corvane

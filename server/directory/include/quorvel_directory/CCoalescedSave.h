@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+namespace quorvel::directory {
+
 // Runs a save at most once per interval on the loop current when it is
 // created: a request when no save ran within the interval saves at once; a
 // request within it arms one save at the interval's end, which every further
@@ -28,3 +30,5 @@ private:
     struct State;
     std::shared_ptr<State> state_;
 };
+
+} // namespace quorvel::directory

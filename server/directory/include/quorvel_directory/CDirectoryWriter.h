@@ -11,7 +11,11 @@
 #include <string>
 #include <thread>
 
+namespace scrivlet {
 class CLog4c;
+}
+
+namespace quorvel::directory {
 
 // Writes the directory file on a thread of its own, so that building tens
 // of megabytes of XML and flushing them to disk never holds up the service
@@ -31,18 +35,18 @@ public:
     // What one write of the directory file needs: this server with its
     // users, the neighbours with theirs, the route servers without users.
     struct Snapshot {
-        CTalkerServer local;
+        marlune::CTalkerServer local;
         CServerXml::ServerList neighbors;
         CServerXml::ServerList routeServers;
     };
 
     // Copies the records; to be called on the thread that owns them.
-    static std::unique_ptr<Snapshot> TakeSnapshot(const CTalkerServer& local, const CServerXml::ServerList& neighbors,
+    static std::unique_ptr<Snapshot> TakeSnapshot(const marlune::CTalkerServer& local, const CServerXml::ServerList& neighbors,
                                                   const CServerXml::ServerList& routeServers);
 
     // Writes to `path`; lines about failures go to `log`, which outlives
     // the writer.
-    CDirectoryWriter(CLog4c& log, std::string path);
+    CDirectoryWriter(scrivlet::CLog4c& log, std::string path);
     // Writes a copy still waiting, then ends the thread.
     ~CDirectoryWriter();
     CDirectoryWriter(const CDirectoryWriter&) = delete;
@@ -61,7 +65,7 @@ public:
 private:
     void Run();
 
-    CLog4c& log_;
+    scrivlet::CLog4c& log_;
     std::string path_;
     mutable std::mutex lock_;
     std::condition_variable wake_;   // a copy waits, or the writer must end
@@ -72,3 +76,5 @@ private:
     std::uint64_t writes_ = 0;
     std::thread thread_;
 };
+
+} // namespace quorvel::directory

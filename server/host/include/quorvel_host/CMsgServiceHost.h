@@ -12,9 +12,17 @@
 #include <memory>
 #include <string>
 
+namespace quorvel::service {
 class CChatServer;
-class CLog4c;
+}
+namespace quorvel::store {
 class CMsgSendThread;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::host {
 
 // Starts and stops the message service: owns at most one running
 // CChatServer, loads the directory file into it, refuses an unusable server
@@ -43,8 +51,8 @@ public:
         std::string moduleDir;   // the directory file is <moduleDir>/config/server.xml
         std::string dataDir;     // the delivery worker's cache folder
         std::function<bool()> sendAllFriend;
-        CMsgCache::Limits storeLimits{}; // given to the worker's cache at each start
-        CServiceLimits limits;
+        store::CMsgCache::Limits storeLimits{}; // given to the worker's cache at each start
+        service::CServiceLimits limits;
     };
 
     // Directory saves asked for by the service run at most this often; a
@@ -56,7 +64,7 @@ public:
     static constexpr int kListenRetryTicks = 3;
     static constexpr int kListenRetryLineTicks = 60;
 
-    CMsgServiceHost(CLog4c& log, CMsgSendThread& worker, Settings settings);
+    CMsgServiceHost(scrivlet::CLog4c& log, store::CMsgSendThread& worker, Settings settings);
     // Stops a service still running.
     ~CMsgServiceHost();
     CMsgServiceHost(const CMsgServiceHost&) = delete;
@@ -91,10 +99,10 @@ public:
     // connections and users, the store, the counters.
     CServerStatus::Snapshot StatusSnapshot() const;
     // What every service this host starts counts; outlives them.
-    const std::shared_ptr<CServiceCounters>& Counters() const { return counters_; }
+    const std::shared_ptr<service::CServiceCounters>& Counters() const { return counters_; }
 
     // The running service, or null.
-    CChatServer* Service() const { return service_.get(); }
+    service::CChatServer* Service() const { return service_.get(); }
     // The directory file's path.
     std::string ConfigPath() const;
 
@@ -110,16 +118,18 @@ private:
     void Listen();
     void BindWorker();
 
-    CLog4c& log_;
-    CMsgSendThread& worker_;
+    scrivlet::CLog4c& log_;
+    store::CMsgSendThread& worker_;
     Settings settings_;
-    std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
-    std::unique_ptr<CChatServer> service_;
-    std::unique_ptr<CCoalescedSave> saves_;   // the service's directory saves
-    CDirectoryWriter writer_;                 // writes them off the loop
+    std::shared_ptr<service::CServiceCounters> counters_ = std::make_shared<service::CServiceCounters>();
+    std::unique_ptr<service::CChatServer> service_;
+    std::unique_ptr<directory::CCoalescedSave> saves_;   // the service's directory saves
+    directory::CDirectoryWriter writer_;                 // writes them off the loop
     unsigned listenPort_ = 0;     // the port the service listens or waits for
     bool loaded_ = false;         // the running service's directory file was read
     bool awaitingPort_ = false;   // listening failed for a reason that may pass
     int retryTicks_ = 0;          // ticks since the last attempt to listen
     int lineTicks_ = 0;           // ticks since the last line about the port
 };
+
+} // namespace quorvel::host

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quorvel::host {
+
 // The operator's view of the running program, built from one snapshot: the
 // console's "status" command prints it, the metrics endpoint serves the same
 // numbers. The snapshot is taken on the service loop (CMsgServiceHost::
@@ -20,9 +22,9 @@ public:
         unsigned port = 0; // the port listened or waited for; 0 when none was read
         std::size_t connections = 0; // open connections
         std::size_t usersLoggedIn = 0; // distinct users bound to a connection
-        CMsgCache::Stats store;
+        store::CMsgCache::Stats store;
         std::uint64_t residentBytes = 0;
-        CServiceCounters::Values counters;
+        service::CServiceCounters::Values counters;
     };
 
     // The snapshot as a short block of lines joined by "\n" (no final line
@@ -32,3 +34,5 @@ public:
     // it cannot be read. Any thread.
     static std::uint64_t ResidentBytes();
 };
+
+} // namespace quorvel::host

@@ -23,11 +23,22 @@
 #include <string_view>
 #include <vector>
 
-class CDeliveryReceipt;
-class CLog4c;
-class CMessageBase;
+namespace corvane {
 class CMyRASSocket;
+}
+namespace marlune {
+class CMessageBase;
 class CTalker;
+}
+namespace quorvel::store {
+class CDeliveryReceipt;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::service {
+
 class CLoginHandler;
 class CQueryHandler;
 class CRegistrationHandler;
@@ -49,64 +60,64 @@ class CStatusHandler;
 // Other threads reach it with CEventLoop::Call (the delivery worker hands
 // stored messages to HandleMsgCache that way and reads the service through
 // TakeSnapshot).
-class CChatServer : public CMyRASServer_Srv, public CDeliveryTarget, public CUserSender {
+class CChatServer : public corvane::CMyRASServer_Srv, public store::CDeliveryTarget, public CUserSender {
 public:
     // Files a message that was not handled at arrival: the parsed message
     // (for its addresses) and the bytes exactly as received. True when the
     // message was stored. Called on the loop thread.
-    using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
+    using MsgStore = std::function<bool(const marlune::CMessageBase& message, const char* bytes, std::size_t length)>;
 
     // `log` and the SendAllFriend setting outlive the service; the setting is
     // read at each use. Registers OnLimit as the limit callback; whoever
     // starts the service registers OnSckString before it listens.
-    CChatServer(CLog4c& log, std::function<bool()> sendAllFriend);
+    CChatServer(scrivlet::CLog4c& log, std::function<bool()> sendAllFriend);
     ~CChatServer() override;
 
     // This server: name, address, port text, description and its users.
-    CTalkerServer localServer;
+    marlune::CTalkerServer localServer;
     // Servers learnt from the directory file or from their announcements.
-    std::vector<std::unique_ptr<CTalkerServer>> neighbors;
+    std::vector<std::unique_ptr<marlune::CTalkerServer>> neighbors;
     // Servers this one announces itself to and forwards messages through.
-    std::vector<std::unique_ptr<CTalkerServer>> routeServers;
+    std::vector<std::unique_ptr<marlune::CTalkerServer>> routeServers;
 
     // The receive callback: reaches the service through the endpoint that
     // received the frame, so it never outlives the service.
-    static void OnSckString(RAS_CALLBACK_PARA* para);
+    static void OnSckString(corvane::RAS_CALLBACK_PARA* para);
     // The limit callback: counts each bite of a transport bound among the
     // refusals, by its [LIMITS] key.
-    static void OnLimit(RAS_LIMIT_PARA* para);
+    static void OnLimit(corvane::RAS_LIMIT_PARA* para);
     // Parses one received payload and handles, stores or forwards it.
-    void OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket);
+    void OnFrame(const std::uint8_t* data, std::uint32_t length, corvane::CMyRASSocket* socket);
 
     // Dispatch at arrival. True: finished with; false: to be stored.
-    bool HandleMsg(CMessageBase* message, CMyRASSocket* socket);
+    bool HandleMsg(marlune::CMessageBase* message, corvane::CMyRASSocket* socket);
     // Dispatch of a stored message offered again. True: delivered or
     // finished (the stored copy is marked sent); false: it stays pending.
     // With a receipt, true means handed to the user's connections: the
     // receipt then tracks every send to the user (see CDeliveryReceipt).
-    bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt = nullptr) override;
+    bool HandleMsgCache(marlune::CMessageBase* message, store::CDeliveryReceipt* receipt = nullptr) override;
 
     // CUserSender: connections and users. ConnectionsOf costs the user's
     // connections, not the server's.
-    bool BindUser(CMyRASSocket& socket, std::string_view userId) override;
-    std::string UnbindUser(CMyRASSocket& socket) override;
-    const std::vector<CMyRASSocket*>& ConnectionsOf(std::string_view userId) const override;
+    bool BindUser(corvane::CMyRASSocket& socket, std::string_view userId) override;
+    std::string UnbindUser(corvane::CMyRASSocket& socket) override;
+    const std::vector<corvane::CMyRASSocket*>& ConnectionsOf(std::string_view userId) const override;
     int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
-                   CDeliveryReceipt* receipt = nullptr) override;
-    int SendMessageOn(CMyRASSocket* socket, CMessageBase& message) override;
-    int SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt = nullptr) override;
-    const std::vector<std::unique_ptr<CMyRASSocket>>& Connections() const override { return connections; }
+                   store::CDeliveryReceipt* receipt = nullptr) override;
+    int SendMessageOn(corvane::CMyRASSocket* socket, marlune::CMessageBase& message) override;
+    int SendMessageToUser(std::string_view userId, marlune::CMessageBase& message, store::CDeliveryReceipt* receipt = nullptr) override;
+    const std::vector<std::unique_ptr<corvane::CMyRASSocket>>& Connections() const override { return connections; }
     // The index of bindings (every bound user with its connections).
     const CUserConnections& BoundUsers() const { return bound_; }
 
-    bool DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
-    bool DeliverTalking(CMessageBase* message, CDeliveryReceipt* receipt = nullptr);
+    bool DeliverTransFile(marlune::CMessageBase* message, store::CDeliveryReceipt* receipt = nullptr);
+    bool DeliverTalking(marlune::CMessageBase* message, store::CDeliveryReceipt* receipt = nullptr);
 
     // What a delivery to a user meets (CDeliveryTarget).
     UserLinks LinksOf(std::string_view userId) const override;
 
     // The user at address (CServerRegistry::FindTalker).
-    CTalker* FindTalker(std::string_view address) const { return registry_.FindTalker(address); }
+    marlune::CTalker* FindTalker(std::string_view address) const { return registry_.FindTalker(address); }
 
     // Installs the function run after handlers changed users or servers (the
     // directory save). Null removes it.
@@ -121,13 +132,13 @@ public:
     void SetMsgStore(MsgStore store);
 
     // Copies what the delivery worker needs for one cycle.
-    CServiceSnapshot TakeSnapshot() const override;
-    CEventLoop& ServiceLoop() const override { return Loop(); }
+    store::CServiceSnapshot TakeSnapshot() const override;
+    corvane::CEventLoop& ServiceLoop() const override { return Loop(); }
 
     // A closed connection: its user goes offline (CLoginHandler).
-    void OnWsDisconnected(ON_WS_DISCONNECTED* para) override;
+    void OnWsDisconnected(corvane::ON_WS_DISCONNECTED* para) override;
     // Counts the accepted connection, then adds it.
-    int AddNewClientSocket(CMyRASSocket* socket) override;
+    int AddNewClientSocket(corvane::CMyRASSocket* socket) override;
 
     // Starts sending this server, with its users, to every route server
     // (CServerFederation); returns without waiting for them.
@@ -135,10 +146,10 @@ public:
 
     // Files a message not handled at once in the store: the parsed message
     // for its addresses and its bytes. Logs the outcome; true when stored.
-    bool StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length);
+    bool StoreUnhandled(const marlune::CMessageBase& message, const std::uint8_t* data, std::uint32_t length);
 
     // Services for the handler classes.
-    CLog4c& Log() const { return log_; }
+    scrivlet::CLog4c& Log() const { return log_; }
     // The service's bounds; the defaults until SetLimits, which also hands
     // the connection bounds to the listening server.
     const CServiceLimits& Limits() const { return limits_; }
@@ -160,16 +171,16 @@ private:
     // connection and address (CRequestBudget); the rest always. A refusal is
     // logged at most once a minute per bucket kind and address.
     // An announcement costs one more token per kUsersPerToken users it keeps.
-    bool WithinBudget(CMessageBase& message, CMyRASSocket* socket);
+    bool WithinBudget(marlune::CMessageBase& message, corvane::CMyRASSocket* socket);
     // Charges a list or profile answer's size to its connection's budget.
-    void ChargeAnswer(const CMessageBase& message, const CMyRASSocket* socket);
-    void ForwardUnparsed(const CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
+    void ChargeAnswer(const marlune::CMessageBase& message, const corvane::CMyRASSocket* socket);
+    void ForwardUnparsed(const marlune::CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
 
-    CLog4c& log_;
+    scrivlet::CLog4c& log_;
     std::function<void()> configHook;
     CServiceLimits limits_;
     CRequestBudget budget_{limits_.costlyRequestsPerConnection, limits_.costlyRequestsPerAddress};
-    CLogThrottle budgetLines_;
+    corvane::CLogThrottle budgetLines_;
     std::shared_ptr<CServiceCounters> counters_ = std::make_shared<CServiceCounters>();
     CUserConnections bound_;
     MsgStore store_;
@@ -180,6 +191,8 @@ private:
     std::unique_ptr<CLoginHandler> login_;
     std::unique_ptr<CRegistrationHandler> registration_;
     std::unique_ptr<CServerFederation> federation_;
-    CDispatchTable<CMyRASSocket*> arrival_;
-    CDispatchTable<CDeliveryReceipt*> delivery_;
+    CDispatchTable<corvane::CMyRASSocket*> arrival_;
+    CDispatchTable<store::CDeliveryReceipt*> delivery_;
 };
+
+} // namespace quorvel::service

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::service {
+
 // A table from message type names to their handlers, read in order, first
 // match wins. A row without a type stands for "any type that reaches this
 // row": it runs and the lookup goes on with the rows below it. A message that
@@ -17,8 +19,8 @@
 template <class... Args>
 class CDispatchTable {
 public:
-    using Handler = std::function<bool(CMessageBase& message, Args... args)>;
-    using Step = std::function<void(CMessageBase& message)>;
+    using Handler = std::function<bool(marlune::CMessageBase& message, Args... args)>;
+    using Step = std::function<void(marlune::CMessageBase& message)>;
 
     // Handles messages of `type` with `handle`; its result is the dispatch's.
     CDispatchTable& Add(std::string type, Handler handle)
@@ -33,7 +35,7 @@ public:
         return *this;
     }
 
-    bool Dispatch(CMessageBase& message, Args... args) const
+    bool Dispatch(marlune::CMessageBase& message, Args... args) const
     {
         for (const Row& row : rows_) {
             if (row.step)
@@ -52,3 +54,5 @@ private:
     };
     std::vector<Row> rows_;
 };
+
+} // namespace quorvel::service

@@ -6,7 +6,12 @@
 #include <functional>
 #include <memory>
 
+namespace scrivlet {
 class CLog4c;
+}
+
+namespace quorvel::service {
+
 class CServerRegistry;
 class CUserSender;
 
@@ -17,7 +22,7 @@ class CUserSender;
 // own members, which outlive the handlers.
 // Threads: the service's loop thread.
 struct CHandlerContext {
-    CLog4c& log;
+    scrivlet::CLog4c& log;
     CServerRegistry& registry;
     CUserSender& sender;
     // The service's bounds (SetLimits changes them in place).
@@ -36,3 +41,5 @@ struct CHandlerContext {
             configChanged();
     }
 };
+
+} // namespace quorvel::service

@@ -6,6 +6,8 @@
 #include <string>
 #include <unordered_map>
 
+namespace quorvel::service {
+
 // Token buckets for the requests that cost the service far more than their
 // bytes (registrations and profile changes, which rewrite the directory
 // file; server announcements; list and profile answers): each connection
@@ -68,3 +70,5 @@ private:
     std::size_t addressesPruneAt_ = kFirstPrune;
     static constexpr std::size_t kFirstPrune = 256;
 };
+
+} // namespace quorvel::service

@@ -9,10 +9,18 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
 class CFrameSender;
-class CLog4c;
+}
+namespace marlune {
 class CMessageBase;
 class CTalkerServer;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::service {
 
 // One pass of forwarding messages to the route servers, from a snapshot of
 // the service. A message goes to every route server it has not passed, the
@@ -27,7 +35,7 @@ class CTalkerServer;
 //
 // Thread: the routing thread (any thread but the snapshot's loop, which it
 // waits for); one pass is used by one thread.
-class CRoutePass final : public CMessageRouter {
+class CRoutePass final : public store::CMessageRouter {
 public:
     // Time limits of one forwarded message to one route server.
     static constexpr std::chrono::seconds kConnectLimit{3};
@@ -35,25 +43,27 @@ public:
     static constexpr std::chrono::seconds kTotalLimit{30};
 
     // `log` and `routes` outlive the pass.
-    CRoutePass(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop = {});
+    CRoutePass(scrivlet::CLog4c& log, const store::CServiceSnapshot& routes, std::stop_token stop = {});
     // A pass for the routing thread (CServiceSnapshot::newRouter).
-    static std::unique_ptr<CMessageRouter> Start(CLog4c& log, const CServiceSnapshot& routes, std::stop_token stop);
+    static std::unique_ptr<store::CMessageRouter> Start(scrivlet::CLog4c& log, const store::CServiceSnapshot& routes, std::stop_token stop);
 
     // True when a route server took the message, when its target is empty,
     // or when its one route server was already passed; false for a status
     // change, for a message for this server, and when no route server took
     // it. Adds this server to the message's routed list.
-    bool RouteMessage(CMessageBase& message) override;
+    bool RouteMessage(marlune::CMessageBase& message) override;
 
 private:
-    bool Forward(CMessageBase& message);
+    bool Forward(marlune::CMessageBase& message);
     // Starts sending bytes to route; the connection's log line names the
     // message by its memo.
-    CFrameSender SendToRouteServer(const CMessageBase& message, const std::string& bytes,
-                                   const CTalkerServer& route) const;
+    corvane::CFrameSender SendToRouteServer(const marlune::CMessageBase& message, const std::string& bytes,
+                                   const marlune::CTalkerServer& route) const;
 
-    CLog4c& log_;
-    const CServiceSnapshot& routes_;
+    scrivlet::CLog4c& log_;
+    const store::CServiceSnapshot& routes_;
     std::stop_token stop_;
     std::vector<bool> failed_;   // per route server of the snapshot
 };
+
+} // namespace quorvel::service

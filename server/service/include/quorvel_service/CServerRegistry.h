@@ -4,10 +4,16 @@
 #include <string_view>
 #include <vector>
 
-class CLog4c;
+namespace marlune {
 class CMessageBase;
 class CTalker;
 class CTalkerServer;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::service {
 
 // The servers the service knows, with their users: this server's record,
 // the neighbours and the route servers (the service's own members, which
@@ -15,17 +21,17 @@ class CTalkerServer;
 // Threads: the service's loop thread.
 class CServerRegistry {
 public:
-    using ServerList = std::vector<std::unique_ptr<CTalkerServer>>;
+    using ServerList = std::vector<std::unique_ptr<marlune::CTalkerServer>>;
 
     // All four outlive the registry.
-    CServerRegistry(CLog4c& log, CTalkerServer& local, ServerList& neighbors, ServerList& routeServers)
+    CServerRegistry(scrivlet::CLog4c& log, marlune::CTalkerServer& local, ServerList& neighbors, ServerList& routeServers)
         : log_(log),
           local_(local),
           neighbors_(neighbors),
           routeServers_(routeServers)
     {}
 
-    CTalkerServer& Local() const { return local_; }
+    marlune::CTalkerServer& Local() const { return local_; }
     ServerList& Neighbors() const { return neighbors_; }
     ServerList& RouteServers() const { return routeServers_; }
 
@@ -33,16 +39,18 @@ public:
     // the server part is this server's name or empty, then each neighbour's
     // whose name matches (any neighbour for an empty server part). Null when
     // nobody has it.
-    CTalker* FindTalker(std::string_view address) const;
+    marlune::CTalker* FindTalker(std::string_view address) const;
     // True when the message's routed list names this server.
-    bool IsRoutedHere(const CMessageBase& message) const;
+    bool IsRoutedHere(const marlune::CMessageBase& message) const;
     // For a message whose target server is neither empty nor this server's
     // name: logs that it goes to routing, sets its route flag, returns true.
-    bool MarkForRouting(CMessageBase& message) const;
+    bool MarkForRouting(marlune::CMessageBase& message) const;
 
 private:
-    CLog4c& log_;
-    CTalkerServer& local_;
+    scrivlet::CLog4c& log_;
+    marlune::CTalkerServer& local_;
     ServerList& neighbors_;
     ServerList& routeServers_;
 };
+
+} // namespace quorvel::service

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace quorvel::service {
+
 // What the service has done since the program started: connections, logins,
 // messages by what became of them, refusals by the limit that refused, and
 // the timings of the delivery worker and the service loop. Every method may
@@ -19,7 +21,7 @@
 // command and the metrics endpoint read them without stopping the service
 // loop, and the loop, the delivery worker and the routing thread count
 // without a lock. One object outlives every service the program starts.
-class CServiceCounters final : public CStoreCounters {
+class CServiceCounters final : public store::CStoreCounters {
 public:
     // The message types counted by name; any other parsed type counts as
     // "other", a frame that does not parse as "unparsed".
@@ -93,3 +95,5 @@ private:
     std::atomic<std::int64_t> workerCycleMicros_{0};
     std::atomic<std::int64_t> loopLagMicros_{0};
 };
+
+} // namespace quorvel::service

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+namespace quorvel::service {
+
 // Bounds the service keeps against careless or hostile clients. The field
 // lengths are fixed: they follow the records the fields end up in. The
 // counts come from section [LIMITS] of the settings file.
@@ -14,7 +16,7 @@ struct CServiceLimits {
     // (terminators not counted). A name must fit a connection's userName
     // field with its terminator; the others are generous for what they hold
     // and keep one user record, and so one list entry, small.
-    static constexpr std::size_t kMaxNameBytes = sizeof CMyRASSocket::userName - 1;
+    static constexpr std::size_t kMaxNameBytes = sizeof corvane::CMyRASSocket::userName - 1;
     static constexpr std::size_t kMaxSexBytes = 16;
     static constexpr std::size_t kMaxTelBytes = 32;
     static constexpr std::size_t kMaxPasswordBytes = 64;
@@ -43,7 +45,7 @@ struct CServiceLimits {
     // The listening server's bounds on its connections ([LIMITS]
     // BufferBudgetBytes, MaxConnectionsPerAddress, LoginTimeoutSeconds,
     // FramesPerTurn).
-    CConnectionLimits connections;
+    corvane::CConnectionLimits connections;
     // Neighbour servers kept at most ([LIMITS] MaxNeighbors): an
     // announcement of a new name beyond them is refused; known names are
     // still replaced.
@@ -65,3 +67,5 @@ struct CServiceLimits {
     // statu cut to kMaxStatuBytes, never inside a GBK character. Any thread.
     static void CutStatu(std::string& statu);
 };
+
+} // namespace quorvel::service

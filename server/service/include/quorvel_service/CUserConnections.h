@@ -7,7 +7,11 @@
 #include <unordered_map>
 #include <vector>
 
+namespace corvane {
 class CMyRASSocket;
+}
+
+namespace quorvel::service {
 
 // Which connections are bound to which user: the connections' userId fields
 // kept as an index, so a delivery to a user, a friend notice or a login
@@ -20,15 +24,15 @@ class CMyRASSocket;
 // Threads: the service's loop thread only.
 class CUserConnections {
 public:
-    using List = std::vector<CMyRASSocket*>;
+    using List = std::vector<corvane::CMyRASSocket*>;
 
     // Binds socket to userId, replacing any earlier binding of the socket,
     // and writes its userId field. False (and nothing changed) when userId is
     // empty or does not fit the field.
-    bool Bind(CMyRASSocket& socket, std::string_view userId);
+    bool Bind(corvane::CMyRASSocket& socket, std::string_view userId);
     // Drops the socket's binding and clears its userId field; returns the id
     // it was bound to ("" when none).
-    std::string Unbind(CMyRASSocket& socket);
+    std::string Unbind(corvane::CMyRASSocket& socket);
 
     // The connections bound to userId in the order they were accepted; empty
     // when none.
@@ -49,7 +53,9 @@ private:
         std::size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
     };
 
-    void Remove(CMyRASSocket& socket, std::string_view userId);
+    void Remove(corvane::CMyRASSocket& socket, std::string_view userId);
 
     std::unordered_map<std::string, List, IdHash, std::equal_to<>> byUser_;
 };
+
+} // namespace quorvel::service

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace quorvel::shell {
+
 // What the console logic needs of its front end (a window, a terminal).
 // The console calls every operation but ShowLogLine on the service loop
 // thread; a front end whose widgets live on another thread hops there
@@ -31,3 +33,5 @@ public:
     // own loop may end now.
     virtual void EndProgram() = 0;
 };
+
+} // namespace quorvel::shell

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::shell {
+
 // An INI file read and written with the usual profile semantics: "[section]"
 // lines open sections, "key=value" lines hold values; section and key names
 // are compared without regard to ASCII case; names and values are trimmed of
@@ -37,3 +39,5 @@ public:
 private:
     std::string path_;
 };
+
+} // namespace quorvel::shell

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+namespace quorvel::shell {
+
 // The log page's rule for its view: texts are appended at the end until the
 // view holds more than kMaxViewChars characters; the next text then replaces
 // the whole view, which starts afresh. The object follows the length of the
@@ -29,3 +31,5 @@ public:
 private:
     std::size_t length_ = 0;
 };
+
+} // namespace quorvel::shell

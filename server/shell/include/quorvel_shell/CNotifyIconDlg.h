@@ -1,5 +1,7 @@
 #pragma once
 
+namespace quorvel::shell {
+
 class CConsoleView;
 
 // The notification-area part of the console: the visible flag, the
@@ -38,3 +40,5 @@ private:
     CConsoleView& view_;
     bool visible_ = true;
 };
+
+} // namespace quorvel::shell

@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <string>
 
+namespace scrivlet {
 class CLog4c;
+}
+
+namespace quorvel::shell {
 
 // The program's application object: prepares the process (SIGPIPE ignored,
 // the open-file soft limit raised to the hard one, the folders tmp, data,
@@ -24,9 +28,9 @@ public:
 
     // Start-up with the folder of the program file. False when the program
     // must end at once; the reason has been written to standard error.
-    bool InitInstance(CLog4c& log);
+    bool InitInstance(scrivlet::CLog4c& log);
     // Start-up below `moduleDir` (a folder path without a trailing "/").
-    bool InitInstance(CLog4c& log, const std::string& moduleDir);
+    bool InitInstance(scrivlet::CLog4c& log, const std::string& moduleDir);
     // Writes the settings; returns the process exit status, 0.
     int ExitInstance();
 
@@ -43,12 +47,12 @@ public:
     bool SendAllFriend() const { return sendAllFriend_; }
     // The message store's bounds, read from [LIMITS] at start-up (an absent
     // or unusable key keeps its default); never written back.
-    const CMsgCache::Limits& StoreLimits() const { return storeLimits_; }
+    const store::CMsgCache::Limits& StoreLimits() const { return storeLimits_; }
     void SetSendAllFriend(bool value) { sendAllFriend_ = value; }
 
     // The [LIMITS] counts read at start-up; absent or unusable keys keep
     // their defaults.
-    const CServiceLimits& Limits() const { return limits_; }
+    const service::CServiceLimits& Limits() const { return limits_; }
 
     const std::string& ModuleDir() const { return moduleDir_; }
     const std::string& DataDir() const { return dataDir_; }
@@ -66,10 +70,12 @@ private:
     std::uint64_t ReadLimit(const char* key, std::uint64_t defaultValue, std::uint64_t most) const;
 
     bool sendAllFriend_ = false;
-    CMsgCache::Limits storeLimits_;
-    CServiceLimits limits_;
+    store::CMsgCache::Limits storeLimits_;
+    service::CServiceLimits limits_;
     std::string settingsPath_;
     std::string dataDir_;
     std::string tempDir_;
     std::string moduleDir_;
 };
+
+} // namespace quorvel::shell

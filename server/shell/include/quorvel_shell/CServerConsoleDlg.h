@@ -8,11 +8,22 @@
 #include <memory>
 #include <string>
 
+namespace corvane {
 class CEventLoop;
-class CLog4c;
-class CMsgSendThread;
-class CServerApp;
+}
+namespace marlune {
 class CTalkerServer;
+}
+namespace quorvel::store {
+class CMsgSendThread;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::shell {
+
+class CServerApp;
 class CTickTimer;
 
 // The console's behaviour, free of any toolkit: it owns the running message
@@ -47,7 +58,7 @@ public:
     static constexpr int kStartAfter = 10;
     static constexpr int kAnnounceAfter = 60;
 
-    CServerConsoleDlg(CServerApp& app, CLog4c& log, CMsgSendThread& worker, CConsoleView& view);
+    CServerConsoleDlg(CServerApp& app, scrivlet::CLog4c& log, store::CMsgSendThread& worker, CConsoleView& view);
     // Tears down what is still up.
     ~CServerConsoleDlg() override;
 
@@ -55,7 +66,7 @@ public:
     // with the log, logs "系统启动成功!" and "将在10秒后自动开启消息服务...",
     // enables start and disables stop, and, given a loop, starts the
     // one-second timer on it (without one, OnTimer is driven from outside).
-    void OnInitDialog(CEventLoop* timerLoop);
+    void OnInitDialog(corvane::CEventLoop* timerLoop);
 
     // The start button: starts the service unless one runs. Nothing happens
     // after the teardown (a command may arrive late).
@@ -78,7 +89,7 @@ public:
     void OnStatus();
     // Receives a status snapshot at every timer tick (the metrics endpoint);
     // null removes it.
-    using StatusSink = std::function<void(const CServerStatus::Snapshot&)>;
+    using StatusSink = std::function<void(const host::CServerStatus::Snapshot&)>;
     void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
 
     // Exit ("退出程序(&X)"): tears the console down and ends the program.
@@ -92,11 +103,11 @@ public:
     static void AppendLog(const char* line);
     // The window caption for a running service; one without its listening
     // socket says so.
-    static std::string Caption(const CTalkerServer& server, bool listening);
+    static std::string Caption(const marlune::CTalkerServer& server, bool listening);
     // Control places for a client area of w x h.
     static Layout LayoutControls(int w, int h);
 
-    CMsgServiceHost& Host() { return host_; }
+    host::CMsgServiceHost& Host() { return host_; }
     int AnnounceCounter() const { return announceCounter_; }
     int StartCounter() const { return startCounter_; }
 
@@ -105,11 +116,13 @@ private:
     void ShowCaption();
 
     CServerApp& app_;
-    CLog4c& log_;
-    CMsgServiceHost host_;
+    scrivlet::CLog4c& log_;
+    host::CMsgServiceHost host_;
     std::unique_ptr<CTickTimer> timer_;
     StatusSink statusSink_;
     int announceCounter_ = 0;
     int startCounter_ = 0;
     bool destroyed_ = false;
 };
+
+} // namespace quorvel::shell

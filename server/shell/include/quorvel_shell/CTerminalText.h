@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::shell {
+
 // Shows the system's GBK texts on a terminal, which speaks UTF-8.
 // Every function may be called from any thread; each line goes out with one
 // write, so lines from different threads never mix.
@@ -19,3 +21,5 @@ public:
     // The same line left in the stream's buffer; the caller flushes soon.
     static void WriteLineUnflushed(std::FILE* out, std::string_view gbkLine);
 };
+
+} // namespace quorvel::shell

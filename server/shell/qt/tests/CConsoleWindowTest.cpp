@@ -24,6 +24,16 @@
 #include <memory>
 #include <thread>
 
+using corvane::CEventLoopThread;
+using quorvel::shell::CServerApp;
+using quorvel::shell::CServerConsoleDlg;
+using quorvel::store::CMsgSendThread;
+using quorvel::testsupport::FreePort;
+using quorvel::window::CConsoleWindow;
+using quorvel::window::COptionsDlg;
+using quorvel::window::CQtConsoleView;
+using scrivlet::CLog4c;
+
 class CConsoleWindowTest : public QObject {
     Q_OBJECT
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel::store {
+
 // Rewrites the message cache's two files with only the records still
 // pending, in their present formats: records renumbered from 0 in their
 // old order, their bytes one after another.
@@ -59,3 +61,5 @@ private:
     StepHook hook;
     std::string error;
 };
+
+} // namespace quorvel::store

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace quorvel::store {
+
 // One cache file opened for reading and writing, created when missing (with
 // mode 0600: it holds messages in clear text), never truncated on opening, and locked against every other opener (another
 // process or another CCacheFile) for as long as it stays open. Reads and
@@ -50,3 +52,5 @@ private:
     std::string lastError;
     WriteFault writeFault;
 };
+
+} // namespace quorvel::store

@@ -8,9 +8,16 @@
 #include <unordered_map>
 #include <vector>
 
-class CDeliveryTarget;
-class CLog4c;
+namespace marlune {
 class CMessageBase;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::store {
+
+class CDeliveryTarget;
 class CMsgCache;
 class CStoreCounters;
 
@@ -55,7 +62,7 @@ public:
         kBackedUp,      // not offered until the user's connections drain (see Drained); the caller releases it
     };
 
-    CDeliveryLedger(CMsgCache& cache, CLog4c& log);
+    CDeliveryLedger(CMsgCache& cache, scrivlet::CLog4c& log);
 
     // The worker's cycle `cycle` begins: from now on a failed delivery holds
     // its user back for this cycle. The worker calls it before it takes any
@@ -68,7 +75,7 @@ public:
     // Offers one stored message of pending's user to the service in the
     // worker's cycle `cycle`; a delivery counts in `counters` (may be null).
     // Loop thread.
-    Offer Hand(CDeliveryTarget& service, CMessageBase& message, const Pending& pending, std::uint64_t cycle,
+    Offer Hand(CDeliveryTarget& service, marlune::CMessageBase& message, const Pending& pending, std::uint64_t cycle,
                std::shared_ptr<CStoreCounters> counters);
 
     // Whether a user backed up may be offered more: each of the user's
@@ -104,5 +111,7 @@ private:
 
     std::mutex mutex_;  // guards the two pointers against Detach
     CMsgCache* cache_;
-    CLog4c* log_;
+    scrivlet::CLog4c* log_;
 };
+
+} // namespace quorvel::store

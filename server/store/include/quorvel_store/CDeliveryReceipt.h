@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+namespace quorvel::store {
+
 // The receipt of one stored message handed to the service for delivery. The
 // message goes to every connection bound to its user; each send carries a
 // report (Track) that the transport runs once its connection wrote the frame
@@ -34,3 +36,5 @@ private:
     struct State;
     std::shared_ptr<State> state_;
 };
+
+} // namespace quorvel::store

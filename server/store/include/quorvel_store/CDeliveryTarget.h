@@ -7,9 +7,16 @@
 #include <string_view>
 #include <vector>
 
-class CDeliveryReceipt;
+namespace corvane {
 class CEventLoop;
+}
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::store {
+
+class CDeliveryReceipt;
 
 // What the delivery worker and its ledger need of the message service, and
 // all the store knows of it: the service implements it (CChatServer).
@@ -26,14 +33,16 @@ public:
     };
 
     // The loop that owns the target; the same for its whole life.
-    virtual CEventLoop& ServiceLoop() const = 0;
+    virtual corvane::CEventLoop& ServiceLoop() const = 0;
     // What the worker and the routing thread read of the service for a cycle.
     virtual CServiceSnapshot TakeSnapshot() const = 0;
     virtual UserLinks LinksOf(std::string_view userId) const = 0;
     // Offers a stored message again. True: handed over (the receipt then
     // tracks every send) or finished; false: it stays pending.
-    virtual bool HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt) = 0;
+    virtual bool HandleMsgCache(marlune::CMessageBase* message, CDeliveryReceipt* receipt) = 0;
 
 protected:
     ~CDeliveryTarget() = default;
 };
+
+} // namespace quorvel::store

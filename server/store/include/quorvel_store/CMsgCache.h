@@ -17,7 +17,11 @@
 #include <set>
 #include <string>
 
+namespace scrivlet {
 class CLog4c;
+}
+
+namespace quorvel::store {
 
 // The on-disk cache of messages not handled when they arrived: msg_index.dat
 // (an 8-byte head and one 132-byte record per message) and msg_data.dat (the
@@ -46,7 +50,7 @@ public:
         std::uint32_t targetPendingMessages = 100000;
     };
 
-    explicit CMsgCache(CLog4c& log);
+    explicit CMsgCache(scrivlet::CLog4c& log);
     ~CMsgCache();
     CMsgCache(const CMsgCache&) = delete;
     CMsgCache& operator=(const CMsgCache&) = delete;
@@ -164,7 +168,7 @@ private:
     int Guarded(Body&& body);
 
     mutable std::mutex lock;
-    CLog4c& log;
+    scrivlet::CLog4c& log;
     CCacheFile indexFile;
     CCacheFile dataFile;
     MSG_INDEX_HEAD head;
@@ -179,5 +183,7 @@ private:
     Limits limits;
     std::shared_ptr<CStoreCounters> counters;
     // Refusals are logged once a minute per sender and target.
-    CLogThrottle refusalLines;
+    corvane::CLogThrottle refusalLines;
 };
+
+} // namespace quorvel::store

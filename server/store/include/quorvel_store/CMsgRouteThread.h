@@ -11,8 +11,15 @@
 #include <stop_token>
 #include <string>
 
-class CLog4c;
+namespace marlune {
 class CMessageBase;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::store {
+
 class CMsgCache;
 
 // The routing thread: once a second it forwards the pending messages for
@@ -28,17 +35,17 @@ class CMsgCache;
 //
 // Threads: Bind, StartService and StopService on the controlling thread
 // (the service loop); RunCycle on the routing thread.
-class CMsgRouteThread : public CMyThreadBase {
+class CMsgRouteThread : public corvane::CMyThreadBase {
 public:
     // Copies the service's routes on its loop; empty when there is no
     // service or the stop came first.
     using SnapshotSource = std::function<std::optional<CServiceSnapshot>(std::stop_token)>;
     // Parses a stored message; null (the record retired) when it no longer
     // parses.
-    using Parser = std::function<std::unique_ptr<CMessageBase>(const std::string& bytes, std::uint32_t record)>;
+    using Parser = std::function<std::unique_ptr<marlune::CMessageBase>(const std::string& bytes, std::uint32_t record)>;
 
     // `log` and `cache` outlive the thread.
-    CMsgRouteThread(CLog4c& log, CMsgCache& cache, Parser parse);
+    CMsgRouteThread(scrivlet::CLog4c& log, CMsgCache& cache, Parser parse);
     // Stops the thread and waits for it.
     ~CMsgRouteThread() override;
 
@@ -55,8 +62,10 @@ public:
 private:
     void SendRouteMsgs(const CServiceSnapshot& snapshot);
 
-    CLog4c& log_;
+    scrivlet::CLog4c& log_;
     CMsgCache& cache_;
     Parser parse_;
     SnapshotSource source_;
 };
+
+} // namespace quorvel::store

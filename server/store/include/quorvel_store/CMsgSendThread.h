@@ -20,10 +20,19 @@
 #include <utility>
 #include <vector>
 
-class CDeliveryTarget;
+namespace corvane {
 class CEventLoop;
-class CLog4c;
+}
+namespace marlune {
 class CMessageBase;
+}
+namespace scrivlet {
+class CLog4c;
+}
+
+namespace quorvel::store {
+
+class CDeliveryTarget;
 
 // The delivery worker: owns the message cache and, once a second, delivers
 // the pending messages of every user logged in on this server. The pending
@@ -63,7 +72,7 @@ class CMessageBase;
 //   if (worker.InitThread(service, dataDir)) worker.StartService();
 //   ...
 //   worker.StopService();   // waits for the cycle; then destroy the service
-class CMsgSendThread : public CMyThreadBase {
+class CMsgSendThread : public corvane::CMyThreadBase {
 public:
     // `log` outlives the worker.
     // The most messages, and bytes as stored, one hand-over to the loop
@@ -72,7 +81,7 @@ public:
     static constexpr std::size_t kBatchMessages = 256;
     static constexpr std::size_t kBatchBytes = 1u << 20;
 
-    explicit CMsgSendThread(CLog4c& log);
+    explicit CMsgSendThread(scrivlet::CLog4c& log);
     // Stops the worker and waits for its thread.
     ~CMsgSendThread() override;
 
@@ -96,10 +105,10 @@ public:
     // Stores a message not handled at arrival: the bytes exactly as received
     // under its source and target user and server. True when stored. Any
     // thread (the cache locks).
-    bool CacheMsg(const CMessageBase& message, const char* bytes, std::size_t length);
+    bool CacheMsg(const marlune::CMessageBase& message, const char* bytes, std::size_t length);
     // The store to install in the service (SetMsgStore): CacheMsg of this
     // worker, which must outlive the service.
-    using MsgStore = std::function<bool(const CMessageBase& message, const char* bytes, std::size_t length)>;
+    using MsgStore = std::function<bool(const marlune::CMessageBase& message, const char* bytes, std::size_t length)>;
     MsgStore Store();
 
     // One cycle: deliveries to logged-in users, then a sleep until a second
@@ -140,7 +149,7 @@ private:
     bool TakeBatch(const User& user, Batch& batch);
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
-    std::unique_ptr<CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
+    std::unique_ptr<marlune::CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
     // Offers the batch to the service on the loop, in order, each user's
     // messages up to the first not handed over, and waits. Returns the users
     // not all handed over with the offer that stopped each. Nothing is
@@ -148,12 +157,14 @@ private:
     std::vector<std::pair<const User*, CDeliveryLedger::Offer>> DeliverOnLoop(Batch& batch);
     bool StopRequested() const { return StopToken().stop_requested(); }
 
-    CLog4c& log_;
+    scrivlet::CLog4c& log_;
     CMsgCache cache_;
     std::shared_ptr<CDeliveryLedger> ledger_;
     std::uint64_t cycle_ = 0;  // worker thread: the number of the running cycle
     std::shared_ptr<CStoreCounters> counters_;  // worker thread: where the running cycle counts
     std::shared_ptr<Link> link_;
-    CEventLoop* loop_ = nullptr;
+    corvane::CEventLoop* loop_ = nullptr;
     CMsgRouteThread router_;
 };
+
+} // namespace quorvel::store

@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace quorvel::store {
+
 // The pending (unsent) records of the message cache, by target, in record
 // order, so that finding the next message for a user or for routing costs no
 // file read and does not grow with the number of records ever written. Only
@@ -108,3 +110,5 @@ private:
     std::unordered_map<std::string, Totals> serverTotals; // by target server
     std::uint64_t bytes = 0;
 };
+
+} // namespace quorvel::store

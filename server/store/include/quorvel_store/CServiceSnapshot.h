@@ -11,8 +11,14 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
 class CEventLoop;
+}
+namespace scrivlet {
 class CLog4c;
+}
+
+namespace quorvel::store {
 
 // What the delivery worker and the routing thread need of the service for one
 // cycle, copied on the service loop (CChatServer::TakeSnapshot) so they never
@@ -27,16 +33,18 @@ struct CServiceSnapshot {
 
     std::string localName;                      // this server's name
     std::vector<LoggedInUser> loggedIn;
-    std::vector<CTalkerServer> routeServers;    // name, ip, port, description; no users
-    RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound connections log
-    CEventLoop* loop = nullptr;                 // the service's loop: where they run
+    std::vector<marlune::CTalkerServer> routeServers;    // name, ip, port, description; no users
+    corvane::RAS_LOG_CALLBACK transportLog = nullptr;    // where outbound connections log
+    corvane::CEventLoop* loop = nullptr;                 // the service's loop: where they run
     // Where they count: the service's own counters; null only in a snapshot
     // made by hand, which counts nothing.
     std::shared_ptr<CStoreCounters> counters;
     // Starts a routing pass over this snapshot (`log` and the snapshot
     // outlive it; `stop` cuts its waits short). Any thread; null in a
     // snapshot made by hand, which routes nothing.
-    using RouterMaker = std::unique_ptr<CMessageRouter> (*)(CLog4c& log, const CServiceSnapshot& snapshot,
+    using RouterMaker = std::unique_ptr<CMessageRouter> (*)(scrivlet::CLog4c& log, const CServiceSnapshot& snapshot,
                                                             std::stop_token stop);
     RouterMaker newRouter = nullptr;
 };
+
+} // namespace quorvel::store

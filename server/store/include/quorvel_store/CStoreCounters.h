@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace quorvel::store {
+
 // What the store counts; the service's counters implement it
 // (CServiceCounters), so the store's numbers show with the service's.
 // Any thread.
@@ -16,3 +18,5 @@ public:
 protected:
     ~CStoreCounters() = default;
 };
+
+} // namespace quorvel::store

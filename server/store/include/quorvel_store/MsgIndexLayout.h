@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace quorvel::store {
+
 // Byte layout of msg_index.dat: an 8-byte head (record count, first pending
 // record) followed by 132-byte records, little-endian, texts GBK and
 // NUL-terminated inside fixed-width fields, unused bytes zero.
@@ -58,3 +60,4 @@ struct MSG_INDEX {
 // True when the text fits a field of the given width with its terminator.
 bool FitsField(const std::string& text, std::size_t width);
 
+} // namespace quorvel::store

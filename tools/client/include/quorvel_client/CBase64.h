@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::client {
+
 // Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks): the
 // encoding of file chunks in "trans-file" messages. Any thread.
 class CBase64 {
@@ -16,3 +18,5 @@ public:
     // Bytes that Encode produces for `bytes` input bytes.
     static constexpr std::size_t EncodedSize(std::size_t bytes) { return (bytes + 2) / 3 * 4; }
 };
+
+} // namespace quorvel::client

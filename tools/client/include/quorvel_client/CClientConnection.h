@@ -9,8 +9,13 @@
 #include <string>
 #include <string_view>
 
-class CClientEndpoint;
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::client {
+
+class CClientEndpoint;
 
 // One client connection to a server on the project's transport, with a
 // thread of its own: the connection lives on an event loop thread that
@@ -39,7 +44,7 @@ public:
     bool Connect(const std::string& host, int port);
     // Builds the XML of `msg` and sends it as one frame; true when the whole
     // frame was written. False when not connected or nothing was built.
-    bool Send(CMessageBase& msg);
+    bool Send(marlune::CMessageBase& msg);
     // Sends `payload` unchanged as one frame.
     bool SendPayload(std::string_view payload);
     // Closes the connection (no close handler call).
@@ -47,11 +52,13 @@ public:
     // True while connected.
     bool Connected();
 
-    CEventLoop& Loop() { return thread_.Loop(); }
+    corvane::CEventLoop& Loop() { return thread_.Loop(); }
 
 private:
     PayloadHandler onPayload_;
     CloseHandler onClosed_;
-    CEventLoopThread thread_;
+    corvane::CEventLoopThread thread_;
     std::unique_ptr<CClientEndpoint> endpoint_;  // created and destroyed on the loop thread
 };
+
+} // namespace quorvel::client

@@ -3,7 +3,11 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::client {
 
 // Who this client is: the user id it logged in with and the name of the
 // server that answered the login. Texts are GBK, as in messages. A plain
@@ -27,8 +31,10 @@ public:
     // names, and the server from its routed list (the server appends its own
     // name to every message it handles), else from the address the user
     // typed at login.
-    void TakeLogin(std::string_view userId, std::string_view typedAddress, const CMessageBase& reply);
+    void TakeLogin(std::string_view userId, std::string_view typedAddress, const marlune::CMessageBase& reply);
 
     // Splits "user@server" at the first "@"; without "@" the server is empty.
     static void Split(std::string_view address, std::string& user, std::string& server);
 };
+
+} // namespace quorvel::client

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel::client {
+
 // Where a client session writes: one line per received message on the
 // message stream, errors and notices on the error stream. Every line is
 // flushed at once so a reader of a pipe sees it without delay. Any thread:
@@ -27,3 +29,5 @@ private:
     std::ostream& messages_;
     std::ostream& errors_;
 };
+
+} // namespace quorvel::client

@@ -15,8 +15,13 @@
 #include <string>
 #include <string_view>
 
-class CClientOutput;
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::client {
+
+class CClientOutput;
 
 // The commands of one client session and what it makes of the messages it
 // receives. A command line becomes a request built afresh and handed to the
@@ -37,7 +42,7 @@ class CMessageBase;
 // program): Execute and Receive must run on it.
 class CClientSession {
 public:
-    using Sender = std::function<bool(CMessageBase& msg)>;
+    using Sender = std::function<bool(marlune::CMessageBase& msg)>;
     // kWait: the command was not run because answers are outstanding; run
     // it again once AnswersDue() is false or after AnswersOverdue().
     enum class Step { kContinue, kQuit, kWait };
@@ -93,9 +98,9 @@ private:
     // One error line for a failed command, counted.
     void Fail(std::string_view text);
     // Sends a request; an error line when it could not be sent.
-    bool Send(CMessageBase& msg);
+    bool Send(marlune::CMessageBase& msg);
     // Sends a request whose answer later commands wait for; counts it in `due`.
-    void SendAwaiting(CMessageBase& msg, std::size_t& due);
+    void SendAwaiting(marlune::CMessageBase& msg, std::size_t& due);
     // UTF-8 input to GBK; false (with an error line) when it is not UTF-8.
     bool ToGbk(std::string_view utf8, std::string& gbk);
     // True when logged in; otherwise an error line.
@@ -108,11 +113,11 @@ private:
 
     Step Run(std::string_view line);
     void Handle(const std::uint8_t* data, std::size_t length);
-    void OnMessage(CMessageBase& msg);
-    void OnLoginReply(const CMessageBase& msg);
-    void OnRegReply(const CMessageBase& msg);
-    void OnFriend(const CMessageUserFriend& msg);
-    void OnFileChunk(CMessageBase& msg);
+    void OnMessage(marlune::CMessageBase& msg);
+    void OnLoginReply(const marlune::CMessageBase& msg);
+    void OnRegReply(const marlune::CMessageBase& msg);
+    void OnFriend(const marlune::CMessageUserFriend& msg);
+    void OnFileChunk(marlune::CMessageBase& msg);
 
     Sender send_;
     CClientOutput& out_;
@@ -124,7 +129,9 @@ private:
     std::size_t changesDue_ = 0;  // registrations and profile changes likewise
     bool loginRefused_ = false;   // the last login answer was a refusal
     std::size_t failures_ = 0;
-    std::map<std::string, CMessageUserFriend> friendRequests_;  // by the asker's address
+    std::map<std::string, marlune::CMessageUserFriend> friendRequests_;  // by the asker's address
     CFileReceiver files_;
     std::map<std::string, std::size_t> received_;
 };
+
+} // namespace quorvel::client

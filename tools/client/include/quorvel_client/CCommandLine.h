@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorvel::client {
+
 // One line of client input split into a verb and its arguments.
 // Words are separated by blanks (space, tab). A word may be written in
 // double quotes to hold blanks; inside quotes \" and \\ stand for " and \.
@@ -37,3 +39,5 @@ private:
     std::string verb_;
     std::vector<Word> args_;
 };
+
+} // namespace quorvel::client

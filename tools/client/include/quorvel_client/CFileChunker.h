@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+namespace quorvel::client {
+
 // Reads a file as the chunks of a "trans-file" transfer.
 //
 // The convention (shared with CFileReceiver): every chunk carries the file's
@@ -44,3 +46,5 @@ private:
     std::uint64_t offset_ = 0;
     bool done_ = true;
 };
+
+} // namespace quorvel::client

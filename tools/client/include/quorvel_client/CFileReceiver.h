@@ -7,7 +7,11 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
 class CMessageTransFile;
+}
+
+namespace quorvel::client {
 
 // Stores the files other users send as "trans-file" chunks (the convention
 // is CFileChunker's) in one folder. A transfer is known by its sender and
@@ -39,7 +43,7 @@ public:
     CFileReceiver& operator=(const CFileReceiver&) = delete;
 
     // Takes one chunk; its texts are GBK, as parsed.
-    Outcome Accept(const CMessageTransFile& chunk);
+    Outcome Accept(const marlune::CMessageTransFile& chunk);
 
     // The file name to store a peer's name under (UTF-8), or "" when the
     // name cannot be used.
@@ -65,3 +69,5 @@ private:
     std::filesystem::path folder_;
     std::map<std::string, Transfer> transfers_;
 };
+
+} // namespace quorvel::client

@@ -5,7 +5,11 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::client {
 
 // Turns received messages into output lines, one line each, UTF-8:
 // readable text for people, or one JSON object for scripts. Messages hold
@@ -20,11 +24,11 @@ class CMessageBase;
 class CMessagePrinter {
 public:
     // A message of a known type.
-    static std::string Text(CMessageBase& msg);
-    static std::string Json(CMessageBase& msg);
+    static std::string Text(marlune::CMessageBase& msg);
+    static std::string Json(marlune::CMessageBase& msg);
     // A well-formed message of a type this client does not know (its head).
-    static std::string UnknownText(const CMessageBase& head);
-    static std::string UnknownJson(const CMessageBase& head);
+    static std::string UnknownText(const marlune::CMessageBase& head);
+    static std::string UnknownJson(const marlune::CMessageBase& head);
     // A payload that is not a message at all.
     static std::string UnreadableText(std::size_t length, std::string_view reason);
     static std::string UnreadableJson(std::size_t length, std::string_view reason);
@@ -38,6 +42,8 @@ public:
     static std::string Show(std::string_view gbk);
 
 private:
-    static std::string Prefix(const CMessageBase& head);
-    static std::string Details(CMessageBase& msg);
+    static std::string Prefix(const marlune::CMessageBase& head);
+    static std::string Details(marlune::CMessageBase& msg);
 };
+
+} // namespace quorvel::client

@@ -15,7 +15,11 @@
 #include <string>
 #include <string_view>
 
+namespace marlune {
 class CMessageBase;
+}
+
+namespace quorvel::client {
 
 // A client for programs that drive a server step by step (end-to-end tests,
 // the load generator): one connection whose received messages are parsed
@@ -25,7 +29,7 @@ class CMessageBase;
 // by the connection's loop thread and taken by the owner.
 class CSyncClient {
 public:
-    using Predicate = std::function<bool(const CMessageBase& msg)>;
+    using Predicate = std::function<bool(const marlune::CMessageBase& msg)>;
     static constexpr std::chrono::milliseconds kDefaultWait{5000};
     // Messages kept unread at most; older ones are dropped past it.
     static constexpr std::size_t kMaxQueued = 100000;
@@ -47,17 +51,17 @@ public:
     bool Say(std::string_view address, std::string_view text);
 
     // Sends any request (build it with Builder()).
-    bool Send(CMessageBase& msg);
+    bool Send(marlune::CMessageBase& msg);
     // Sends raw bytes as one frame.
     bool SendPayload(std::string_view payload);
 
     // Removes and returns the first queued message of `type` ("" = any)
     // that satisfies `pred` (when given), waiting up to `limit` for it;
     // null when none came. Other messages stay queued in order.
-    std::unique_ptr<CMessageBase> WaitFor(const std::string& type, std::chrono::milliseconds limit = kDefaultWait,
+    std::unique_ptr<marlune::CMessageBase> WaitFor(const std::string& type, std::chrono::milliseconds limit = kDefaultWait,
                                           const Predicate& pred = {});
     // Removes and returns every queued message.
-    std::deque<std::unique_ptr<CMessageBase>> TakeAll();
+    std::deque<std::unique_ptr<marlune::CMessageBase>> TakeAll();
     // Payloads that were no message of a known type.
     std::size_t Unreadable() const { return unreadable_.load(); }
     // True once the server closed the connection.
@@ -76,8 +80,10 @@ private:
     CRequestBuilder builder_{me_};
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::deque<std::unique_ptr<CMessageBase>> queue_;
+    std::deque<std::unique_ptr<marlune::CMessageBase>> queue_;
     std::atomic<std::size_t> unreadable_{0};
     std::atomic<bool> closed_{false};
     std::unique_ptr<CClientConnection> connection_;  // last: its handlers use the members above
 };
+
+} // namespace quorvel::client
