@@ -6,6 +6,7 @@
 #include <asio/write.hpp>
 
 #include <cerrno>
+#include <span>
 #include <fcntl.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,7 +19,6 @@ namespace corvane {
 namespace {
 
 constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
-constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
 // Connections accepted per readiness of the listener, once a turn of the
 // loop. Under a flood of connects a turn busy with other connections must
@@ -48,25 +48,6 @@ long WriteGather(int fd, iovec* iov)
         n = ::sendmsg(fd, &msg, kSendFlags);
     } while (n < 0 && errno == EINTR);
     return n;
-}
-
-void Append(std::vector<std::uint8_t>& to, const iovec* iov)
-{
-    for (int i = 0; i < 2; ++i) {
-        auto* base = static_cast<const std::uint8_t*>(iov[i].iov_base);
-        to.insert(to.end(), base, base + iov[i].iov_len);
-    }
-}
-
-void ReleaseIfLarge(std::vector<std::uint8_t>& buffer)
-{
-    if (buffer.capacity() > kKeptBufferCapacity)
-        std::vector<std::uint8_t>().swap(buffer);
-}
-
-void Release(std::vector<std::uint8_t>& buffer)
-{
-    std::vector<std::uint8_t>().swap(buffer);
 }
 
 int OpenReserve()
@@ -235,8 +216,8 @@ void CChannel::Close()
         writing_ = false;
         // The loop thread runs the writes, so none is using inflight_ now:
         // a closed connection gives its buffers back at once.
-        Release(pending_);
-        Release(inflight_);
+        pending_.Release();
+        inflight_.Release();
         SettleLocked(settled, true);
         RecountLocked();
     }
@@ -301,13 +282,13 @@ void CChannel::DropSendBuffers()
     // The receipts of the dropped frames report false when the connection
     // closes, as those of every frame left unwritten then.
     std::lock_guard lock(mutex_);
-    Release(pending_);
+    pending_.Release();
     RecountLocked();
 }
 
 void CChannel::RecountLocked()
 {
-    const std::size_t now = pending_.size() + inflight_.size();
+    const std::size_t now = pending_.Size() + inflight_.Size();
     const std::size_t before = sendHeld_.exchange(now);
     if (budget_ && before != now)
         budget_->Add(static_cast<std::ptrdiff_t>(now) - static_cast<std::ptrdiff_t>(before));
@@ -400,13 +381,27 @@ void CChannel::RequestCloseLocked()
 CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
                                         CMyRASSocket::SendDone* done)
 {
+    return SendFrame({header, payload, length, nullptr}, done);
+}
+
+CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const CMyRASSocket::SharedBytes& payload,
+                                        CMyRASSocket::SendDone* done)
+{
+    if (!payload)
+        return SendFrame({header, nullptr, 0, nullptr}, done);
+    return SendFrame({header, reinterpret_cast<const std::uint8_t*>(payload->data()),
+                      static_cast<std::uint32_t>(payload->size()), &payload},
+                     done);
+}
+
+CMyRASSocket::SendResult CChannel::SendFrame(const Outgoing& frame, CMyRASSocket::SendDone* done)
+{
     CMyRASSocket::SendResult result;
     {
         std::lock_guard lock(mutex_);
         if (!open_ || closeRequested_ || listener_)
             return CMyRASSocket::SendResult::kClosed;
-        result = blocking_ ? SendBlockingLocked(header, payload, length, done)
-                           : SendQueuedLocked(header, payload, length, done);
+        result = blocking_ ? SendBlockingLocked(frame, done) : SendQueuedLocked(frame, done);
         RecountLocked();
     }
     if (budget_)
@@ -417,7 +412,7 @@ CMyRASSocket::SendResult CChannel::Send(const std::uint8_t* header, const std::u
 std::size_t CChannel::UnwrittenBytes() const
 {
     std::lock_guard lock(mutex_);
-    return pending_.size() + inflight_.size();
+    return pending_.Size() + inflight_.Size();
 }
 
 void CChannel::PostReceipts(std::vector<CMyRASSocket::SendDone> receipts, bool written)
@@ -434,12 +429,11 @@ void CChannel::PostSettled(Settled settled)
         loop.Post([settled = std::move(settled)]() mutable { Run(settled); });
 }
 
-CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                                      std::uint32_t length, CMyRASSocket::SendDone* done)
+CMyRASSocket::SendResult CChannel::SendBlockingLocked(const Outgoing& frame, CMyRASSocket::SendDone* done)
 {
-    iovec iov[2] = {{const_cast<std::uint8_t*>(header), CFrame::kHeaderSize},
-                    {const_cast<std::uint8_t*>(payload), length}};
-    std::size_t left = CFrame::kHeaderSize + static_cast<std::size_t>(length);
+    iovec iov[2] = {{const_cast<std::uint8_t*>(frame.header), CFrame::kHeaderSize},
+                    {const_cast<std::uint8_t*>(frame.payload), frame.length}};
+    std::size_t left = CFrame::kHeaderSize + static_cast<std::size_t>(frame.length);
     const auto deadline = std::chrono::steady_clock::now() + CMyRASSocket::kBlockingSendLimit;
     while (left > 0) {
         long n = WriteGather(fd_, iov);
@@ -461,13 +455,13 @@ CMyRASSocket::SendResult CChannel::SendBlockingLocked(const std::uint8_t* header
     return CMyRASSocket::SendResult::kDone;
 }
 
-CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                                    std::uint32_t length, CMyRASSocket::SendDone* done)
+CMyRASSocket::SendResult CChannel::SendQueuedLocked(const Outgoing& frame, CMyRASSocket::SendDone* done)
 {
-    iovec iov[2] = {{const_cast<std::uint8_t*>(header), CFrame::kHeaderSize},
-                    {const_cast<std::uint8_t*>(payload), length}};
-    const std::size_t total = CFrame::kHeaderSize + static_cast<std::size_t>(length);
-    if (!writing_ && pending_.empty() && !loop.IsInLoopThread()) {
+    iovec iov[2] = {{const_cast<std::uint8_t*>(frame.header), CFrame::kHeaderSize},
+                    {const_cast<std::uint8_t*>(frame.payload), frame.length}};
+    const std::size_t total = CFrame::kHeaderSize + static_cast<std::size_t>(frame.length);
+    std::size_t written = 0;
+    if (!writing_ && pending_.Empty() && !loop.IsInLoopThread()) {
         long n = WriteGather(fd_, iov);
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             RequestCloseLocked();
@@ -480,19 +474,29 @@ CMyRASSocket::SendResult CChannel::SendQueuedLocked(const std::uint8_t* header, 
         }
         // Part of the frame is on the wire: the rest must follow whatever the
         // size, or the stream would be corrupt.
-        Advance(iov, static_cast<std::size_t>(std::max(n, 0L)));
-    } else if (pending_.size() + inflight_.size() + total > CMyRASSocket::kMaxQueuedBytes) {
+        written = static_cast<std::size_t>(std::max(n, 0L));
+    } else if (pending_.Size() + inflight_.Size() + total > CMyRASSocket::kMaxQueuedBytes) {
         RequestCloseLocked();
         return CMyRASSocket::SendResult::kQueueFull;
     }
-    const std::size_t before = pending_.size();
-    Append(pending_, iov);
-    queuedEnd_ += pending_.size() - before;
+    QueueRestLocked(frame, written);
+    queuedEnd_ += total - written;
     if (done != nullptr && *done)
         receipts_.push_back({queuedEnd_, std::move(*done)});
     if (!writing_)
         StartWriteLocked();
     return CMyRASSocket::SendResult::kDone;
+}
+
+void CChannel::QueueRestLocked(const Outgoing& frame, std::size_t written)
+{
+    if (written < CFrame::kHeaderSize)
+        pending_.Append(frame.header + written, CFrame::kHeaderSize - written);
+    const std::size_t from = written > CFrame::kHeaderSize ? written - CFrame::kHeaderSize : 0;
+    if (frame.shared != nullptr)
+        pending_.Append(*frame.shared, from);
+    else
+        pending_.Append(frame.payload + from, frame.length - from);
 }
 
 void CChannel::StartWriteLocked()
@@ -512,17 +516,16 @@ void CChannel::StartWriteLocked()
 
 void CChannel::WriteNextLocked(Settled& settled)
 {
-    inflight_.clear();
-    if (!open_ || pending_.empty()) {
+    inflight_.Clear();
+    if (!open_ || pending_.Empty()) {
         writing_ = false;
-        pending_.clear();
+        pending_.Clear();
         SettleLocked(settled, !open_);
         RecountLocked();
         return;
     }
-    inflight_.swap(pending_);
+    inflight_.Swap(pending_);
     RecountLocked();
-    inflightDone_ = 0;
     WriteRestLocked();
 }
 
@@ -532,7 +535,8 @@ void CChannel::WriteRestLocked()
     // the socket took whole are reported written then, so a connection that
     // closes in the middle of a large gathered write reports exactly the
     // frames it never wrote.
-    stream.async_write_some(asio::buffer(inflight_.data() + inflightDone_, inflight_.size() - inflightDone_),
+    const std::size_t count = inflight_.Gather(gather_.data());
+    stream.async_write_some(std::span<const asio::const_buffer>(gather_.data(), count),
                             [self = shared_from_this()](const std::error_code& ec, std::size_t written) {
                                 self->OnWritten(ec, written);
                             });
@@ -544,27 +548,23 @@ void CChannel::OnWritten(const std::error_code& error, std::size_t written)
     {
         std::lock_guard lock(mutex_);
         writtenEnd_ += written;
-        inflightDone_ += written;
+        inflight_.Consume(written);
         if (error) {
             writing_ = false;
-            pending_.clear();
-            inflight_.clear();
+            pending_.Clear();
             if (open_)
-                ReleaseIfLarge(inflight_);
+                inflight_.Clear();
             else
-                Release(inflight_);
+                inflight_.Release();
             SettleLocked(settled, true);
             if (error != asio::error::operation_aborted)
                 RequestCloseLocked();
         } else {
             SettleLocked(settled, false);
-            if (inflightDone_ < inflight_.size()) {
+            if (!inflight_.Empty())
                 WriteRestLocked();
-            } else {
-                inflight_.clear();
-                ReleaseIfLarge(inflight_);
+            else
                 WriteNextLocked(settled);
-            }
         }
         RecountLocked();
     }

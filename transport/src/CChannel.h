@@ -3,10 +3,13 @@
 #include "corvane/CMyRASSocket.h"
 
 #include "CBufferBudget.h"
+#include "CByteQueue.h"
 
+#include <asio/buffer.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -93,6 +96,11 @@ public:
     // false when the connection closed first.
     CMyRASSocket::SendResult Send(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
                                   CMyRASSocket::SendDone* done = nullptr);
+    // The same for a payload other connections may send too: a large one is
+    // queued by reference, not copied, and counts whole against this
+    // connection's bounds as a copy would.
+    CMyRASSocket::SendResult Send(const std::uint8_t* header, const CMyRASSocket::SharedBytes& payload,
+                                  CMyRASSocket::SendDone* done = nullptr);
     // Bytes queued and not yet written.
     std::size_t UnwrittenBytes() const;
     // Bytes this connection holds against its budget: receive buffer and
@@ -112,6 +120,14 @@ private:
         CMyRASSocket::SendDone done;
     };
     using Settled = std::vector<std::pair<CMyRASSocket::SendDone, bool>>;
+    // One frame to send: header, payload, and the payload's owner when it
+    // is shared (then payload points into it).
+    struct Outgoing {
+        const std::uint8_t* header;
+        const std::uint8_t* payload;
+        std::uint32_t length;
+        const CMyRASSocket::SharedBytes* shared;
+    };
 
     void MarkOpen(int fd, bool listener);
     // Brings sendHeld_ (and the budget) up to the queue's bytes.
@@ -120,10 +136,12 @@ private:
     // reserve descriptor; true when one was shed.
     bool ShedPending();
     void RequestCloseLocked();
-    CMyRASSocket::SendResult SendBlockingLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                                std::uint32_t length, CMyRASSocket::SendDone* done);
-    CMyRASSocket::SendResult SendQueuedLocked(const std::uint8_t* header, const std::uint8_t* payload,
-                                              std::uint32_t length, CMyRASSocket::SendDone* done);
+    CMyRASSocket::SendResult SendFrame(const Outgoing& frame, CMyRASSocket::SendDone* done);
+    CMyRASSocket::SendResult SendBlockingLocked(const Outgoing& frame, CMyRASSocket::SendDone* done);
+    CMyRASSocket::SendResult SendQueuedLocked(const Outgoing& frame, CMyRASSocket::SendDone* done);
+    // Queues what the socket did not take of the frame: its first `written`
+    // bytes are on the wire.
+    void QueueRestLocked(const Outgoing& frame, std::size_t written);
     void StartWriteLocked();
     void WriteNextLocked(Settled& settled);
     void WriteRestLocked();
@@ -156,9 +174,11 @@ private:
     bool listener_ = false;
     bool writing_ = false;
     int fd_ = -1;
-    std::vector<std::uint8_t> pending_;
-    std::vector<std::uint8_t> inflight_;
-    std::size_t inflightDone_ = 0;  // bytes of inflight_ written so far
+    CByteQueue pending_;
+    // The bytes of the write in progress; written ones are consumed.
+    CByteQueue inflight_;
+    // The buffers of the write in progress (asio keeps a view of them).
+    std::array<asio::const_buffer, CByteQueue::kMaxGather> gather_;
     std::deque<Receipt> receipts_;
     std::uint64_t queuedEnd_ = 0;
     std::uint64_t writtenEnd_ = 0;

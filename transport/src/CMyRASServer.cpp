@@ -147,7 +147,7 @@ int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t
 {
     try {
         if (!useSendQueue)
-            return TestChunk(socket, data, length, done ? &done : nullptr);
+            return TestChunk(socket, data, length, nullptr, done ? &done : nullptr);
         CSendQueue::Instance().Push(socket, data, length, std::move(done));
         return 1;
     } catch (const std::exception& error) {
@@ -156,8 +156,23 @@ int CMyRASServer::SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t
     }
 }
 
+int CMyRASServer::SendShared(CMyRASSocket* socket, const CMyRASSocket::SharedBytes& payload,
+                             std::function<void(bool)> done)
+{
+    try {
+        const std::uint32_t length = payload ? static_cast<std::uint32_t>(payload->size()) : 0;
+        if (!useSendQueue)
+            return TestChunk(socket, payload ? payload->data() : nullptr, length, &payload, done ? &done : nullptr);
+        CSendQueue::Instance().Push(socket, payload ? payload->data() : nullptr, length, std::move(done));
+        return 1;
+    } catch (const std::exception& error) {
+        LogException(error);
+        return 0;
+    }
+}
+
 int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length,
-                            std::function<void(bool)>* done)
+                            const CMyRASSocket::SharedBytes* shared, std::function<void(bool)>* done)
 {
     static const char* const kDisconnected = "CMyRASSocket 网络连接已断开，停止发送数据...";
     if (!socket || !socket->active || (!data && length > 0)) {
@@ -167,7 +182,10 @@ int CMyRASServer::TestChunk(CMyRASSocket* socket, const void* data, std::uint32_
     try {
         std::uint8_t header[CFrame::kHeaderSize];
         CFrame::BuildHeader(header, length);
-        switch (socket->SendFrame(header, static_cast<const std::uint8_t*>(data), length, done)) {
+        const auto result = shared != nullptr
+                                ? socket->SendFrame(header, *shared, done)
+                                : socket->SendFrame(header, static_cast<const std::uint8_t*>(data), length, done);
+        switch (result) {
         case CMyRASSocket::SendResult::kDone:
             return 1;
         case CMyRASSocket::SendResult::kClosed:

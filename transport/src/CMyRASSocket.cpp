@@ -172,6 +172,11 @@ CMyRASSocket::SendResult CMyRASSocket::SendFrame(const std::uint8_t* header, con
     return channel_->Send(header, payload, length, done);
 }
 
+CMyRASSocket::SendResult CMyRASSocket::SendFrame(const std::uint8_t* header, const SharedBytes& payload, SendDone* done)
+{
+    return channel_->Send(header, payload, done);
+}
+
 std::size_t CMyRASSocket::UnwrittenBytes() const
 {
     return channel_->UnwrittenBytes();

@@ -353,18 +353,26 @@ int CChatServer::SendToUser(std::string_view userId, const void* bytes, std::uin
 {
     // An empty id names nobody (the index holds no empty id): it must not
     // reach every connection that has not logged in.
-    const auto send = [&](CMyRASSocket* connection) {
-        return receipt != nullptr ? SendBuff(connection, bytes, length, receipt->Track())
-                                  : SendBuff(connection, bytes, length);
-    };
     const std::vector<CMyRASSocket*>& bound = ConnectionsOf(userId);
     if (bound.size() == 1)
-        return send(bound.front());
+        return receipt != nullptr ? SendBuff(bound.front(), bytes, length, receipt->Track())
+                                  : SendBuff(bound.front(), bytes, length);
+    if (bound.empty())
+        return 0;
+    return SendSharedToUser(userId,
+                            std::make_shared<const std::string>(static_cast<const char*>(bytes), length), receipt);
+}
+
+int CChatServer::SendSharedToUser(std::string_view userId, const CMyRASSocket::SharedBytes& bytes,
+                                  CDeliveryReceipt* receipt)
+{
     // Should a send ever close (and so unbind) a connection at once, the
-    // list would change under the walk: walk a copy.
+    // list would change under the walk: walk a copy. Every connection
+    // queues the same bytes, not a copy of its own.
+    const std::vector<CMyRASSocket*>& bound = ConnectionsOf(userId);
     int result = 0;
     for (CMyRASSocket* connection : std::vector<CMyRASSocket*>(bound))
-        result |= send(connection);
+        result |= SendShared(connection, bytes, receipt != nullptr ? receipt->Track() : nullptr);
     return result;
 }
 
@@ -388,10 +396,10 @@ int CChatServer::SendMessageOn(CMyRASSocket* socket, CMessageBase& message)
 
 int CChatServer::SendMessageToUser(std::string_view userId, CMessageBase& message, CDeliveryReceipt* receipt)
 {
-    const std::string bytes = Build(log_, message);
-    if (bytes.empty())
+    auto bytes = std::make_shared<const std::string>(Build(log_, message));
+    if (bytes->empty())
         return 0;
-    return SendToUser(userId, bytes.data(), static_cast<std::uint32_t>(bytes.size()), receipt);
+    return SendSharedToUser(userId, bytes, receipt);
 }
 
 bool CChatServer::DeliverTransFile(CMessageBase* message, CDeliveryReceipt* receipt)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "corvane/CLogThrottle.h"
+#include "corvane/CMyRASSocket.h"
 #include "corvane/Callbacks.h"
 
 #include <atomic>
@@ -81,6 +82,12 @@ public:
     // before that (not at all if the loop itself is destroyed first). When
     // the result is 0, `done` never runs. Any thread, as SendBuff.
     int SendBuff(CMyRASSocket* socket, const void* data, std::uint32_t length, std::function<void(bool)> done);
+    // SendBuff of bytes other connections may be sent too (a message for
+    // every connection of a user): immediate mode queues a large payload by
+    // reference instead of copying it for each connection; queue mode copies
+    // it. `done` (may be empty) as above. Any thread, as SendBuff.
+    int SendShared(CMyRASSocket* socket, const CMyRASSocket::SharedBytes& payload,
+                   std::function<void(bool)> done = {});
 
     // With useSendQueue set, starts the process-wide send thread (nice
     // 10). The process runs at most one: nothing happens while one
@@ -119,7 +126,9 @@ protected:
     int port = 8801;
 
 private:
-    int TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length, std::function<void(bool)>* done);
+    // Sends shared when not null, else the length bytes at data.
+    int TestChunk(CMyRASSocket* socket, const void* data, std::uint32_t length,
+                  const CMyRASSocket::SharedBytes* shared, std::function<void(bool)>* done);
     void StopService();
     void ThrHandleMessageQueue();
 

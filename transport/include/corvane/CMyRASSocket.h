@@ -96,6 +96,9 @@ public:
     unsigned LocalPort() const;
 
     using SendDone = std::function<void(bool written)>;
+    // Payload bytes several connections may send: never changed once made,
+    // so each connection's queue can hold them by reference.
+    using SharedBytes = std::shared_ptr<const std::string>;
 
     enum class SendResult {
         kDone,      // the whole frame was written or queued
@@ -108,6 +111,10 @@ public:
     // as described above; otherwise the caller keeps it, never run.
     SendResult SendFrame(const std::uint8_t* header, const std::uint8_t* payload, std::uint32_t length,
                          SendDone* done = nullptr);
+    // The same for a shared payload (its length must fit a frame): a large
+    // one is queued by reference instead of copied. It counts whole against
+    // this connection's queue bound and buffer budget, as a copy would.
+    SendResult SendFrame(const std::uint8_t* header, const SharedBytes& payload, SendDone* done = nullptr);
     // Bytes accepted for sending and not yet written to the socket. Any
     // thread.
     std::size_t UnwrittenBytes() const;

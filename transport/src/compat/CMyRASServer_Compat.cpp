@@ -40,7 +40,7 @@ void CMyRASServer::ThrHandleMessageQueue()
     try {
         while (!queue.StopRequested()) {
             queue.SendPass([this](CMyRASSocket* socket, const std::uint8_t* data, std::uint32_t length,
-                                  CMyRASSocket::SendDone* done) { return TestChunk(socket, data, length, done); });
+                                  CMyRASSocket::SendDone* done) { return TestChunk(socket, data, length, nullptr, done); });
             queue.WaitForStop(kSendPassPause);
         }
     } catch (const std::exception& error) {

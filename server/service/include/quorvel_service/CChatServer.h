@@ -104,6 +104,10 @@ public:
     const std::vector<corvane::CMyRASSocket*>& ConnectionsOf(std::string_view userId) const override;
     int SendToUser(std::string_view userId, const void* bytes, std::uint32_t length,
                    store::CDeliveryReceipt* receipt = nullptr) override;
+    // SendToUser of bytes no one changes: every connection queues them
+    // without a copy of its own.
+    int SendSharedToUser(std::string_view userId, const corvane::CMyRASSocket::SharedBytes& bytes,
+                         store::CDeliveryReceipt* receipt = nullptr);
     int SendMessageOn(corvane::CMyRASSocket* socket, marlune::CMessageBase& message) override;
     int SendMessageToUser(std::string_view userId, marlune::CMessageBase& message, store::CDeliveryReceipt* receipt = nullptr) override;
     const std::vector<std::unique_ptr<corvane::CMyRASSocket>>& Connections() const override { return connections; }
