@@ -1,5 +1,6 @@
 #include "XmlWriter.h"
 
+#include <array>
 #include <cstdio>
 
 namespace marlune {
@@ -20,6 +21,19 @@ bool OnlyBlanks(std::string_view value)
     }
     return true;
 }
+
+// The bytes Escape copies as they are in a text and in an attribute value
+// alike: all but markup characters, quotes and control characters.
+constexpr std::array<bool, 256> PlainBytes()
+{
+    std::array<bool, 256> plain{};
+    for (unsigned c = 0; c < 256; ++c) {
+        plain[c] = c >= 0x20 && c != 0x7F && c != '&' && c != '<' && c != '>' && c != '"';
+    }
+    return plain;
+}
+
+constexpr std::array<bool, 256> kPlain = PlainBytes();
 
 void AppendReference(std::string& out, unsigned char c)
 {
@@ -118,6 +132,14 @@ void XmlWriter::Escape(std::string_view value, bool attribute)
 {
     std::size_t run = 0;   // start of the bytes not yet copied
     for (std::size_t i = 0; i < value.size(); ++i) {
+        // Bytes that stand for themselves are passed over in a tight loop:
+        // a text of megabytes has few others.
+        while (i < value.size() && kPlain[static_cast<unsigned char>(value[i])]) {
+            ++i;
+        }
+        if (i == value.size()) {
+            break;
+        }
         const unsigned char c = static_cast<unsigned char>(value[i]);
         const char* entity = nullptr;
         bool reference = false;

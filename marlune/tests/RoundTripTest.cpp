@@ -332,3 +332,31 @@ TEST(RoundTrip, BuildBytesGivesWhatBuildXmlBuilds)
     EXPECT_EQ(xml.BuildBytes(talk), bx.buff);
     EXPECT_TRUE(xml.LastError().empty());
 }
+
+// Long texts are scanned in words of eight bytes: a character that needs
+// escaping, a GBK character, a byte that is not UTF-8 must each be met
+// wherever it stands in a word and after it.
+TEST(RoundTrip, LongTextsKeepEveryCharacterWhereverItStands)
+{
+    CXmlMsg xml;
+    for (std::size_t at = 0; at < 24; ++at) {
+        for (const std::string& odd : {std::string("<"), std::string("&"), std::string("\""),
+                                       std::string("\x01"), std::string("\x7f"), std::string("张")}) {
+            std::string text(40, 'a');
+            text.insert(at, odd);
+            CMessageUserTalking talk;
+            talk.text = text;
+            talk.memo = text;
+            const std::string bytes = xml.BuildBytes(talk);
+            auto parsed = xml.ParseXmlNew(bytes.data(), bytes.size(), nullptr);
+            auto* back = dynamic_cast<CMessageUserTalking*>(parsed.get());
+            ASSERT_NE(back, nullptr) << xml.LastError() << " at " << at;
+            EXPECT_EQ(back->text, text) << "at " << at;
+            EXPECT_EQ(back->memo, text) << "at " << at;
+        }
+        std::string bad = "<msg type=\"heart\" time=\"" + std::string(40, 'b') + "\"/>";
+        bad[24 + at] = '\xff';
+        EXPECT_EQ(xml.ParseXmlNew(bad.data(), bad.size(), nullptr), nullptr) << "at " << at;
+        EXPECT_FALSE(xml.LastError().empty());
+    }
+}
