@@ -2,8 +2,9 @@
 // frame that never ends and broken headers: the chat goes on undisturbed
 // and the server stays up.
 
-#include "RawConnection.h"
 #include "TwoUserHub.h"
+
+#include "quorvel_test_support/RawConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <thread>
 
 using corvane::CFrame;
+using quorvel::testsupport::RawConnection;
 
 using namespace std::chrono_literals;
 using Texts = std::vector<std::string>;
@@ -85,7 +87,7 @@ TEST(HostileScenario, TwoUsersChatUndisturbedBesideGarbageEndlessFramesAndBadHea
     // A frame that announces the largest payload and never completes: the
     // server waits for the rest without holding anyone else up.
     RawConnection unfinished(hub.Port());
-    ASSERT_TRUE(unfinished.Send(RawConnection::Header(CFrame::kMaxPayload) + std::string(4 << 20, 'x')));
+    ASSERT_TRUE(unfinished.SendPartOfFrame(CFrame::kMaxPayload, 4 << 20));
     Neighbour trickle([&](const std::atomic<bool>& stop) {
         while (!stop && unfinished.Send("y"))
             std::this_thread::sleep_for(20ms);
@@ -130,8 +132,8 @@ TEST(HostileScenario, TwoUsersChatUndisturbedBesideGarbageEndlessFramesAndBadHea
 
     endless.Stop();
     EXPECT_TRUE(endlessCut);
-    EXPECT_FALSE(wrongFlag.AnswersWithin(500ms));
-    EXPECT_FALSE(emptyFrame.AnswersWithin(500ms));
+    EXPECT_FALSE(wrongFlag.ReadableWithin(500ms));
+    EXPECT_FALSE(emptyFrame.ReadableWithin(500ms));
     trickle.Stop();
     garbage.Stop();
     EXPECT_GT(garbageFrames.load(), 0);

@@ -139,9 +139,9 @@ TEST_F(ChatServerIntake, UnparsableFrameReachesEveryConnectionOfTheLocalUserByte
     const std::string local = "<msg type=\"x-future\" source=\"alice@hub\" target=\"bob@hub\"><body  a='1'/></msg>";
     const std::string bare = "<msg type=\"x-future\" target=\"bob\"><body/></msg>";
     const std::string remote = "<msg type=\"x-future\" target=\"bob@elsewhere\"><body/></msg>";
-    ASSERT_TRUE(sender.SendRaw(local));
-    ASSERT_TRUE(sender.SendRaw(bare));
-    ASSERT_TRUE(sender.SendRaw(remote));
+    ASSERT_TRUE(sender.SendFrame(local));
+    ASSERT_TRUE(sender.SendFrame(bare));
+    ASSERT_TRUE(sender.SendFrame(remote));
     ASSERT_TRUE(sender.Sync());
 
     for (TestClient* bob : {&bob1, &bob2}) {
@@ -158,7 +158,7 @@ TEST_F(ChatServerIntake, UnparsableFrameReachesEveryConnectionOfTheLocalUserByte
 TEST_F(ChatServerIntake, MalformedFrameIsLoggedAndDropped)
 {
     TestClient client(fixture.Port());
-    ASSERT_TRUE(client.SendRaw("<msg type=\"user-talking\" target=\"bob@hub\">"));
+    ASSERT_TRUE(client.SendFrame("<msg type=\"user-talking\" target=\"bob@hub\">"));
     auto before = client.Sync();
     ASSERT_TRUE(before);
     EXPECT_TRUE(before->empty());
@@ -172,7 +172,7 @@ TEST_F(ChatServerIntake, ChatMessageIsStoredAsReceived)
     BX_DATA bx(&talking);
     CXmlMsg codec;
     ASSERT_GT(codec.BuildXml(&bx), 0u);
-    ASSERT_TRUE(client.SendRaw(bx.buff));
+    ASSERT_TRUE(client.SendFrame(bx.buff));
     ASSERT_TRUE(client.Sync());
 
     auto stored = fixture.Stored();

@@ -40,19 +40,19 @@ TEST(ConnectionRefusals, EachTransportBoundThatBitesIsCountedUnderItsKey)
 
     TestClient hoarder(fixture.Port());
     TestClient fourth(fixture.Port());
-    EXPECT_FALSE(fourth.Receive(std::chrono::seconds(5))) << "closed at accept";
+    EXPECT_FALSE(fourth.ReceiveFrame(std::chrono::seconds(5))) << "closed at accept";
     EXPECT_TRUE(Counted(fixture, "MaxConnectionsPerAddress"));
 
     // Many frames in one write: only two are delivered per turn.
     std::string burst;
     for (int i = 0; i < 40; ++i)
-        burst += FrameHeader(1) + "x";
-    ASSERT_TRUE(alice.SendBytes(burst));
+        burst += RawConnection::Frame("x");
+    ASSERT_TRUE(alice.Send(burst));
     EXPECT_TRUE(Counted(fixture, "FramesPerTurn"));
 
     // Most of a 1 MiB frame is more than the whole budget.
-    ASSERT_TRUE(hoarder.SendBytes(FrameHeader(1u << 20) + std::string(200 * 1024, 'h')));
-    EXPECT_FALSE(hoarder.Receive(std::chrono::seconds(5))) << "closed for the budget";
+    ASSERT_TRUE(hoarder.SendPartOfFrame(1u << 20, 200 * 1024));
+    EXPECT_FALSE(hoarder.ReceiveFrame(std::chrono::seconds(5))) << "closed for the budget";
     EXPECT_TRUE(Counted(fixture, "BufferBudgetBytes"));
 
     // With a time limit to log in, the refused connection, bound to
@@ -63,7 +63,7 @@ TEST(ConnectionRefusals, EachTransportBoundThatBitesIsCountedUnderItsKey)
         service.SetLimits(limits);
         return true;
     });
-    EXPECT_FALSE(again.Receive(std::chrono::seconds(5))) << "closed for want of a login";
+    EXPECT_FALSE(again.ReceiveFrame(std::chrono::seconds(5))) << "closed for want of a login";
     EXPECT_TRUE(Counted(fixture, "LoginTimeoutSeconds"));
     EXPECT_EQ(fixture.Refused("MaxConnectionsPerUser"), 1u);
     EXPECT_EQ(fixture.Refused("MaxConnectionsPerAddress"), 1u);

@@ -250,8 +250,8 @@ TEST_F(Login, BindingsFollowLoginsOnAnotherAccountAndCloses)
     EXPECT_EQ(bound("bob"), 2u);
     EXPECT_EQ(fixture.OnLoop([](CChatServer& service) { return service.SendToUser("alice", "x", 1); }), 0);
     EXPECT_EQ(fixture.OnLoop([](CChatServer& service) { return service.SendToUser("bob", "x", 1); }), 1);
-    ASSERT_EQ(shared->Receive(), "x");
-    ASSERT_EQ(bob.Receive(), "x");
+    ASSERT_EQ(shared->ReceiveFrame(), "x");
+    ASSERT_EQ(bob.ReceiveFrame(), "x");
 
     // A refused login, and a forced one as bob again, change nothing.
     EXPECT_EQ(shared->Login("alice", "wrong"), "failed");

@@ -6,6 +6,7 @@
 #include "ConsoleTestSupport.h"
 #include "quorvel_test_support/QuorveldProcess.h"
 #include "quorvel_test_support/ServerConfig.h"
+#include "quorvel_test_support/WaitUntil.h"
 #include "ServiceTestSupport.h"
 
 #include "marlune/Marlune.h"
@@ -17,7 +18,6 @@
 #include <chrono>
 #include <set>
 #include <sstream>
-#include <thread>
 
 using marlune::CMessageUserTalking;
 using quorvel::host::CServerStatus;
@@ -28,6 +28,7 @@ using quorvel::testsupport::ListeningSocket;
 using quorvel::testsupport::QuorveldProcess;
 using quorvel::testsupport::ServerConfig;
 using quorvel::testsupport::TempFolder;
+using quorvel::testsupport::WaitUntil;
 
 using namespace std::chrono_literals;
 
@@ -85,17 +86,12 @@ protected:
         });
         return settings.port;
     }
-    // The body once `sample` reads `value` (the counters are read at each
-    // request); the last body after 20 s.
-    // The metrics once the sample has reached at least value (or after 20 s).
+    // The body once `sample` has reached at least `value` (the counters are
+    // read at each request); the last body after 20 s.
     std::string BodyWhen(unsigned port, const std::string& sample, double value)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        std::string body = Get(port, "/metrics").body;
-        while (Sample(body, sample) < value && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-            body = Get(port, "/metrics").body;
-        }
+        std::string body;
+        WaitUntil([&] { return Sample(body = Get(port, "/metrics").body, sample) >= value; }, 20s);
         return body;
     }
 
@@ -255,14 +251,8 @@ TEST(QuorveldMetrics, TheProgramServesMetricsWhenThePortIsSet)
 
     TestClient alice(servicePort);
     ASSERT_EQ(alice.Login("alice", "secret"), "success");
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
     std::string body;
-    do {
-        body = Get(metricsPort, "/metrics").body;
-        if (Sample(body, "quorvel_users_logged_in") == 1)
-            break;
-        std::this_thread::sleep_for(50ms);
-    } while (std::chrono::steady_clock::now() < deadline);
+    WaitUntil([&] { return Sample(body = Get(metricsPort, "/metrics").body, "quorvel_users_logged_in") == 1; }, 20s);
     EXPECT_EQ(Sample(body, "quorvel_users_logged_in"), 1) << body;
     EXPECT_EQ(Sample(body, "quorvel_logins_total{result=\"ok\"}"), 1);
     EXPECT_EQ(Sample(body, "quorvel_listening"), 1);

@@ -267,7 +267,7 @@ TEST(WorkerWithoutService, OnlySleeps)
     ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
     ASSERT_TRUE(bob.Send(talk));
     ASSERT_TRUE(bob.Sync());
-    EXPECT_TRUE(bob.Receive(1500ms) == std::nullopt);
+    EXPECT_TRUE(bob.ReceiveFrame(1500ms) == std::nullopt);
     EXPECT_EQ(ServiceLogLines::Count("HandleMsgCache"), 0);
     EXPECT_TRUE(run.HasPendingFor("bob", "hub"));
 }

@@ -5,13 +5,13 @@
 #include "quorvel_service/CServiceCounters.h"
 #include "ConsoleTestSupport.h"
 #include "ServiceTestSupport.h"
+#include "quorvel_test_support/WaitUntil.h"
 
 #include "marlune/Marlune.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 #include <vector>
 
 using marlune::CMessageTransFile;
@@ -20,6 +20,7 @@ using quorvel::host::CServerStatus;
 using quorvel::service::CServiceCounters;
 using quorvel::testsupport::FreePort;
 using quorvel::testsupport::ListeningSocket;
+using quorvel::testsupport::WaitUntil;
 
 using namespace std::chrono_literals;
 
@@ -47,12 +48,8 @@ protected:
     template <class Done>
     CServerStatus::Snapshot SnapshotWhen(Done done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        CServerStatus::Snapshot snapshot = Snapshot();
-        while (!done(snapshot) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-            snapshot = Snapshot();
-        }
+        CServerStatus::Snapshot snapshot;
+        WaitUntil([&] { return done(snapshot = Snapshot()); }, 20s);
         return snapshot;
     }
     std::string StatusCommand()

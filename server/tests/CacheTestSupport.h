@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quorvel_test_support/TempFolder.h"
+
 #include <scrivlet/CLog4c.h>
 
 #include <cstdint>
@@ -27,7 +29,8 @@ public:
     static void ClearLines();
 
 private:
-    std::string path;
+    quorvel::testsupport::TempFolder folder{"quorvel-cache"};
+    std::string path = folder.Path().string();
     CLog4c log;
 };
 

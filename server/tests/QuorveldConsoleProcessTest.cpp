@@ -75,7 +75,7 @@ protected:
 TEST_F(QuorveldConsole, ExitCommandAfterALoginWritesTheSettingsAndTheLog)
 {
     TestClient alice(port_);
-    ASSERT_TRUE(alice.Connected());
+    ASSERT_TRUE(alice.Open());
     EXPECT_EQ(alice.Login("alice", "secret"), "success");
 
     ASSERT_TRUE(quorveld_.SendLine("options on"));
@@ -111,7 +111,7 @@ TEST_F(QuorveldConsole, AMessageForAnAbsentUserIsDeliveredAfterTheLogin)
 TEST_F(QuorveldConsole, SigtermWhileServingEndsCleanly)
 {
     TestClient alice(port_);
-    ASSERT_TRUE(alice.Connected());
+    ASSERT_TRUE(alice.Open());
     EXPECT_EQ(alice.Login("alice", "secret"), "success");
     ASSERT_TRUE(quorveld_.Signal(SIGTERM));
     ExpectCleanExit(quorveld_.WaitForExit(60s));
@@ -131,7 +131,7 @@ TEST_F(QuorveldConsole, UnknownCommandsAreAnsweredAndTheEndOfInputIsNoExit)
     ASSERT_TRUE(quorveld_.Running());
     // The service still answers.
     TestClient alice(port_);
-    ASSERT_TRUE(alice.Connected());
+    ASSERT_TRUE(alice.Open());
     EXPECT_EQ(alice.Login("alice", "secret"), "success");
     ASSERT_TRUE(quorveld_.Signal(SIGINT));
     ExpectCleanExit(quorveld_.WaitForExit(60s));
@@ -141,12 +141,12 @@ TEST_F(QuorveldConsole, StopClosesThePortAndStartOpensItAgain)
 {
     ASSERT_TRUE(quorveld_.SendLine("stop"));
     ASSERT_TRUE(quorveld_.WaitForOutput(Utf8("通信监听已经停止..."), 30s));
-    EXPECT_FALSE(TestClient(port_).Connected());
+    EXPECT_FALSE(TestClient(port_).Open());
     ASSERT_TRUE(quorveld_.SendLine("start"));
     const std::string listening = Utf8("成功开始监听(端口号:" + std::to_string(port_) + ")!");
     ASSERT_TRUE(quorveld_.WaitForOutput(listening, 30s, 2)) << quorveld_.Output();
     TestClient alice(port_);
-    EXPECT_TRUE(alice.Connected());
+    EXPECT_TRUE(alice.Open());
     ASSERT_EQ(alice.Login("alice", "secret"), "success");
     // The status block on standard output, its lines whole.
     ASSERT_TRUE(quorveld_.SendLine("status"));

@@ -66,7 +66,7 @@ TEST(QuorveldResources, AcceptingStopsCleanlyAtTheFileLimitAndResumes)
     std::vector<std::unique_ptr<TestClient>> crowd;
     for (int i = 0; i < 100; ++i) {
         crowd.push_back(std::make_unique<TestClient>(port));
-        ASSERT_TRUE(crowd.back()->Connected());
+        ASSERT_TRUE(crowd.back()->Open());
     }
     std::this_thread::sleep_for(500ms);
     // The server took what its limit allows (64, and the few it inherited

@@ -47,7 +47,7 @@ std::vector<std::string> DeliveredTexts(unsigned port, const std::string& user, 
     EXPECT_EQ(client.Login(user, "pw-" + user), "success");
     std::vector<std::string> texts;
     std::chrono::milliseconds limit = 10s;
-    while (auto payload = client.Receive(limit)) {
+    while (auto payload = client.ReceiveFrame(limit)) {
         auto message = Parse(*payload);
         if (auto* talking = dynamic_cast<CMessageUserTalking*>(message.get()))
             texts.push_back(talking->text);

@@ -1,20 +1,11 @@
 #include "ServiceTestSupport.h"
 
-#include "corvane/CFrame.h"
 #include "marlune/Marlune.h"
+#include "quorvel_test_support/FreePort.h"
+#include "quorvel_test_support/WaitUntil.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <random>
 #include <stdexcept>
-#include <thread>
 
-using corvane::CFrame;
 using marlune::BX_DATA;
 using marlune::CMessageBase;
 using marlune::CMessageUserInfor;
@@ -23,6 +14,8 @@ using marlune::CTalker;
 using marlune::CTalkerServer;
 using marlune::CXmlMsg;
 using quorvel::service::CChatServer;
+using quorvel::testsupport::ListenOnFreePort;
+using quorvel::testsupport::WaitUntil;
 
 namespace {
 
@@ -68,13 +61,7 @@ std::vector<std::string> ServiceLogLines::With(const std::string& text)
 
 bool ServiceLogLines::WaitFor(const std::string& text, std::chrono::milliseconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (Count(text) > 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return Count(text) > 0;
+    return WaitUntil([&] { return Count(text) > 0; }, limit);
 }
 
 ServiceFixture::ServiceFixture(const std::string& localName, unsigned port)
@@ -99,14 +86,7 @@ unsigned ServiceFixture::OnLoopCreate(const std::string& localName, unsigned fix
         });
         if (fixedPort != 0)
             return service_->BeginListen(fixedPort) ? fixedPort : 0;
-        std::mt19937 random(std::random_device{}());
-        std::uniform_int_distribution<unsigned> ports(20000, 60000);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const unsigned candidate = ports(random);
-            if (service_->BeginListen(candidate))
-                return candidate;
-        }
-        return 0;
+        return ListenOnFreePort(*service_);
     });
     if (!port || *port == 0)
         throw std::runtime_error("the service found no free port");
@@ -158,39 +138,6 @@ std::vector<StoredMessage> ServiceFixture::Stored()
     return stored_;
 }
 
-TestClient::TestClient(unsigned port, int receiveBuffer)
-{
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd_ < 0)
-        return;
-    if (receiveBuffer > 0)
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        Close();
-}
-
-TestClient::~TestClient()
-{
-    Close();
-}
-
-void TestClient::ShutdownWrite()
-{
-    if (fd_ >= 0)
-        ::shutdown(fd_, SHUT_WR);
-}
-
-void TestClient::Close()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 std::uint64_t ServiceFixture::Refused(const std::string& key)
 {
     const auto values = OnLoop([](CChatServer& service) { return service.Counters().Read(); });
@@ -201,79 +148,18 @@ std::uint64_t ServiceFixture::Refused(const std::string& key)
     return 0;
 }
 
-bool TestClient::SendRaw(const std::string& payload)
-{
-    return SendBytes(FrameHeader(static_cast<std::uint32_t>(payload.size())) + payload);
-}
-
-bool TestClient::SendBytes(const std::string& bytes)
-{
-    if (fd_ < 0)
-        return false;
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string FrameHeader(std::uint32_t length)
-{
-    std::string header(CFrame::kHeaderSize, '\0');
-    CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(header.data()), length);
-    return header;
-}
-
 bool TestClient::Send(CMessageBase& message)
 {
     BX_DATA bx(&message);
     CXmlMsg codec;
     if (codec.BuildXml(&bx) == 0)
         return false;
-    return SendRaw(bx.buff);
-}
-
-bool TestClient::Buffer(std::size_t size, std::chrono::steady_clock::time_point deadline)
-{
-    char chunk[65536];
-    while (received_.size() < size) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
-            return false;
-        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0)
-            return false;
-        received_.append(chunk, static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-std::optional<std::string> TestClient::Receive(std::chrono::milliseconds limit)
-{
-    if (fd_ < 0)
-        return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    if (!Buffer(CFrame::kHeaderSize, deadline))
-        return std::nullopt;
-    std::uint32_t length = 0;
-    std::memcpy(&length, received_.data() + 12, sizeof length);
-    const std::size_t total = CFrame::kHeaderSize + static_cast<std::size_t>(length);
-    if (!Buffer(total, deadline))
-        return std::nullopt;
-    std::string payload = received_.substr(CFrame::kHeaderSize, length);
-    received_.erase(0, total);
-    return payload;
+    return SendFrame(bx.buff);
 }
 
 std::unique_ptr<CMessageBase> TestClient::ReceiveMessage(std::chrono::milliseconds limit)
 {
-    auto payload = Receive(limit);
+    auto payload = ReceiveFrame(limit);
     return payload ? Parse(*payload) : nullptr;
 }
 
@@ -285,7 +171,7 @@ std::optional<std::vector<std::string>> TestClient::Sync()
     if (!Send(probe))
         return std::nullopt;
     std::vector<std::string> before;
-    while (auto payload = Receive()) {
+    while (auto payload = ReceiveFrame()) {
         auto message = Parse(*payload);
         if (message && message->type == CMessageUserInfor::kType && message->memo == kSyncMemo)
             return before;

@@ -5,6 +5,7 @@
 #include "corvane/CEventLoopThread.h"
 #include "marlune/CMessageBase.h"
 #include "marlune/CTalker.h"
+#include "quorvel_test_support/RawConnection.h"
 #include "scrivlet/CLog4c.h"
 
 #include <atomic>
@@ -21,6 +22,7 @@ using corvane::CEventLoopThread;
 using marlune::CMessageBase;
 using marlune::CTalker;
 using quorvel::service::CChatServer;
+using quorvel::testsupport::RawConnection;
 using scrivlet::CLog4c;
 
 // Log lines of the service and of its transport. The log callbacks take no
@@ -109,26 +111,19 @@ private:
     std::vector<StoredMessage> stored_;
 };
 
-// A synchronous client on a plain blocking socket: sends frames, reads them
-// with a time limit.
-class TestClient {
+// A synchronous client for the service: a raw connection that also sends
+// and receives messages, logs in and waits for the server to catch up.
+class TestClient : public RawConnection {
 public:
     // receiveBuffer > 0 shrinks the socket's receive buffer first (a slow
     // reader).
-    explicit TestClient(unsigned port, int receiveBuffer = 0);
-    ~TestClient();
-    TestClient(const TestClient&) = delete;
-    TestClient& operator=(const TestClient&) = delete;
+    explicit TestClient(unsigned port, int receiveBuffer = 0) : RawConnection(port, {.receiveBuffer = receiveBuffer})
+    {
+    }
 
-    bool Connected() const { return fd_ >= 0; }
-    // Sends payload in one frame.
-    bool SendRaw(const std::string& payload);
-    // Sends bytes as they are: frames built by hand, or part of one.
-    bool SendBytes(const std::string& bytes);
-    // Builds message (with the library) and sends it.
+    using RawConnection::Send;
+    // Builds message (with the library) and sends it in one frame.
     bool Send(CMessageBase& message);
-    // The next payload, or nullopt when none comes within limit.
-    std::optional<std::string> Receive(std::chrono::milliseconds limit = std::chrono::seconds(5));
     // The next payload parsed, or null (nothing came, or it did not parse).
     std::unique_ptr<CMessageBase> ReceiveMessage(std::chrono::milliseconds limit = std::chrono::seconds(5));
     template <class T>
@@ -150,21 +145,8 @@ public:
     // Logs in (forced when force) and returns the reply's result text.
     std::string Login(const std::string& userId, const std::string& password, bool force = false,
                       const std::string& statu = "online");
-    // Tells the server nothing more will be sent; reading goes on.
-    void ShutdownWrite();
-    void Close();
-
-private:
-    // Reads until `size` bytes are buffered or the deadline passes. Bytes
-    // that arrive stay buffered across calls, so a frame cut by a time limit
-    // is completed by the next call instead of corrupting the stream.
-    bool Buffer(std::size_t size, std::chrono::steady_clock::time_point deadline);
-    int fd_ = -1;
-    std::string received_;
 };
 
-// The header of a frame whose payload has `length` bytes.
-std::string FrameHeader(std::uint32_t length);
 // Type name of a payload ("" when it does not parse).
 std::string TypeOf(const std::string& payload);
 // Parses a payload.

@@ -15,14 +15,6 @@ namespace {
 
 constexpr std::size_t kBudget = 1u << 20;
 
-// A frame header promising `length` payload bytes, followed by `sent` of them.
-std::string PartialFrame(std::uint32_t length, std::size_t sent)
-{
-    std::string bytes(CFrame::kHeaderSize, '\0');
-    CFrame::BuildHeader(reinterpret_cast<std::uint8_t*>(bytes.data()), length);
-    return bytes + std::string(sent, 'x');
-}
-
 void Apply(ServerFixture& fixture, const CConnectionLimits& limits)
 {
     fixture.OnLoop([&] { fixture.server->SetConnectionLimits(limits); });
@@ -68,17 +60,17 @@ TEST(ConnectionLimits, ReceiveBudgetClosesTheBiggestHolderAndFreesItAtOnce)
     limits.bufferBudgetBytes = kBudget;
     Apply(fixture, limits);
 
-    RawClient polite(fixture.port);
-    RawClient smaller(fixture.port);
-    RawClient bigger(fixture.port);
+    RawConnection polite(fixture.port);
+    RawConnection smaller(fixture.port);
+    RawConnection bigger(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
-    ASSERT_TRUE(smaller.Send(PartialFrame(900000, 500000)));
+    ASSERT_TRUE(smaller.SendPartOfFrame(900000, 500000));
     ASSERT_TRUE(WaitUntil([&] { return Buffered(fixture) == 500024; }));
     // Passing the budget, the connection holding the most is closed.
     // The server may shut the connection before all of it is sent.
-    static_cast<void>(bigger.Send(PartialFrame(900000, 700000)));
-    EXPECT_TRUE(bigger.WaitClosed());
+    static_cast<void>(bigger.SendPartOfFrame(900000, 700000));
+    EXPECT_TRUE(bigger.ClosedByPeerWithin());
     // Its bytes come back at once, not at the next accept's sweep.
     EXPECT_TRUE(WaitUntil([&] { return Buffered(fixture) == 500024; }));
     EXPECT_TRUE(WaitUntil([] {
@@ -106,9 +98,9 @@ TEST(ConnectionLimits, SendBudgetHoldsAFanOutToReadersThatDoNotRead)
     limits.bufferBudgetBytes = kBudget;
     Apply(fixture, limits);
 
-    RawClient stuckA(fixture.port, 4096);
-    RawClient stuckB(fixture.port, 4096);
-    RawClient reader(fixture.port);
+    RawConnection stuckA(fixture.port, {.receiveBuffer = 4096});
+    RawConnection stuckB(fixture.port, {.receiveBuffer = 4096});
+    RawConnection reader(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     const std::string big(600000, 'b');
@@ -123,7 +115,7 @@ TEST(ConnectionLimits, SendBudgetHoldsAFanOutToReadersThatDoNotRead)
     ASSERT_TRUE(WaitUntil([&] { return !Active(fixture, 0) || !Active(fixture, 1); }));
     const bool firstClosed = !Active(fixture, 0);
     EXPECT_NE(firstClosed, !Active(fixture, 1));
-    EXPECT_TRUE((firstClosed ? stuckA : stuckB).WaitClosed());
+    EXPECT_TRUE((firstClosed ? stuckA : stuckB).ClosedByPeerWithin());
 
     const std::string hello = "hello";
     EXPECT_EQ(fixture.OnLoop([&] { return fixture.server->SendBuff(fixture.server->At(2), hello.data(), 5); }), 1);
@@ -137,11 +129,11 @@ TEST(ConnectionLimits, AnAddressHasAtMostItsShareOfConnections)
     limits.maxConnectionsPerAddress = 2;
     Apply(fixture, limits);
 
-    RawClient first(fixture.port);
-    RawClient second(fixture.port);
+    RawConnection first(fixture.port);
+    RawConnection second(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
-    RawClient third(fixture.port);
-    EXPECT_TRUE(third.WaitClosed());
+    RawConnection third(fixture.port);
+    EXPECT_TRUE(third.ClosedByPeerWithin());
     EXPECT_TRUE(Recorder::HasLine("ERROR 来自 127.0.0.1 的连接数已达上限 2，新连接被关闭"));
 
     // The first two are served as before.
@@ -152,7 +144,7 @@ TEST(ConnectionLimits, AnAddressHasAtMostItsShareOfConnections)
     // A closed connection makes room for a new one.
     first.Close();
     ASSERT_TRUE(WaitUntil([&] { return !Active(fixture, 0); }));
-    RawClient fourth(fixture.port);
+    RawConnection fourth(fixture.port);
     ASSERT_TRUE(fourth.Send(Frame("four")));
     EXPECT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 3; }));
 }
@@ -164,17 +156,17 @@ TEST(ConnectionLimits, ConnectionsWithoutLoginAreClosedAfterTheTimeLimit)
     limits.loginTimeout = std::chrono::seconds(1);
     Apply(fixture, limits);
 
-    RawClient user(fixture.port);
-    RawClient peerServer(fixture.port);
+    RawConnection user(fixture.port);
+    RawConnection peerServer(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
     fixture.OnLoop([&] {
         std::strcpy(fixture.server->At(0)->userId, "alice");
         fixture.server->At(1)->MarkAdmitted();
     });
-    RawClient silent(fixture.port);
+    RawConnection silent(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
-    EXPECT_TRUE(silent.WaitClosed());
+    EXPECT_TRUE(silent.ClosedByPeerWithin());
     EXPECT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR 连接 127.0.0.1 在 1 秒内未登录，已关闭"); }));
     // Accepted before it, the bound and the admitted connection are past
     // their time as well, and still open.
@@ -191,7 +183,7 @@ TEST(ConnectionLimits, OneTurnDeliversAtMostItsShareOfFrames)
     limits.framesPerTurn = 4;
     Apply(fixture, limits);
 
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     std::string burst;
     for (int i = 0; i < 10; ++i)
@@ -219,8 +211,8 @@ TEST(ConnectionLimits, AFloodOverTheNetworkIsDeliveredWhole)
     limits.framesPerTurn = 3;
     Apply(fixture, limits);
 
-    RawClient flood(fixture.port);
-    RawClient polite(fixture.port);
+    RawConnection flood(fixture.port);
+    RawConnection polite(fixture.port);
     std::string burst;
     constexpr int kFrames = 2000;
     for (int i = 0; i < kFrames; ++i)

@@ -84,8 +84,8 @@ TEST(ListenServer, CloseThenSweepAtNextAcceptWithExactLines)
 {
     ServerFixture fixture;
     fixture.OnLoop([&] { fixture.server->RegCallBackFunction(&OnAcceptCount, &OnDisconnect); });
-    auto first = std::make_unique<RawClient>(fixture.port);
-    auto second = std::make_unique<RawClient>(fixture.port);
+    auto first = std::make_unique<RawConnection>(fixture.port);
+    auto second = std::make_unique<RawConnection>(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
     fixture.OnLoop([&] {
         std::strcpy(fixture.server->At(0)->userId, "alice");
@@ -104,7 +104,7 @@ TEST(ListenServer, CloseThenSweepAtNextAcceptWithExactLines)
     });
     EXPECT_EQ(Recorder::CountLines("删除了一个已经断开的连接对象!"), 0);
 
-    RawClient third(fixture.port);
+    RawConnection third(fixture.port);
     ASSERT_TRUE(WaitUntil([] { return Recorder::CountLines("删除了一个已经断开的连接对象!") == 2; }));
     fixture.OnLoop([&] {
         EXPECT_EQ(fixture.server->Count(), 1u);
@@ -120,12 +120,12 @@ TEST(ListenServer, CloseThenSweepAtNextAcceptWithExactLines)
 TEST(ListenServer, DestroyingTheEndpointClosesAllWithoutCloseLines)
 {
     auto fixture = std::make_unique<ServerFixture>();
-    RawClient a(fixture->port);
-    RawClient b(fixture->port);
+    RawConnection a(fixture->port);
+    RawConnection b(fixture->port);
     ASSERT_TRUE(WaitUntil([&] { return fixture->OnLoop([&] { return fixture->server->Count(); }) == 2; }));
     fixture->OnLoop([&] { fixture->server.reset(); });
-    EXPECT_TRUE(a.WaitClosed());
-    EXPECT_TRUE(b.WaitClosed());
+    EXPECT_TRUE(a.ClosedByPeerWithin());
+    EXPECT_TRUE(b.ClosedByPeerWithin());
     EXPECT_TRUE(Recorder::HasLine("通信监听已经停止..."));
     for (const std::string& line : Recorder::Lines())
         EXPECT_EQ(line.find("断开了连接"), std::string::npos) << line;
@@ -134,7 +134,7 @@ TEST(ListenServer, DestroyingTheEndpointClosesAllWithoutCloseLines)
 TEST(ListenServer, SendBuffAnswersOnTheConnection)
 {
     ServerFixture fixture;
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     EXPECT_EQ(fixture.OnLoop([&] { return fixture.server->SendBuff(fixture.server->At(0), "reply", 5); }), 1);
     EXPECT_EQ(client.Read(29), Frame("reply"));
@@ -143,9 +143,9 @@ TEST(ListenServer, SendBuffAnswersOnTheConnection)
 TEST(ListenServer, OtherThreadsReadAndSendUnderTheConnectionsLock)
 {
     ServerFixture fixture;
-    std::vector<std::unique_ptr<RawClient>> clients;
+    std::vector<std::unique_ptr<RawConnection>> clients;
     for (int i = 0; i < 3; ++i)
-        clients.push_back(std::make_unique<RawClient>(fixture.port));
+        clients.push_back(std::make_unique<RawConnection>(fixture.port));
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     // Senders on other threads while clients come and go on the loop.
@@ -162,7 +162,7 @@ TEST(ListenServer, OtherThreadsReadAndSendUnderTheConnectionsLock)
         });
     }
     for (int i = 0; i < 10; ++i) {
-        clients.push_back(std::make_unique<RawClient>(fixture.port));
+        clients.push_back(std::make_unique<RawConnection>(fixture.port));
         clients.erase(clients.begin());
     }
     for (auto& sender : senders)
@@ -216,8 +216,8 @@ TEST(ListenServer, AcceptWithoutDescriptorsClosesTheNewestAtOnce)
     EXPECT_TRUE(WaitUntil(
         [] { return Recorder::HasLine("ERROR 可用文件描述符已耗尽，来自 127.0.0.1 的新连接被立即关闭"); }));
     // With descriptors back, connections are served again.
-    RawClient later(fixture.port);
-    ASSERT_TRUE(later.connected());
+    RawConnection later(fixture.port);
+    ASSERT_TRUE(later.Open());
     EXPECT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
 }
 

@@ -1,13 +1,14 @@
 #include "corvane/CMyRASServer.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 using corvane::CMyRASServer;
 using corvane::CMyRASSocket;
+using quorvel::testsupport::TempFolder;
 
 namespace {
 
@@ -19,18 +20,18 @@ public:
 
 class Profile : public ::testing::Test {
 protected:
-    Profile() : path(std::filesystem::temp_directory_path() / ("corvane_ini_" + std::to_string(getpid()) + ".ini"))
+    Profile()
     {
         std::ofstream out(path);
         out << "; comment\n[Other]\nkey=wrong\n[Main]\n  Key  =  spaced value  \nlong=" << std::string(300, 'v')
             << "\nempty=\n";
     }
-    ~Profile() override { std::filesystem::remove(path); }
     std::string Read(const std::string& section, const std::string& key, const std::string& fallback = "dflt")
     {
         return reader.ReadStrFromProFile(path.string(), section, key, fallback);
     }
-    std::filesystem::path path;
+    TempFolder folder{"corvane_ini"};
+    std::filesystem::path path = folder / "profile.ini";
     Reader reader;
 };
 

@@ -24,7 +24,7 @@ protected:
     std::size_t Connections() { return fixture.OnLoop([this] { return fixture.server->Count(); }); }
     // Sends a well-formed frame behind whatever was sent before and reports
     // whether it arrived.
-    bool ProbeDelivered(RawClient& client, std::size_t already)
+    bool ProbeDelivered(RawConnection& client, std::size_t already)
     {
         client.Send(Frame("probe"));
         return WaitUntil([&] { return Recorder::Payloads().size() > already; }, std::chrono::milliseconds(300));
@@ -37,7 +37,7 @@ TEST_F(Reassembly, TwoFramesSplitAtEveryByteArriveOnceInOrder)
     const std::string bytes = Frame("first payload") + Frame(std::string("sec\0nd", 6));
     for (std::size_t cut = 1; cut < bytes.size(); ++cut) {
         Recorder::Clear();
-        RawClient client(fixture.port);
+        RawConnection client(fixture.port);
         ASSERT_TRUE(client.Send(bytes.substr(0, cut)));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_TRUE(client.Send(bytes.substr(cut)));
@@ -49,7 +49,7 @@ TEST_F(Reassembly, TwoFramesSplitAtEveryByteArriveOnceInOrder)
 
 TEST_F(Reassembly, ManyFramesInOneWriteIncludingLargeThenSmall)
 {
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     const std::string large(300000, 'L');
     ASSERT_TRUE(client.Send(Frame("a") + Frame("bb") + Frame(large) + Frame("ccc")));
     ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 4; }));
@@ -63,7 +63,7 @@ TEST_F(Reassembly, ManyFramesInOneWriteIncludingLargeThenSmall)
 
 TEST_F(Reassembly, CompleteFramePlusHalfOfNextDeliversFirstAtOnce)
 {
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     const std::string second = Frame("second");
     ASSERT_TRUE(client.Send(Frame("first") + second.substr(0, 10)));
     ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
@@ -81,7 +81,7 @@ TEST_F(Reassembly, BadHeadersStopDeliveryButKeepTheConnection)
     const std::string lengthZero = Header("RAS_DATA\0\0\0\0", 0);
     for (const std::string& bad : {badFlag, byte8, lengthZero}) {
         Recorder::Clear();
-        RawClient client(fixture.port);
+        RawConnection client(fixture.port);
         ASSERT_TRUE(client.Send(Frame("before") + bad));
         ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
         EXPECT_FALSE(ProbeDelivered(client, 1));
@@ -94,7 +94,7 @@ TEST_F(Reassembly, BadHeadersStopDeliveryButKeepTheConnection)
 
 TEST_F(Reassembly, HeaderOfNearlyFourGigabytesIsClosedAtTheBound)
 {
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(client.Send(Header("RAS_DATA\0\0\0\0", 0xFFFFFFF0u)));
     const std::string chunk(1024 * 1024, 'x');
     bool closed = false;
@@ -102,14 +102,14 @@ TEST_F(Reassembly, HeaderOfNearlyFourGigabytesIsClosedAtTheBound)
         if (!client.Send(chunk))
             closed = true;
     }
-    EXPECT_TRUE(closed || client.WaitClosed());
+    EXPECT_TRUE(closed || client.ClosedByPeerWithin());
     EXPECT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     EXPECT_TRUE(Recorder::Payloads().empty());
 }
 
 TEST_F(Reassembly, ReceiveLineShowsLengthVersionAndFlag)
 {
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(client.Send(Frame("seven", 7)));
     ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 1; }));
     EXPECT_TRUE(Recorder::HasLine("INFOR 收到数据包，长度为:5 版本为:7 标志:RAS_DATA"));
@@ -118,7 +118,7 @@ TEST_F(Reassembly, ReceiveLineShowsLengthVersionAndFlag)
 
 TEST_F(Reassembly, FewerThanHeaderBytesWaitsForMore)
 {
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     const std::string frame = Frame("x");
     ASSERT_TRUE(client.Send(frame.substr(0, 23)));
     // A stretch in which a partial header must deliver nothing: the pause is the test.

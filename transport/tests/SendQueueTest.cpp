@@ -5,7 +5,7 @@
 #include <thread>
 
 using corvane::CEventLoopThread;
-using quorvel::testsupport::FreePort;
+using quorvel::testsupport::ListenOnFreePort;
 using quorvel::testsupport::WaitUntil;
 
 namespace {
@@ -25,11 +25,7 @@ protected:
         loop.Loop().Call([this] {
             server = std::make_unique<QueueServer>();
             server->SetLogEvent(&Recorder::Log);
-            for (int i = 0; i < 20 && !port; ++i) {
-                unsigned candidate = FreePort();
-                if (server->BeginListen(candidate))
-                    port = candidate;
-            }
+            port = ListenOnFreePort(*server);
         });
         Recorder::Clear();
     }
@@ -52,7 +48,7 @@ protected:
 TEST_F(SendQueue, WithoutQueueModeStartSendThreadStartsNothing)
 {
     ServerFixture plain;
-    RawClient client(plain.port);
+    RawConnection client(plain.port);
     ASSERT_TRUE(WaitUntil([&] { return plain.OnLoop([&] { return plain.server->Count(); }) == 1; }));
     plain.OnLoop([&] { plain.server->StartSendThread(); });
     client.Close();
@@ -63,7 +59,7 @@ TEST_F(SendQueue, WithoutQueueModeStartSendThreadStartsNothing)
 
 TEST_F(SendQueue, QueuedFramesArriveInOrder)
 {
-    RawClient client(port);
+    RawConnection client(port);
     ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     OnLoop([&] {
         EXPECT_EQ(server->SendBuff(server->At(0), "one", 3), 1);
@@ -75,7 +71,7 @@ TEST_F(SendQueue, QueuedFramesArriveInOrder)
 
 TEST_F(SendQueue, ClosedConnectionIsAcceptedThenRetriedEveryPassUntilStopped)
 {
-    RawClient client(port);
+    RawConnection client(port);
     ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     client.Close();
     ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
@@ -96,7 +92,7 @@ TEST_F(SendQueue, ClosedConnectionIsAcceptedThenRetriedEveryPassUntilStopped)
 
 TEST_F(SendQueue, ReceiptsReportTheSendThreadsWritesAndTheDroppedEntries)
 {
-    RawClient first(port);
+    RawConnection first(port);
     ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     std::vector<std::pair<int, bool>> reports;  // loop thread only
     auto receipt = [&reports](int frame) { return [&reports, frame](bool written) { reports.emplace_back(frame, written); }; };
@@ -110,14 +106,14 @@ TEST_F(SendQueue, ReceiptsReportTheSendThreadsWritesAndTheDroppedEntries)
     first.Close();
     ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
     OnLoop([&] { EXPECT_EQ(server->SendBuff(server->At(0), "never", 5, receipt(2)), 1); });
-    RawClient second(port);  // its accept destroys the closed connection with its entry
+    RawConnection second(port);  // its accept destroys the closed connection with its entry
     ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return reports.size(); }) == 2; }));
     EXPECT_EQ(OnLoop([&] { return reports; }), (std::vector<std::pair<int, bool>>{{1, true}, {2, false}}));
 }
 
 TEST_F(SendQueue, EntriesOfASweptConnectionAreNeverSentThroughIt)
 {
-    RawClient first(port);
+    RawConnection first(port);
     ASSERT_TRUE(WaitUntil([&] { return OnLoop([&] { return server->Count(); }) == 1; }));
     first.Close();
     ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("INFOR [][]断开了连接"); }));
@@ -128,7 +124,7 @@ TEST_F(SendQueue, EntriesOfASweptConnectionAreNeverSentThroughIt)
     });
     // The next accept sweeps (destroys) the closed connection while the
     // send thread may be working through its entries.
-    RawClient second(port);
+    RawConnection second(port);
     ASSERT_TRUE(WaitUntil([] { return Recorder::HasLine("删除了一个已经断开的连接对象!"); }));
     OnLoop([&] { EXPECT_EQ(server->SendBuff(server->At(0), "fresh", 5), 1); });
     EXPECT_EQ(second.Read(29), Frame("fresh"));

@@ -36,7 +36,7 @@ private:
 TEST(SendReceipt, WrittenFramesReportTrueInTheirOrder)
 {
     ServerFixture fixture;
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     Receipts receipts;
     const std::string big(300 * 1024, 'b');
@@ -57,7 +57,7 @@ TEST(SendReceipt, WrittenFramesReportTrueInTheirOrder)
 TEST(SendReceipt, FramesAClosingConnectionNeverWroteReportFalseOnceEach)
 {
     ServerFixture fixture;
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     Receipts receipts;
     const std::string piece(512 * 1024, 'p');
@@ -92,7 +92,7 @@ TEST(SendReceipt, FramesAClosingConnectionNeverWroteReportFalseOnceEach)
 TEST(SendReceipt, AConnectionDestroyedWithQueuedFramesReportsThemUnwritten)
 {
     ServerFixture fixture;
-    RawClient client(fixture.port);
+    RawConnection client(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     Receipts receipts;
     fixture.OnLoop([&] {

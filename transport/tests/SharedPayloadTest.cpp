@@ -33,9 +33,10 @@ TEST(SharedPayload, ArrivesWholeOnEveryConnectionBetweenCopiedFrames)
 {
     constexpr std::size_t kPeers = 6;
     ServerFixture fixture;
-    std::vector<std::unique_ptr<RawClient>> peers;
+    std::vector<std::unique_ptr<RawConnection>> peers;
     for (std::size_t i = 0; i < kPeers; ++i)
-        peers.push_back(std::make_unique<RawClient>(fixture.port, 64 * 1024));
+        peers.push_back(
+            std::make_unique<RawConnection>(fixture.port, RawConnection::Options{.receiveBuffer = 64 * 1024}));
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == kPeers; }));
 
     const auto payload = Shared(3 * kMiB, 's');
@@ -64,7 +65,7 @@ TEST(SharedPayload, ArrivesWholeOnEveryConnectionBetweenCopiedFrames)
 TEST(SharedPayload, PartWrittenAtOnceContinuesWhereItStopped)
 {
     ServerFixture fixture;
-    RawClient late(fixture.port, 64 * 1024);
+    RawConnection late(fixture.port, {.receiveBuffer = 64 * 1024});
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     std::string text(5 * kMiB, '\0');
     for (std::size_t i = 0; i < text.size(); ++i)
@@ -95,9 +96,9 @@ TEST(SharedPayload, CountsWholeAgainstEachConnectionsBudgetShare)
     CConnectionLimits limits;
     limits.bufferBudgetBytes = kBudget;
     fixture.OnLoop([&] { fixture.server->SetConnectionLimits(limits); });
-    RawClient stuckA(fixture.port, 4096);
-    RawClient stuckB(fixture.port, 4096);
-    RawClient reader(fixture.port);
+    RawConnection stuckA(fixture.port, {.receiveBuffer = 4096});
+    RawConnection stuckB(fixture.port, {.receiveBuffer = 4096});
+    RawConnection reader(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 3; }));
 
     const auto big = Shared(600000, 'b');
@@ -120,7 +121,7 @@ TEST(SharedPayload, CountsWholeAgainstEachConnectionsBudgetShare)
 TEST(SharedPayload, CountsWholeAgainstTheConnectionsQueueBound)
 {
     ServerFixture fixture;
-    RawClient stuck(fixture.port, 4096);
+    RawConnection stuck(fixture.port, {.receiveBuffer = 4096});
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     const auto chunk = Shared(2 * kMiB, 'c');
     const int accepted = fixture.OnLoop([&] {
@@ -131,7 +132,7 @@ TEST(SharedPayload, CountsWholeAgainstTheConnectionsQueueBound)
     });
     // Seven frames of 2 MiB and their headers fit in 16 MiB, an eighth not.
     EXPECT_EQ(accepted, 7);
-    EXPECT_TRUE(stuck.WaitClosed());
+    EXPECT_TRUE(stuck.ClosedByPeerWithin());
 }
 
 } // namespace

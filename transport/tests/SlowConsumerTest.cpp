@@ -17,8 +17,8 @@ constexpr std::size_t kMiB = 1024 * 1024;
 TEST(SlowConsumer, PeerThatNeverReadsIsClosedWithoutStallingOthers)
 {
     ServerFixture fixture;
-    RawClient stuck(fixture.port);
-    RawClient healthy(fixture.port);
+    RawConnection stuck(fixture.port);
+    RawConnection healthy(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 2; }));
 
     const std::string chunk(1024 * 1024, 'z');
@@ -45,7 +45,7 @@ TEST(SlowConsumer, PeerThatNeverReadsIsClosedWithoutStallingOthers)
 TEST(SlowConsumer, ConcurrentSendersNeverInterleaveFrames)
 {
     ServerFixture fixture;
-    RawClient reader(fixture.port);
+    RawConnection reader(fixture.port);
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     const std::string a(5000, 'a');
     const std::string b(7000, 'b');
@@ -81,7 +81,7 @@ TEST(SlowConsumer, ConcurrentSendersNeverInterleaveFrames)
 TEST(SlowConsumer, BoundCountsTheWriteInFlight)
 {
     ServerFixture fixture;
-    RawClient stuck(fixture.port, 64 * 1024);
+    RawConnection stuck(fixture.port, {.receiveBuffer = 64 * 1024});
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     auto send = [&](const std::string& payload) {
         return fixture.OnLoop([&] {
@@ -105,7 +105,7 @@ TEST(SlowConsumer, BoundCountsTheWriteInFlight)
     EXPECT_GT(accepted + chunk.size() + 24, kSendBound) << "refused before the bound was reached";
     // What the kernels took before the close was written, not waiting.
     std::size_t written = 0;
-    ASSERT_TRUE(stuck.WaitClosed(&written));
+    ASSERT_TRUE(stuck.ClosedByPeerWithin(std::chrono::seconds(5), &written));
     EXPECT_LE(accepted - written, kSendBound) << accepted << " bytes accepted, " << written << " written";
 }
 
@@ -115,7 +115,7 @@ TEST(SlowConsumer, BoundCountsTheWriteInFlight)
 TEST(SlowConsumer, FramesThatTheSocketTakesInPartArriveWholeAndOnce)
 {
     ServerFixture fixture;
-    RawClient late(fixture.port, 64 * 1024);
+    RawConnection late(fixture.port, {.receiveBuffer = 64 * 1024});
     ASSERT_TRUE(WaitUntil([&] { return fixture.OnLoop([&] { return fixture.server->Count(); }) == 1; }));
     std::vector<std::string> payloads;
     for (char fill : {'p', 'q', 'r'})

@@ -5,6 +5,7 @@
 #include "corvane/CMyRASServer_Srv.h"
 #include "corvane/CMyRASSocket.h"
 #include "quorvel_test_support/FreePort.h"
+#include "quorvel_test_support/RawConnection.h"
 #include "quorvel_test_support/WaitUntil.h"
 
 #include <chrono>
@@ -21,6 +22,7 @@ using corvane::CMyRASServer_Srv;
 using corvane::CMyRASSocket;
 using corvane::ON_WS_DISCONNECTED;
 using corvane::RAS_CALLBACK_PARA;
+using quorvel::testsupport::RawConnection;
 
 // Callbacks are plain function pointers, so what they see is kept in
 // process-wide collectors (each test runs in its own process).
@@ -36,6 +38,7 @@ public:
     static void Clear();
 };
 
+// A well-formed frame around payload, with `version` in the header.
 std::string Frame(const std::string& payload, std::uint8_t version = 0);
 
 // Runs fn on the loop's thread and returns its result (nothing for void).
@@ -74,28 +77,3 @@ public:
     std::unique_ptr<TestServer> server;
     unsigned port = 0;
 };
-
-// A plain blocking TCP socket to 127.0.0.1, for feeding raw bytes.
-class RawClient {
-public:
-    // receiveBuffer > 0 sets SO_RCVBUF before connecting: a peer whose
-    // kernel holds little of what it has not read yet.
-    explicit RawClient(unsigned port, int receiveBuffer = 0);
-    ~RawClient();
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-    bool connected() const { return fd_ >= 0; }
-    bool Send(const std::string& bytes);
-    // Reads exactly n bytes (within a time limit); empty on failure.
-    std::string Read(std::size_t n);
-    // True when the peer closed (EOF) within the time limit; what arrived
-    // before is read and, with `received`, counted there.
-    bool WaitClosed(std::size_t* received = nullptr);
-    // Bytes arrived and not read yet.
-    std::size_t Unread() const;
-    void Close();
-
-private:
-    int fd_ = -1;
-};
-

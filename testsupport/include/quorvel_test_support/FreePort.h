@@ -24,4 +24,19 @@ private:
 // released): an ephemeral port, above 2000; 0 when none could be bound.
 unsigned FreePort();
 
+// Makes `server` listen on a port FreePort found, trying again when another
+// program took the port meanwhile; the port, 0 when none could be had.
+// `server` is anything whose BeginListen(port) is true on success (a
+// transport listening server); call this on the thread BeginListen wants.
+template <class Server>
+unsigned ListenOnFreePort(Server& server)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const unsigned candidate = FreePort();
+        if (candidate != 0 && server.BeginListen(candidate))
+            return candidate;
+    }
+    return 0;
+}
+
 } // namespace quorvel::testsupport

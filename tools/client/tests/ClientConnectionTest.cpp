@@ -51,10 +51,10 @@ TEST(ClientConnection, SessionTalksToAServerOverTheWire)
     auto printed = [&] { return connection->Loop().Call([&] { return lines.str(); }).value_or(""); };
 
     run("login alice secret");
-    ASSERT_TRUE(Eventually([&] { return printed().find("user-login") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return printed().find("user-login") != std::string::npos; }));
     run("say bob hello there");
-    ASSERT_TRUE(Eventually([&] { return server.Listener().Payloads().size() == 2; }));
-    ASSERT_TRUE(Eventually([&] { return printed().find("hello back") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.Listener().Payloads().size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return printed().find("hello back") != std::string::npos; }));
 
     const auto payloads = server.Listener().Payloads();
     auto login = Parse(payloads[0]);
@@ -71,7 +71,7 @@ TEST(ClientConnection, SessionTalksToAServerOverTheWire)
 
     EXPECT_FALSE(closed);
     server.CloseClients();
-    EXPECT_TRUE(Eventually([&] { return closed.load(); }));
+    EXPECT_TRUE(WaitUntil([&] { return closed.load(); }));
     EXPECT_FALSE(connection->Connected());
     connection.reset();
     EXPECT_EQ(errors.str(), "");
@@ -111,6 +111,6 @@ TEST(SyncClient, LogsInSaysAndWaitsForTheAnswer)
     EXPECT_EQ(client.Unreadable(), 0u);
 
     server.CloseClients();
-    EXPECT_TRUE(Eventually([&] { return client.Closed(); }));
+    EXPECT_TRUE(WaitUntil([&] { return client.Closed(); }));
     EXPECT_EQ(client.WaitFor(""), nullptr);
 }

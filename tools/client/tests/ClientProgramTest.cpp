@@ -3,6 +3,8 @@
 
 #include "TestText.h"
 
+#include "quorvel_test_support/TempFolder.h"
+
 #include <marlune/Marlune.h>
 
 #include <gtest/gtest.h>
@@ -13,12 +15,12 @@
 #include <sstream>
 #include <thread>
 #include <sys/wait.h>
-#include <unistd.h>
 
 using marlune::CMessageBase;
 using marlune::CMessageTransFile;
 using marlune::CMessageUserLogin;
 using marlune::CXmlMsg;
+using quorvel::testsupport::TempFolder;
 
 namespace fs = std::filesystem;
 
@@ -27,16 +29,6 @@ namespace {
 // Runs quorvel-client in a folder of its own with a script, bounded in time.
 class ClientProgramTest : public ::testing::Test {
 protected:
-    ClientProgramTest()
-        : folder(fs::temp_directory_path() / ("quorvel-client-run-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-    {
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    ~ClientProgramTest() override { fs::remove_all(folder); }
-
-
     // Exit status of the program run with `options` on `script`, given as
     // --script or, with viaStdin, on standard input.
     int Run(const std::string& script, const std::string& options, unsigned port, bool viaStdin = false)
@@ -52,7 +44,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    fs::path folder;
+    TempFolder temp{"quorvel-client-run"};
+    const fs::path& folder = temp.Path();
     std::string out;
     std::string err;
 };
@@ -88,7 +81,7 @@ TEST_F(ClientProgramTest, JsonLinesAndAFileSent)
     EXPECT_EQ(out.rfind(R"({"type":"user-login","time":")", 0), 0u) << out;
     EXPECT_NE(out.find(R"("body":{"userid":"alice","password":"secret","statu":"online")"), std::string::npos);
     EXPECT_EQ(err, "sent note.txt (9 bytes, 1 chunks) to bob@hub\n");
-    ASSERT_TRUE(Eventually([&] { return server.Listener().Payloads().size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.Listener().Payloads().size() == 2; }));
     auto chunk = CXmlMsg().ParseXmlNew(server.Listener().Payloads()[1].data(), server.Listener().Payloads()[1].size(),
                                       nullptr);
     auto* file = dynamic_cast<CMessageTransFile*>(chunk.get());
@@ -166,7 +159,7 @@ TEST_F(ClientProgramTest, LostConnectionEndsTheSession)
 {
     ListenerFixture server(HubResponder());
     std::thread closer([&] {
-        Eventually([&] { return !server.Listener().Payloads().empty(); });
+        WaitUntil([&] { return !server.Listener().Payloads().empty(); });
         server.CloseClients();
     });
     const int status = Run("login alice secret\nwait 20\nsay bob too late\n", "", server.Port());

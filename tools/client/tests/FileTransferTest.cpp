@@ -4,6 +4,8 @@
 
 #include "TestText.h"
 
+#include "quorvel_test_support/TempFolder.h"
+
 #include <marlune/CMessageTransFile.h>
 
 #include <gtest/gtest.h>
@@ -12,13 +14,13 @@
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 using marlune::CMessageTransFile;
 using quorvel::client::CBase64;
 using quorvel::client::CFileChunker;
 using quorvel::client::CFileReceiver;
+using quorvel::testsupport::TempFolder;
 
 namespace fs = std::filesystem;
 
@@ -26,14 +28,7 @@ namespace {
 
 class FileTransferTest : public ::testing::Test {
 protected:
-    FileTransferTest()
-    {
-        folder = fs::temp_directory_path() / ("quorvel-client-files-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder / "in");
-    }
-    ~FileTransferTest() override { fs::remove_all(folder); }
+    FileTransferTest() { fs::create_directories(folder / "in"); }
 
     fs::path Write(const std::string& name, std::size_t size)
     {
@@ -68,7 +63,8 @@ protected:
         return out;
     }
 
-    fs::path folder;
+    TempFolder temp{"quorvel-client-files"};
+    const fs::path& folder = temp.Path();
 };
 
 } // namespace

@@ -20,7 +20,7 @@ using marlune::CMessageUserList;
 using marlune::CTalker;
 using quorvel::client::CSyncClient;
 using quorvel::service::CChatServer;
-using quorvel::testsupport::FreePort;
+using quorvel::testsupport::ListenOnFreePort;
 using scrivlet::CLog4c;
 
 namespace {
@@ -50,11 +50,7 @@ protected:
                 stored.push_back(msg.type);
                 return true;
             });
-            for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
-                const unsigned candidate = FreePort();
-                if (candidate != 0 && service->BeginListen(candidate))
-                    port = candidate;
-            }
+            port = ListenOnFreePort(*service);
         });
     }
     ~ServiceInteropTest() override
@@ -112,6 +108,6 @@ TEST_F(ServiceInteropTest, RequestsAreUnderstoodAndAnswered)
     EXPECT_FALSE(alice.Register("carol", "Carol", "pw"));
     ASSERT_TRUE(alice.Say("bob", "hello"));
     ASSERT_TRUE(alice.Send(*alice.Builder().FriendRequest("carol@hub", "hi")));
-    EXPECT_TRUE(Eventually([&] { return Stored().size() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return Stored().size() == 2; }));
     EXPECT_EQ(Stored(), (std::vector<std::string>{"user-talking", "user-friend"}));
 }

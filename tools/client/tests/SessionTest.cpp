@@ -2,6 +2,7 @@
 
 #include "quorvel_client/CClientOutput.h"
 #include "quorvel_client/CClientSession.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <marlune/Marlune.h>
 
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <memory>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 using marlune::BX_DATA;
@@ -23,6 +23,7 @@ using marlune::CMessageUserLogin;
 using marlune::CMessageUserReg;
 using marlune::CMessageUserTalking;
 using marlune::CXmlMsg;
+using quorvel::testsupport::TempFolder;
 using quorvel::client::CClientOutput;
 using quorvel::client::CClientSession;
 
@@ -38,10 +39,8 @@ std::string Xml(CMessageBase& msg)
 class SessionTest : public ::testing::Test {
 protected:
     explicit SessionTest(bool json = false)
-        : folder(std::filesystem::temp_directory_path() / ("quorvel-session-" + std::to_string(::getpid()))),
-          output(lines, errors)
+        : output(lines, errors)
     {
-        std::filesystem::create_directories(folder);
         session = std::make_unique<CClientSession>(
             [this](CMessageBase& msg) {
                 sent.push_back(CXmlMsg().ParseXmlNew(Xml(msg).data(), Xml(msg).size(), nullptr));
@@ -49,11 +48,7 @@ protected:
             },
             output, json, folder);
     }
-    ~SessionTest() override
-    {
-        session.reset();
-        std::filesystem::remove_all(folder);
-    }
+    ~SessionTest() override { session.reset(); }
 
     void Deliver(CMessageBase& msg)
     {
@@ -81,7 +76,8 @@ protected:
         return *typed;
     }
 
-    std::filesystem::path folder;
+    TempFolder temp{"quorvel-session"};
+    const std::filesystem::path& folder = temp.Path();
     std::ostringstream lines;
     std::ostringstream errors;
     CClientOutput output;

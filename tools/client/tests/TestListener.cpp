@@ -5,14 +5,10 @@
 #include <corvane/CMyRASSocket.h>
 #include <marlune/Marlune.h>
 
-#include <asio.hpp>
-
-#include <thread>
-
 using corvane::RAS_CALLBACK_PARA;
 using marlune::BX_DATA;
 using marlune::CXmlMsg;
-using quorvel::testsupport::FreePort;
+using quorvel::testsupport::ListenOnFreePort;
 
 std::vector<std::string> TestListener::Payloads() const
 {
@@ -52,11 +48,7 @@ ListenerFixture::ListenerFixture(TestListener::Responder responder)
         listener_ = std::make_unique<TestListener>();
         listener_->responder = std::move(responder);
         listener_->RegCallBackOnSckString(&TestListener::OnString);
-        for (int attempt = 0; attempt < 20 && port_ == 0; ++attempt) {
-            const unsigned candidate = FreePort();
-            if (candidate > 2000 && listener_->BeginListen(candidate))
-                port_ = candidate;
-        }
+        port_ = ListenOnFreePort(*listener_);
     });
 }
 
@@ -68,15 +60,4 @@ ListenerFixture::~ListenerFixture()
 void ListenerFixture::CloseClients()
 {
     thread_.Loop().Call([this] { listener_->CloseAll(); });
-}
-
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }

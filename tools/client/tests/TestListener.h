@@ -2,8 +2,8 @@
 
 #include <corvane/CEventLoopThread.h>
 #include <corvane/CMyRASServer_Srv.h>
+#include <quorvel_test_support/WaitUntil.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +18,7 @@ using corvane::CMyRASServer_Srv;
 using corvane::ON_WS_DISCONNECTED;
 using corvane::RAS_CALLBACK_PARA;
 using marlune::CMessageBase;
+using quorvel::testsupport::WaitUntil;
 
 // A stand-in server for client tests: listens on 127.0.0.1 at a free port
 // above 2000 on a loop thread of its own, records every payload it receives
@@ -62,6 +63,3 @@ private:
     std::unique_ptr<TestListener> listener_;
     unsigned port_ = 0;
 };
-
-// Polls pred until it holds or the limit passes.
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(10));
