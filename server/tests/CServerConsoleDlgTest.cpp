@@ -13,8 +13,6 @@
 using marlune::CMessageUserTalking;
 using quorvel::host::CMsgServiceHost;
 using quorvel::service::CChatServer;
-using quorvel::shell::CNotifyIconDlg;
-using quorvel::shell::CServerConsoleDlg;
 using quorvel::testsupport::FreePort;
 using quorvel::testsupport::ListeningSocket;
 using quorvel::testsupport::TempFolder;
@@ -273,19 +271,6 @@ TEST_F(ConsoleCommands, CancellingOptionsKeepsTheFlagButRewritesTheFile)
     EXPECT_EQ(TempFolder::Read(dir_ / "config/server.ini"), "[SERVER]\r\nSendAllFriend=1\r\n");
 }
 
-TEST_F(ConsoleCommands, ShowHideAfterALeftClick)
-{
-    OnLoop([this] {
-        console_->OnTrayShowHide();   // hides
-        console_->OnTrayNotify(CNotifyIconDlg::TrayEvent::LeftButtonDown);
-        console_->OnTrayShowHide();   // shows again: no visible change
-        console_->OnTrayShowHide();   // hides
-        console_->OnTrayNotify(CNotifyIconDlg::TrayEvent::RightButtonUp);
-    });
-    EXPECT_EQ(view_.shows, (std::vector<bool>{false, true, true, false}));
-    EXPECT_FALSE(console_->Visible());
-}
-
 TEST_F(ConsoleCommands, ExitStopsTheServiceEndsTheProgramAndUnbindsTheLog)
 {
     WriteDirectory("hub", std::to_string(FreePort()));
@@ -300,17 +285,6 @@ TEST_F(ConsoleCommands, ExitStopsTheServiceEndsTheProgramAndUnbindsTheLog)
     // Ticks after the teardown start nothing.
     Ticks(30);
     EXPECT_FALSE(Running());
-}
-
-TEST(ConsoleLayout, ControlsFollowTheClientArea)
-{
-    using Rect = CServerConsoleDlg::Rect;
-    const CServerConsoleDlg::Layout layout = CServerConsoleDlg::LayoutControls(640, 420);
-    EXPECT_EQ(layout.tab, (Rect{0, 0, 640, 370}));
-    EXPECT_EQ(layout.page, (Rect{4, 22, 632, 344}));
-    EXPECT_EQ(layout.start, (Rect{50, 385, 70, 30}));
-    EXPECT_EQ(layout.stop, (Rect{150, 385, 70, 30}));
-    EXPECT_EQ(layout.options, (Rect{250, 385, 70, 30}));
 }
 
 } // namespace

@@ -30,7 +30,7 @@ class FakeConsoleView : public CConsoleView {
 public:
     void EnableButtons(bool start, bool stop) override { buttons.emplace_back(start, stop); }
     void SetCaption(const std::string& caption) override { captions.push_back(caption); }
-    void ShowWindow(bool show) override { shows.push_back(show); }
+    void ShowWindow(bool) override {}
     void ShowOptions(bool checked) override { options.push_back(checked); }
     void ShowStatus(const std::string& block) override { statuses.push_back(block); }
     void ShowLogLine(const char* line) override
@@ -52,7 +52,6 @@ public:
 
     std::vector<std::pair<bool, bool>> buttons;
     std::vector<std::string> captions;
-    std::vector<bool> shows;
     std::vector<bool> options;
     std::vector<std::string> statuses;
     int ends = 0;

