@@ -2,12 +2,12 @@
 // rate of appends of 200-byte messages, and an opening that compacts.
 #include "quorvel_store/CMsgCache.h"
 #include "quorvel_store/MsgIndexLayout.h"
+#include "quorvel_test_support/TempFolder.h"
 
 #include <scrivlet/CLog4c.h>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,6 +19,7 @@ using quorvel::store::CMsgCache;
 using quorvel::store::MSG_INDEX;
 using quorvel::store::MSG_INDEX_HEAD;
 namespace MsgIndexLayout = quorvel::store::MsgIndexLayout;
+using quorvel::testsupport::TempFolder;
 using scrivlet::CLog4c;
 
 namespace {
@@ -29,23 +30,14 @@ const std::string kBody(200, 'x');
 // The lookups measure long histories: no compaction at opening.
 const CMsgCache::Limits kNoCompaction{std::uint64_t{1} << 40, std::uint64_t{1} << 32, 1000000};
 
-std::string MakeFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-bench-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        std::abort();
-    return pattern;
-}
-
-// A cache folder with `records` messages of history spread over 1000 users,
-// all sent except: record 0 (an offline user, so a scan from the first
-// pending record would cover the whole file) and one record in the middle
-// for "one-pending". "idle" has history but nothing pending.
+// Fills `folder` with a cache of `records` messages of history spread over
+// 1000 users, all sent except: record 0 (an offline user, so a scan from the
+// first pending record would cover the whole file) and one record in the
+// middle for "one-pending". "idle" has history but nothing pending.
 // With `backlog` > 0, that many records spread evenly stay pending too (for
 // "backlog").
-std::string BuildHistory(std::uint32_t records, std::uint32_t backlog = 0)
+void BuildHistory(const std::string& folder, std::uint32_t records, std::uint32_t backlog = 0)
 {
-    const std::string folder = MakeFolder();
     std::vector<std::uint8_t> index(RecordPosition(records));
     MSG_INDEX_HEAD{records, 0}.Encode(index.data());
     for (std::uint32_t n = 0; n < records; ++n) {
@@ -66,11 +58,11 @@ std::string BuildHistory(std::uint32_t records, std::uint32_t backlog = 0)
     std::ofstream data(folder + "/msg_data.dat", std::ios::binary);
     for (std::uint32_t n = 0; n < records; ++n)
         data << kBody;
-    return folder;
 }
 
 struct OpenCache {
-    std::string folder;
+    TempFolder folder{"quorvel-bench"};
+    const std::string path = folder.Path().string();
     CLog4c log;
     std::unique_ptr<CMsgCache> cache;
 };
@@ -87,10 +79,10 @@ OpenCache& CacheWith(std::uint32_t records)
     auto& slot = Caches()[records];
     if (!slot) {
         slot = std::make_unique<OpenCache>();
-        slot->folder = BuildHistory(records);
+        BuildHistory(slot->path, records);
         slot->cache = std::make_unique<CMsgCache>(slot->log);
         slot->cache->SetLimits(kNoCompaction);
-        slot->cache->OpenCache(slot->folder);
+        slot->cache->OpenCache(slot->path);
     }
     return *slot;
 }
@@ -127,10 +119,10 @@ void BM_OpenCache(benchmark::State& state)
     for (auto _ : state) {
         CMsgCache cache(log);
         cache.SetLimits(kNoCompaction);
-        cache.OpenCache(shared.folder);
+        cache.OpenCache(shared.path);
         benchmark::DoNotOptimize(cache.ScannedPending());
     }
-    shared.cache->OpenCache(shared.folder);
+    shared.cache->OpenCache(shared.path);
 }
 
 // An opening that finds range(0) records of which range(1) are pending and
@@ -142,7 +134,9 @@ void BM_OpenCacheCompacting(benchmark::State& state)
     CLog4c log;
     for (auto _ : state) {
         state.PauseTiming();
-        const std::string folder = BuildHistory(records, backlog);
+        auto made = std::make_unique<TempFolder>("quorvel-bench");
+        const std::string folder = made->Path().string();
+        BuildHistory(folder, records, backlog);
         state.ResumeTiming();
         {
             CMsgCache cache(log);
@@ -153,14 +147,15 @@ void BM_OpenCacheCompacting(benchmark::State& state)
                 state.SkipWithError("not compacted");
         }
         state.PauseTiming();
-        std::filesystem::remove_all(folder);
+        made.reset();
         state.ResumeTiming();
     }
 }
 
 void BM_AddMsg200Bytes(benchmark::State& state)
 {
-    const std::string folder = MakeFolder();
+    const TempFolder made("quorvel-bench");
+    const std::string folder = made.Path().string();
     CLog4c log;
     {
         CMsgCache cache(log);
@@ -171,15 +166,6 @@ void BM_AddMsg200Bytes(benchmark::State& state)
         }
         state.SetItemsProcessed(state.iterations());
         state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kBody.size()));
-    }
-    std::filesystem::remove_all(folder);
-}
-
-void RemoveCaches()
-{
-    for (auto& [records, opened] : Caches()) {
-        opened->cache.reset();
-        std::filesystem::remove_all(opened->folder);
     }
 }
 
@@ -203,6 +189,6 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    RemoveCaches();
+    Caches().clear();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "corvane/CEventLoopThread.h"
 #include "corvane/CFrame.h"
 #include "marlune/Marlune.h"
+#include "quorvel_test_support/TempFolder.h"
 #include "scrivlet/CLog4c.h"
 
 #include <benchmark/benchmark.h>
@@ -22,9 +23,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -40,6 +39,7 @@ using marlune::CTalker;
 using marlune::CXmlMsg;
 using quorvel::service::CChatServer;
 using quorvel::store::CMsgSendThread;
+using quorvel::testsupport::TempFolder;
 using scrivlet::CLog4c;
 
 namespace {
@@ -115,12 +115,7 @@ private:
 void BM_DeliverStoredMessagesAfterLogin(benchmark::State& state)
 {
     for (auto _ : state) {
-        char pattern[] = "/tmp/quorvel_bench_XXXXXX";
-        if (!mkdtemp(pattern)) {
-            state.SkipWithError("no temporary folder");
-            return;
-        }
-        const std::filesystem::path folder = pattern;
+        const TempFolder folder("quorvel_bench");
         {
             CLog4c log;
             CEventLoopThread loop;
@@ -136,7 +131,7 @@ void BM_DeliverStoredMessagesAfterLogin(benchmark::State& state)
                 bob.serverName = "hub";
                 service->localServer.AddTalker(bob);
                 service->SetMsgStore(worker.Store());
-                if (!worker.InitThread(service.get(), folder.string()))
+                if (!worker.InitThread(service.get(), folder.Path().string()))
                     return 0;
                 std::mt19937 random(std::random_device{}());
                 std::uniform_int_distribution<unsigned> ports(20000, 60000);
@@ -177,7 +172,6 @@ void BM_DeliverStoredMessagesAfterLogin(benchmark::State& state)
             if (!ok)
                 state.SkipWithError("the messages did not all arrive");
         }
-        std::filesystem::remove_all(folder);
     }
 }
 BENCHMARK(BM_DeliverStoredMessagesAfterLogin)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

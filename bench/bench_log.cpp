@@ -1,12 +1,12 @@
 // Cost of one log line: time stamp, append, and the file write that every
 // 256 KiB of lines brings, from one thread and from several at once.
+#include "quorvel_test_support/TempFolder.h"
 #include "scrivlet/CLog4c.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 
+using quorvel::testsupport::TempFolder;
 using scrivlet::CLog4c;
 
 namespace {
@@ -34,18 +34,13 @@ BENCHMARK(BM_LogEventFormatted)->Threads(1)->Threads(2);
 
 int main(int argc, char** argv)
 {
-    char pattern[] = "/tmp/bench_log_XXXXXX";
-    if (!mkdtemp(pattern))
-        return 1;
-    {
-        CLog4c log;
-        log.InitInstance(pattern);
-        g_log = &log;
-        benchmark::Initialize(&argc, argv);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-        g_log = nullptr;
-    }
-    std::filesystem::remove_all(pattern);
+    const TempFolder folder("bench_log");
+    CLog4c log;
+    log.InitInstance(folder.Path().string());
+    g_log = &log;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    g_log = nullptr;
     return 0;
 }
