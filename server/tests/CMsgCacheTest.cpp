@@ -338,3 +338,43 @@ TEST_F(MsgCacheTest, AppendsAndDeliveriesFromTwoThreadsStayConsistent)
 }
 
 } // namespace
+
+// Sent marks go through a mapping of the index made when the index was
+// smaller: marks on records appended since, past the first mapping, must
+// reach the file as well, and the records stay sent after reopening.
+TEST_F(MsgCacheTest, SentMarksReachTheFileAsTheIndexGrowsPastItsFirstMapping)
+{
+    using namespace quorvel::store::MsgIndexLayout;
+    std::vector<std::uint32_t> marked;
+    {
+        CMsgCache cache(folder.Log());
+        ASSERT_EQ(cache.OpenCache(folder.Path()), 1);
+        std::uint32_t record = 0;
+        ASSERT_EQ(Add(cache, "first", "bob", "home"), 1);
+        ASSERT_EQ(NextFor(cache, "bob", "home", &record), "first");
+        ASSERT_EQ(cache.SetMsgSent(record), 1);
+        marked.push_back(record);
+        // Enough records that the index passes 2 MiB.
+        constexpr int kMore = 17000;
+        for (int i = 0; i < kMore; ++i)
+            ASSERT_EQ(Add(cache, "m", i % 2 ? "carol" : "bob", "home"), 1);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(NextFor(cache, i == 2 ? "carol" : "bob", "home", &record), "m");
+            ASSERT_EQ(cache.SetMsgSent(record), 1);
+            marked.push_back(record);
+        }
+        std::string bytes;
+        while (cache.GetUserMsg(bytes, record, "carol", "home") == 1)
+            marked.push_back(record);
+        for (std::size_t i = 4; i < marked.size(); ++i)
+            ASSERT_EQ(cache.SetMsgSent(marked[i]), 1);
+    }
+    const auto index = ReadBytes(folder.File("msg_index.dat"));
+    for (const std::uint32_t n : marked)
+        EXPECT_EQ(index.at(RecordPosition(n) + kSentAt), 1) << "record " << n;
+    EXPECT_EQ(index.at(RecordPosition(5) + kSentAt), 0) << "bob's third, never marked";
+    CMsgCache reopened(folder.Log());
+    ASSERT_EQ(reopened.OpenCache(folder.Path()), 1);
+    EXPECT_EQ(reopened.ScannedPending(), 17001 - static_cast<int>(marked.size()));
+    EXPECT_FALSE(reopened.HasPendingFor("carol", "home"));
+}

@@ -1,9 +1,11 @@
 #include "quorvel_store/CCacheFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +39,7 @@ bool CCacheFile::Open(const std::string& filePath)
 
 void CCacheFile::Close()
 {
+    Unmap();
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -67,6 +70,11 @@ bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t
         errno = fault;
         return Fail("write");
     }
+    return WriteAll(position, buffer, len);
+}
+
+bool CCacheFile::WriteAll(std::uint64_t position, const void* buffer, std::size_t len)
+{
     const auto* in = static_cast<const char*>(buffer);
     std::size_t done = 0;
     while (done < len) {
@@ -82,6 +90,49 @@ bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t
     return true;
 }
 
+bool CCacheFile::SetByteAt(std::uint64_t position, std::uint8_t value)
+{
+    if (const int fault = writeFault ? writeFault(position, 1) : 0) {
+        errno = fault;
+        return Fail("write");
+    }
+    if (!Mapped(position))
+        return WriteAll(position, &value, 1);
+    mapped[position] = value;
+    return true;
+}
+
+bool CCacheFile::Mapped(std::uint64_t position)
+{
+    if (position < mappedSize)
+        return true;
+    std::uint64_t size = 0;
+    if (fd < 0 || !Size(size) || position >= size)
+        return false;
+    if (size > mappedLength) {
+        Unmap();
+        // Room to grow: the file grows by appends, and mapping it again
+        // every few records would cost more than the writes it saves.
+        const std::uint64_t length = std::max<std::uint64_t>(size * 2, std::uint64_t{1} << 20);
+        void* at = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (at == MAP_FAILED)
+            return false;
+        mapped = static_cast<std::uint8_t*>(at);
+        mappedLength = length;
+    }
+    mappedSize = size;
+    return true;
+}
+
+void CCacheFile::Unmap()
+{
+    if (mapped != nullptr)
+        ::munmap(mapped, mappedLength);
+    mapped = nullptr;
+    mappedLength = 0;
+    mappedSize = 0;
+}
+
 bool CCacheFile::Size(std::uint64_t& size)
 {
     struct stat st {};
@@ -93,6 +144,8 @@ bool CCacheFile::Size(std::uint64_t& size)
 
 bool CCacheFile::Truncate(std::uint64_t length)
 {
+    // Pages past the new end must never be touched again.
+    mappedSize = std::min(mappedSize, length);
     if (::ftruncate(fd, static_cast<off_t>(length)) != 0)
         return Fail("truncate");
     return true;

@@ -445,8 +445,7 @@ int CMsgCache::SetMsgSent(std::uint32_t n)
     return Guarded([&] {
         if (!opened || n >= head.count || unmarked.count(n) != 0)
             return 0;
-        const std::uint8_t sent = 1;
-        const bool written = indexFile.WriteAt(RecordPosition(n) + kSentAt, &sent, 1);
+        const bool written = indexFile.SetByteAt(RecordPosition(n) + kSentAt, 1);
         pending.Remove(n);
         if (written) {
             CompactIfWorthIt();

@@ -112,7 +112,8 @@ long CLoadScenario::Arrival(std::uint32_t receiver, std::string_view payload, st
     checker_.Record(COrderChecker::StreamKey(mark.sender, receiver), mark.seq);
     result_.latency.Record(micros > mark.micros ? micros - mark.micros : 0);
     result_.throughput.Add(now);
-    ++totalArrived_;
+    if (totalArrived_++ == 0)
+        firstArrival_ = now;
     lastArrival_ = now;
     return static_cast<long>(mark.sender);
 }

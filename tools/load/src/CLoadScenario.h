@@ -74,6 +74,7 @@ protected:
     std::uint64_t totalArrived_ = 0;
     COrderChecker checker_;
     CLoadResult result_;
+    Clock::time_point firstArrival_{};
     Clock::time_point lastArrival_{};
 
 private:

@@ -30,6 +30,12 @@ public:
     std::size_t ReadAt(std::uint64_t position, void* buffer, std::size_t len);
     // Writes all len bytes at position or returns false.
     bool WriteAt(std::uint64_t position, const void* buffer, std::size_t len);
+    // Writes one byte of what the file already holds (position inside the
+    // file) through a shared mapping of the file: no system call once the
+    // file is mapped, for small marks written often. The byte reaches the
+    // disk as a written one does; without a mapping it is written by
+    // WriteAt. False as WriteAt.
+    bool SetByteAt(std::uint64_t position, std::uint8_t value);
     // Current length in bytes; false with LastError() set on an error.
     bool Size(std::uint64_t& size);
     bool Truncate(std::uint64_t length);
@@ -46,8 +52,16 @@ public:
 
 private:
     bool Fail(const char* what);
+    bool WriteAll(std::uint64_t position, const void* buffer, std::size_t len);
+    // Makes `position` lie inside the mapped part of the file; false when it
+    // lies past the file's end or the file cannot be mapped.
+    bool Mapped(std::uint64_t position);
+    void Unmap();
 
     int fd = -1;
+    std::uint8_t* mapped = nullptr;
+    std::uint64_t mappedLength = 0;  // the mapping, which may pass the file's end
+    std::uint64_t mappedSize = 0;    // the part of it inside the file: the only part touched
     std::string path;
     std::string lastError;
     WriteFault writeFault;
