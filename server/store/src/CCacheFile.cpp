@@ -19,17 +19,17 @@ CCacheFile::~CCacheFile()
 bool CCacheFile::Open(const std::string& filePath)
 {
     Close();
-    path = filePath;
+    path_ = filePath;
     // The files hold every stored message in clear text: owner only.
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0)
         return Fail("open");
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const bool held = errno == EWOULDBLOCK;
-        ::close(fd);
-        fd = -1;
+        ::close(fd_);
+        fd_ = -1;
         if (held) {
-            lastError = path + ": in use by another opener";
+            lastError_ = path_ + ": in use by another opener";
             return false;
         }
         return Fail("lock");
@@ -40,9 +40,9 @@ bool CCacheFile::Open(const std::string& filePath)
 void CCacheFile::Close()
 {
     Unmap();
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 std::size_t CCacheFile::ReadAt(std::uint64_t position, void* buffer, std::size_t len)
@@ -50,7 +50,7 @@ std::size_t CCacheFile::ReadAt(std::uint64_t position, void* buffer, std::size_t
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < len) {
-        const ssize_t n = ::pread(fd, out + done, len - done, static_cast<off_t>(position + done));
+        const ssize_t n = ::pread(fd_, out + done, len - done, static_cast<off_t>(position + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -66,7 +66,7 @@ std::size_t CCacheFile::ReadAt(std::uint64_t position, void* buffer, std::size_t
 
 bool CCacheFile::WriteAt(std::uint64_t position, const void* buffer, std::size_t len)
 {
-    if (const int fault = writeFault ? writeFault(position, len) : 0) {
+    if (const int fault = writeFault_ ? writeFault_(position, len) : 0) {
         errno = fault;
         return Fail("write");
     }
@@ -78,7 +78,7 @@ bool CCacheFile::WriteAll(std::uint64_t position, const void* buffer, std::size_
     const auto* in = static_cast<const char*>(buffer);
     std::size_t done = 0;
     while (done < len) {
-        const ssize_t n = ::pwrite(fd, in + done, len - done, static_cast<off_t>(position + done));
+        const ssize_t n = ::pwrite(fd_, in + done, len - done, static_cast<off_t>(position + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0)
@@ -92,51 +92,51 @@ bool CCacheFile::WriteAll(std::uint64_t position, const void* buffer, std::size_
 
 bool CCacheFile::SetByteAt(std::uint64_t position, std::uint8_t value)
 {
-    if (const int fault = writeFault ? writeFault(position, 1) : 0) {
+    if (const int fault = writeFault_ ? writeFault_(position, 1) : 0) {
         errno = fault;
         return Fail("write");
     }
     if (!Mapped(position))
         return WriteAll(position, &value, 1);
-    mapped[position] = value;
+    mapped_[position] = value;
     return true;
 }
 
 bool CCacheFile::Mapped(std::uint64_t position)
 {
-    if (position < mappedSize)
+    if (position < mappedSize_)
         return true;
     std::uint64_t size = 0;
-    if (fd < 0 || !Size(size) || position >= size)
+    if (fd_ < 0 || !Size(size) || position >= size)
         return false;
-    if (size > mappedLength) {
+    if (size > mappedLength_) {
         Unmap();
         // Room to grow: the file grows by appends, and mapping it again
         // every few records would cost more than the writes it saves.
         const std::uint64_t length = std::max<std::uint64_t>(size * 2, std::uint64_t{1} << 20);
-        void* at = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        void* at = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
         if (at == MAP_FAILED)
             return false;
-        mapped = static_cast<std::uint8_t*>(at);
-        mappedLength = length;
+        mapped_ = static_cast<std::uint8_t*>(at);
+        mappedLength_ = length;
     }
-    mappedSize = size;
+    mappedSize_ = size;
     return true;
 }
 
 void CCacheFile::Unmap()
 {
-    if (mapped != nullptr)
-        ::munmap(mapped, mappedLength);
-    mapped = nullptr;
-    mappedLength = 0;
-    mappedSize = 0;
+    if (mapped_ != nullptr)
+        ::munmap(mapped_, mappedLength_);
+    mapped_ = nullptr;
+    mappedLength_ = 0;
+    mappedSize_ = 0;
 }
 
 bool CCacheFile::Size(std::uint64_t& size)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd_, &st) != 0)
         return Fail("stat");
     size = static_cast<std::uint64_t>(st.st_size);
     return true;
@@ -145,22 +145,22 @@ bool CCacheFile::Size(std::uint64_t& size)
 bool CCacheFile::Truncate(std::uint64_t length)
 {
     // Pages past the new end must never be touched again.
-    mappedSize = std::min(mappedSize, length);
-    if (::ftruncate(fd, static_cast<off_t>(length)) != 0)
+    mappedSize_ = std::min(mappedSize_, length);
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
         return Fail("truncate");
     return true;
 }
 
 bool CCacheFile::Sync()
 {
-    if (::fsync(fd) != 0)
+    if (::fsync(fd_) != 0)
         return Fail("sync");
     return true;
 }
 
 bool CCacheFile::Fail(const char* what)
 {
-    lastError = path + ": " + what + ": " + std::strerror(errno);
+    lastError_ = path_ + ": " + what + ": " + std::strerror(errno);
     return false;
 }
 

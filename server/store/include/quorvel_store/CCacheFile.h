@@ -23,7 +23,7 @@ public:
     // held by another opener.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fd >= 0; }
+    bool IsOpen() const { return fd_ >= 0; }
 
     // Reads up to len bytes at position; returns how many were read (fewer at
     // the end of the file or on an error).
@@ -42,13 +42,13 @@ public:
     // Makes what was written reach the disk.
     bool Sync();
 
-    const std::string& LastError() const { return lastError; }
+    const std::string& LastError() const { return lastError_; }
 
     // Tells, for each write (position, length), the error number it fails
     // with, as a failing disk would; 0 lets it through. Tests inject I/O
     // errors with it; empty: no fault.
     using WriteFault = std::function<int(std::uint64_t position, std::size_t len)>;
-    void SetWriteFault(WriteFault fault) { writeFault = std::move(fault); }
+    void SetWriteFault(WriteFault fault) { writeFault_ = std::move(fault); }
 
 private:
     bool Fail(const char* what);
@@ -58,13 +58,13 @@ private:
     bool Mapped(std::uint64_t position);
     void Unmap();
 
-    int fd = -1;
-    std::uint8_t* mapped = nullptr;
-    std::uint64_t mappedLength = 0;  // the mapping, which may pass the file's end
-    std::uint64_t mappedSize = 0;    // the part of it inside the file: the only part touched
-    std::string path;
-    std::string lastError;
-    WriteFault writeFault;
+    int fd_ = -1;
+    std::uint8_t* mapped_ = nullptr;
+    std::uint64_t mappedLength_ = 0;  // the mapping, which may pass the file's end
+    std::uint64_t mappedSize_ = 0;    // the part of it inside the file: the only part touched
+    std::string path_;
+    std::string lastError_;
+    WriteFault writeFault_;
 };
 
 } // namespace quorvel::store
