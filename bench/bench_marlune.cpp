@@ -1,5 +1,6 @@
-// Parse plus build of the two message shapes the server handles most: a
-// chat message of about 200 bytes, and a user-list reply with 50 users.
+// Parse plus build of the three message shapes the server handles most: a
+// chat message of about 200 bytes, a file piece as a relay passes it on
+// (about 300 bytes), and a user-list reply with 50 users.
 // The parse-only, build-only and conversion-only cases show where the time
 // goes. The memory cases report the peak of heap bytes one parse holds per
 // byte of payload, for an honest dense payload and for hostile shapes.
@@ -82,6 +83,14 @@ const std::string kChatChinese = Utf8(
     u8"<msg type=\"user-talking\" time=\"2026-12-07 21:30:00\" source=\"张三@总部\" "
     u8"target=\"李四@总部\" memo=\"\"><body format=\"\">中午一起吃饭吗？老地方，我订好了位子。</body></msg>");
 
+// A file piece as a sender's client writes it; the relay adds itself to the
+// routed list before passing it on.
+const std::string kTransFile = Utf8(
+    u8"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<msg type=\"trans-file\" time=\"2026-12-07 21:30:00\" "
+    u8"source=\"l17-3f9a2c@load\" target=\"l18-3f9a2c@load\" memo=\"\">\n  <body file=\"load.bin\" size=\"0\" "
+    u8"offset=\"0\" action=\"data\">F17S1048576T1765229400123456QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo=</body>\n"
+    u8"</msg>\n");
+
 std::string UserListReply()
 {
     CMessageUserList list;
@@ -142,6 +151,34 @@ void BM_ChatAscii_ParseBuild(benchmark::State& s) { ParseBuild(s, kChatAscii); }
 void BM_ChatChinese_ParseBuild(benchmark::State& s) { ParseBuild(s, kChatChinese); }
 void BM_ChatChinese_Parse(benchmark::State& s) { ParseOnly(s, kChatChinese); }
 void BM_ChatChinese_Build(benchmark::State& s) { BuildOnly(s, kChatChinese); }
+void BM_TransFile_Parse(benchmark::State& s) { ParseOnly(s, kTransFile); }
+
+// What the relay does with a file piece: parse, add its own entry, build.
+void BM_TransFile_Relay(benchmark::State& state)
+{
+    CXmlMsg xml;
+    marlune::CTalkerServer self;
+    self.name = "load";
+    for (auto _ : state) {
+        CMessageBase head(nullptr);
+        auto msg = xml.ParseXmlNew(kTransFile.data(), kTransFile.size(), &head);
+        msg->AddRoutedServer(self);
+        benchmark::DoNotOptimize(xml.BuildBytes(*msg));
+    }
+}
+
+void BM_TransFile_Build(benchmark::State& state)
+{
+    CXmlMsg xml;
+    auto msg = xml.ParseXmlNew(kTransFile.data(), kTransFile.size(), nullptr);
+    marlune::CTalkerServer self;
+    self.name = "load";
+    msg->AddRoutedServer(self);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(xml.BuildBytes(*msg));
+    }
+}
+
 void BM_UserList50_ParseBuild(benchmark::State& s) { ParseBuild(s, UserListReply()); }
 void BM_UserList50_Parse(benchmark::State& s) { ParseOnly(s, UserListReply()); }
 void BM_UserList50_Build(benchmark::State& s) { BuildOnly(s, UserListReply()); }
@@ -229,6 +266,9 @@ BENCHMARK(BM_ChatChinese_Parse);
 BENCHMARK(BM_ChatChinese_Build);
 BENCHMARK(BM_ChatChinese_TinyXmlOnly);
 BENCHMARK(BM_ConvertShortChinese);
+BENCHMARK(BM_TransFile_Parse);
+BENCHMARK(BM_TransFile_Relay);
+BENCHMARK(BM_TransFile_Build);
 BENCHMARK(BM_UserList50_ParseBuild);
 BENCHMARK(BM_UserList50_Parse);
 BENCHMARK(BM_UserList50_Build);

@@ -31,12 +31,26 @@ void BodyReader::Text(const char* attribute, std::string& value)
 
 void BodyReader::Content(std::string& value)
 {
-    std::string utf8;
+    // The body's text is almost always one text node: it is converted where
+    // it lies. Texts split by child elements are joined first.
+    const tinyxml2::XMLText* single = nullptr;
+    std::size_t texts = 0;
     if (body_ != nullptr) {
         for (const auto* node = body_->FirstChild(); node != nullptr; node = node->NextSibling()) {
             if (const tinyxml2::XMLText* text = node->ToText()) {
-                utf8 += text->Value();
+                single = text;
+                ++texts;
             }
+        }
+    }
+    if (texts <= 1) {
+        Convert(single != nullptr ? single->Value() : "", value);
+        return;
+    }
+    std::string utf8;
+    for (const auto* node = body_->FirstChild(); node != nullptr; node = node->NextSibling()) {
+        if (const tinyxml2::XMLText* text = node->ToText()) {
+            utf8 += text->Value();
         }
     }
     Convert(utf8.c_str(), value);

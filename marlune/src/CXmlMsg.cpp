@@ -19,6 +19,37 @@ namespace {
 // Room for the declaration and the head of a typical message.
 constexpr std::size_t kBuildReserve = 512;
 
+// Payloads up to this size are parsed into a document each thread keeps:
+// its node pools and buffers are reused, so a short message costs the
+// parser no allocation but its text buffer. A longer payload gets a
+// document of its own, which frees its memory when the parse is done, so
+// no thread keeps the pools of the largest message it has met.
+constexpr std::size_t kReusedDocumentBytes = 16384;
+
+// Parses `xml` into `doc`, or into a fresh document when it is long, and
+// calls `use` with the parsed document; false (and why) when it is not
+// well-formed.
+template <typename Use>
+bool ParseDocument(std::string_view xml, std::string& why, Use&& use)
+{
+    auto parse = [&](tinyxml2::XMLDocument& doc) {
+        if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {
+            why = std::string("not well-formed XML: ") + doc.ErrorName();
+            doc.Clear();
+            return false;
+        }
+        use(static_cast<const tinyxml2::XMLDocument&>(doc));
+        doc.Clear();
+        return true;
+    };
+    if (xml.size() > kReusedDocumentBytes) {
+        tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+        return parse(doc);
+    }
+    thread_local tinyxml2::XMLDocument reused(true, tinyxml2::PRESERVE_WHITESPACE);
+    return parse(reused);
+}
+
 } // namespace
 
 std::unique_ptr<CMessageBase> CXmlMsg::ParseXmlNew(const void* data, std::size_t length,
@@ -38,42 +69,50 @@ std::unique_ptr<CMessageBase> CXmlMsg::ParseXmlNew(const void* data, std::size_t
         if (!XmlPrescan::Check(xml, lastError_)) {
             return nullptr;
         }
-        tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-        if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {
-            lastError_ = std::string("not well-formed XML: ") + doc.ErrorName();
+        std::unique_ptr<CMessageBase> msg;
+        if (!ParseDocument(xml, lastError_, [&](const tinyxml2::XMLDocument& doc) {
+                msg = ReadMessage(doc, head);
+            })) {
             return nullptr;
-        }
-        const tinyxml2::XMLElement* root = doc.RootElement();
-        if (root == nullptr || std::string_view(root->Name()) != kRootElement
-            || root->NextSiblingElement() != nullptr) {
-            lastError_ = "the document is not one msg element";
-            return nullptr;
-        }
-        const tinyxml2::XMLElement* body = root->FirstChildElement(kBodyElement);
-        BodyReader reader(body);
-        CMessageBase parsedHead;
-        reader.ReadHead(*root, parsedHead);
-        std::unique_ptr<CMessageBase> msg = CreateMessage(parsedHead.type);
-        if (msg != nullptr) {
-            msg->VisitBody(reader);
-        }
-        if (!reader.ok()) {
-            lastError_ = "a text is not convertible to GB18030";
-            return nullptr;
-        }
-        if (msg != nullptr) {
-            static_cast<CMessageBase&>(*msg) = parsedHead;
-        } else {
-            lastError_ = "unknown message type";
-        }
-        if (head != nullptr) {
-            *head = std::move(parsedHead);
         }
         return msg;
     } catch (const std::exception& e) {
         lastError_ = std::string("parse failed: ") + e.what();
         return nullptr;
     }
+}
+
+std::unique_ptr<CMessageBase> CXmlMsg::ReadMessage(const tinyxml2::XMLDocument& doc, CMessageBase* head)
+{
+    const tinyxml2::XMLElement* root = doc.RootElement();
+    if (root == nullptr || std::string_view(root->Name()) != kRootElement || root->NextSiblingElement() != nullptr) {
+        lastError_ = "the document is not one msg element";
+        return nullptr;
+    }
+    const tinyxml2::XMLElement* body = root->FirstChildElement(kBodyElement);
+    BodyReader reader(body);
+    CMessageBase parsedHead;
+    reader.ReadHead(*root, parsedHead);
+    std::unique_ptr<CMessageBase> msg = CreateMessage(parsedHead.type);
+    if (msg != nullptr) {
+        msg->VisitBody(reader);
+    }
+    if (!reader.ok()) {
+        lastError_ = "a text is not convertible to GB18030";
+        return nullptr;
+    }
+    if (msg == nullptr) {
+        lastError_ = "unknown message type";
+        if (head != nullptr) {
+            *head = std::move(parsedHead);
+        }
+        return nullptr;
+    }
+    if (head != nullptr) {
+        *head = parsedHead;
+    }
+    static_cast<CMessageBase&>(*msg) = std::move(parsedHead);
+    return msg;
 }
 
 std::size_t CXmlMsg::BuildXml(BX_DATA* bx)

@@ -154,3 +154,35 @@ TEST(ParseRules, LargeButHonestPayloadsParse)
     const std::string nested = "<msg type=\"heart\">" + Repeat("<a>", 14) + Repeat("</a>", 14) + "</msg>";
     EXPECT_NE(Parse(nested).msg, nullptr);
 }
+
+TEST(ParseRules, EachParseSeesOnlyItsOwnPayload)
+{
+    // Short payloads share one parser per thread, long ones get their own:
+    // whatever came before, a parse gives exactly its payload's content.
+    const std::string routed = "<msg type=\"user-talking\" source=\"a@hub\"><routed><server name=\"hub\"/>"
+                               "<server name=\"edge\"/></routed><body>first</body></msg>";
+    const std::string plain = "<msg type=\"user-talking\"><body/></msg>";
+    const std::string longText(100000, 'y');
+    const std::string longer = "<msg type=\"user-talking\" memo=\"m\"><body>" + longText + "</body></msg>";
+    const std::string broken = "<msg type=\"user-talking\"><body>cut";
+    for (int round = 0; round < 2; ++round) {
+        const Outcome first = Parse(routed);
+        ASSERT_NE(first.msg, nullptr) << first.error;
+        EXPECT_EQ(first.msg->routedServers.size(), 2u);
+        EXPECT_EQ(first.head.routedServers.size(), 2u);
+        EXPECT_EQ(dynamic_cast<CMessageUserTalking&>(*first.msg).text, "first");
+
+        ExpectRefused(broken, "cut short after a good payload");
+
+        const Outcome empty = Parse(plain);
+        ASSERT_NE(empty.msg, nullptr) << empty.error;
+        EXPECT_TRUE(empty.msg->routedServers.empty());
+        EXPECT_EQ(empty.msg->source, "");
+        EXPECT_EQ(dynamic_cast<CMessageUserTalking&>(*empty.msg).text, "");
+
+        const Outcome big = Parse(longer);
+        ASSERT_NE(big.msg, nullptr) << big.error;
+        EXPECT_EQ(big.head.memo, "m");
+        EXPECT_EQ(dynamic_cast<CMessageUserTalking&>(*big.msg).text, longText);
+    }
+}

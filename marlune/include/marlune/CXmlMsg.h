@@ -65,6 +65,9 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
+    // The message `doc` holds, as ParseXmlNew gives it.
+    std::unique_ptr<CMessageBase> ReadMessage(const tinyxml2::XMLDocument& doc, CMessageBase* head);
+
     std::string lastError_;
 };
 
