@@ -40,17 +40,45 @@ const std::string& Stamp(const CLog4c::LocalTime& t)
     return stamp;
 }
 
-std::string BuildLine(const CLog4c::LocalTime& t, const char* text)
+void BuildLine(std::string& line, const CLog4c::LocalTime& t, const char* text)
 {
-    std::string line;
-    line.reserve(96 + std::char_traits<char>::length(text));
-    line = Stamp(t);
+    line.clear();
+    line += Stamp(t);
     // Texts carry fields that came from the network: escaping their control
     // characters keeps every log line one line and keeps terminals inert.
     AppendEscapingControls(line, text);
     line += "\r\n";
-    return line;
 }
+
+// The buffer a thread builds its lines in, so a line costs no allocation.
+// A callback that logs gets a buffer of its own (depth > 0): the outer
+// line is still being shown from the thread's buffer.
+class LineBuffer {
+public:
+    // A thread keeps at most this much room between lines.
+    static constexpr std::size_t kKeptRoom = 16384;
+
+    LineBuffer() : nested_(depth_++ > 0) {}
+    ~LineBuffer()
+    {
+        --depth_;
+        if (!nested_ && shared_.capacity() > kKeptRoom)
+            std::string().swap(shared_);
+    }
+    LineBuffer(const LineBuffer&) = delete;
+    LineBuffer& operator=(const LineBuffer&) = delete;
+
+    std::string& Text() { return nested_ ? own_ : shared_; }
+
+private:
+    static thread_local std::string shared_;
+    static thread_local int depth_;
+    const bool nested_;
+    std::string own_;
+};
+
+thread_local std::string LineBuffer::shared_;
+thread_local int LineBuffer::depth_ = 0;
 
 // Appends all of `data` to the file; false when it cannot be opened.
 bool AppendToFile(const std::string& name, const std::string& data)
@@ -124,10 +152,11 @@ void CLog4c::RegLogEvent(LogEventCallback callback)
 void CLog4c::LogEvent(const char* text)
 {
     try {
-        std::string line;
+        LineBuffer buffer;
+        std::string& line = buffer.Text();
         {
             std::lock_guard<std::mutex> guard(lock_);
-            line = BuildLine(clock_(), text ? text : "");
+            BuildLine(line, clock_(), text ? text : "");
             pending += line;
             if (pending.size() > kSaveThreshold) {
                 SaveLocked();

@@ -284,7 +284,8 @@ TEST_F(CLog4cTest, ManyThreadsLoseNoLineAndInterleaveNone)
 }
 
 // A callback that logs, and waits for another thread that logs, must not
-// deadlock: the line "outer" triggers both.
+// deadlock: the line "outer" triggers both. The line it was given must
+// still read "outer" afterwards: it records it once more.
 CLog4c* g_nested = nullptr;
 
 void LogFromCallbackAndHelper(const char* line)
@@ -294,6 +295,7 @@ void LogFromCallbackAndHelper(const char* line)
         return;
     std::thread([] { g_nested->LogEvent("from helper"); }).join();
     g_nested->LogEvent("from callback");
+    Record(line);
 }
 
 TEST_F(CLog4cTest, CallbackMayLogAndWaitForThreadsThatLog)
@@ -313,7 +315,9 @@ TEST_F(CLog4cTest, CallbackMayLogAndWaitForThreadsThatLog)
     const std::string stamp = "[2017-03-05 09:07:03] ";
     const std::vector<std::string> expected{stamp + "outer\r\n", stamp + "from helper\r\n",
                                             stamp + "from callback\r\n"};
-    EXPECT_EQ(Seen(), expected);
+    std::vector<std::string> seen = expected;
+    seen.push_back(expected[0]);
+    EXPECT_EQ(Seen(), seen);
     EXPECT_EQ(ReadFile(dir_ / "2017-03-05.txt"), expected[0] + expected[1] + expected[2]);
 }
 

@@ -21,6 +21,9 @@ TEST(CTerminalText, ConvertsGbkToUtf8AndMarksBadBytes)
     EXPECT_EQ(CTerminalText::ToUtf8(std::string("a\xFF" "b")), "a?b");
     EXPECT_EQ(CTerminalText::ToUtf8(std::string("ab\xC8")), "ab?");
     EXPECT_EQ(CTerminalText::ToUtf8(""), "");
+    std::string appended = "x";
+    CTerminalText::AppendUtf8(appended, "系统");
+    EXPECT_EQ(appended, Utf8(u8"x系统"));
 }
 
 TEST(CTerminalText, MixedTextConvertsAsAWholeAlsoWhenItsChineseRepeats)

@@ -50,13 +50,19 @@ private:
 
 std::string CTerminalText::ToUtf8(std::string_view gbk)
 {
+    std::string out;
+    AppendUtf8(out, gbk);
+    return out;
+}
+
+void CTerminalText::AppendUtf8(std::string& out, std::string_view gbk)
+{
     thread_local ConvertedStretches stretches;
     // ASCII goes over as it is; the stretches between go through the
     // converter, or the memory of its earlier answers. GB18030 has no shift
     // state, so converting stretch by stretch gives the same bytes as
     // converting the whole text.
-    std::string out;
-    out.reserve(gbk.size() + gbk.size() / 2);
+    out.reserve(out.size() + gbk.size() + gbk.size() / 2);
     std::size_t pos = 0;
     while (pos < gbk.size()) {
         std::size_t end = pos;
@@ -75,7 +81,6 @@ std::string CTerminalText::ToUtf8(std::string_view gbk)
             out += CXmlMsg::g2uShowing(stretch);
         pos = end;
     }
-    return out;
 }
 
 void CTerminalText::WriteLine(std::FILE* out, std::string_view gbkLine)
@@ -86,13 +91,20 @@ void CTerminalText::WriteLine(std::FILE* out, std::string_view gbkLine)
 
 void CTerminalText::WriteLineUnflushed(std::FILE* out, std::string_view gbkLine)
 {
+    // Each thread converts its lines in one buffer of its own: a line costs
+    // no allocation. Room beyond a long line's is given back.
+    constexpr std::size_t kKeptRoom = 16384;
+    thread_local std::string text;
     if (!gbkLine.empty() && gbkLine.back() == '\n')
         gbkLine.remove_suffix(1);
     if (!gbkLine.empty() && gbkLine.back() == '\r')
         gbkLine.remove_suffix(1);
-    std::string text = ToUtf8(gbkLine);
+    text.clear();
+    AppendUtf8(text, gbkLine);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), out);
+    if (text.capacity() > kKeptRoom)
+        std::string().swap(text);
 }
 
 } // namespace quorvel::shell

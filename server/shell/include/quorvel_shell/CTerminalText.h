@@ -14,6 +14,8 @@ public:
     // The GBK (GB18030) text in UTF-8; a byte that starts no valid character
     // becomes "?".
     static std::string ToUtf8(std::string_view gbk);
+    // The same conversion appended to `out`.
+    static void AppendUtf8(std::string& out, std::string_view gbk);
 
     // Writes one line in UTF-8: its own line end ("\r\n" or "\n") is replaced
     // by "\n", and the stream is flushed so the line shows at once.
