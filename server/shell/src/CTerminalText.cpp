@@ -95,16 +95,21 @@ void CTerminalText::WriteLineUnflushed(std::FILE* out, std::string_view gbkLine)
     // no allocation. Room beyond a long line's is given back.
     constexpr std::size_t kKeptRoom = 16384;
     thread_local std::string text;
+    text.clear();
+    AppendLine(text, gbkLine);
+    std::fwrite(text.data(), 1, text.size(), out);
+    if (text.capacity() > kKeptRoom)
+        std::string().swap(text);
+}
+
+void CTerminalText::AppendLine(std::string& out, std::string_view gbkLine)
+{
     if (!gbkLine.empty() && gbkLine.back() == '\n')
         gbkLine.remove_suffix(1);
     if (!gbkLine.empty() && gbkLine.back() == '\r')
         gbkLine.remove_suffix(1);
-    text.clear();
-    AppendUtf8(text, gbkLine);
-    text += '\n';
-    std::fwrite(text.data(), 1, text.size(), out);
-    if (text.capacity() > kKeptRoom)
-        std::string().swap(text);
+    AppendUtf8(out, gbkLine);
+    out += '\n';
 }
 
 } // namespace quorvel::shell

@@ -2,10 +2,7 @@
 
 #include "quorvel_shell/CConsoleView.h"
 
-#include <asio/steady_timer.hpp>
-
-#include <atomic>
-#include <chrono>
+#include "CTerminalOutput.h"
 
 namespace corvane {
 class CEventLoop;
@@ -13,17 +10,14 @@ class CEventLoop;
 
 namespace quorvel::terminal {
 
-// The terminal front end: log lines on standard output in UTF-8 (any thread;
-// written out by the loop together, at most kFlushDelay after the first of
-// them), the options flag shown as a
-// line; buttons, caption and visibility have nothing to show
-// on a terminal. The end of the program stops the service loop.
+// The terminal front end: log lines (any thread) and the options flag and
+// status as lines of the terminal's output; buttons, caption and visibility
+// have nothing to show on a terminal. The end of the program stops the
+// service loop.
 class CTerminalView : public shell::CConsoleView {
 public:
-    // How long a log line may wait in the stream's buffer for others.
-    static constexpr std::chrono::milliseconds kFlushDelay{20};
-
-    explicit CTerminalView(corvane::CEventLoop& loop);
+    // `output` must outlive the view.
+    CTerminalView(corvane::CEventLoop& loop, CTerminalOutput& output);
 
     void EnableButtons(bool, bool) override {}
     void SetCaption(const std::string&) override {}
@@ -35,8 +29,7 @@ public:
 
 private:
     corvane::CEventLoop& loop_;
-    asio::steady_timer flushTimer_;  // loop thread
-    std::atomic<bool> flushPending_{false};
+    CTerminalOutput& output_;
 };
 
 } // namespace quorvel::terminal

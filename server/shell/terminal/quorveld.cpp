@@ -14,7 +14,7 @@
 #include "quorvel_shell/CServerConsoleDlg.h"
 #include "CStdinReader.h"
 #include "CTerminalCommands.h"
-#include "quorvel_shell/CTerminalText.h"
+#include "CTerminalOutput.h"
 #include "CTerminalView.h"
 #include "ProgramGlobals.h"
 #include "corvane/CEventLoop.h"
@@ -26,12 +26,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 using corvane::CEventLoop;
 using quorvel::host::CServerStatus;
 using quorvel::metrics::CMetricsEndpoint;
 using quorvel::shell::CServerConsoleDlg;
-using quorvel::shell::CTerminalText;
 using quorvel::terminal::CStdinReader;
+using quorvel::terminal::CTerminalOutput;
 using quorvel::terminal::CTerminalCommands;
 using quorvel::terminal::CTerminalView;
 
@@ -72,11 +74,9 @@ int main(int argc, char** argv)
     // Started in the background of an interactive shell, a read from the
     // terminal would stop the whole server; ignored, it just ends the input.
     std::signal(SIGTTIN, SIG_IGN);
-    // The view writes log lines out in bursts: a buffer that holds a burst
-    // makes it one write.
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 18);
     CEventLoop loop;
-    CTerminalView view(loop);
+    CTerminalOutput output(STDOUT_FILENO);
+    CTerminalView view(loop, output);
     CServerConsoleDlg console(theApp, theLog, theWorker, view);
     CTerminalCommands commands(console);
     CMetricsEndpoint metrics(theLog, console.Host().Counters());
@@ -92,11 +92,11 @@ int main(int argc, char** argv)
             console.SetStatusSink([&metrics](const CServerStatus::Snapshot& status) { metrics.Publish(status); });
     });
     {
-        CStdinReader input([&loop, &commands](std::string line) {
-            loop.Post([&commands, line = std::move(line)] {
+        CStdinReader input([&loop, &commands, &output](std::string line) {
+            loop.Post([&commands, &output, line = std::move(line)] {
                 const std::string answer = commands.Run(line);
                 if (!answer.empty())
-                    CTerminalText::WriteLine(stdout, answer);
+                    output.WriteLine(answer, true);
             });
         });
         loop.Run();

@@ -22,6 +22,8 @@ public:
     static void WriteLine(std::FILE* out, std::string_view gbkLine);
     // The same line left in the stream's buffer; the caller flushes soon.
     static void WriteLineUnflushed(std::FILE* out, std::string_view gbkLine);
+    // The line as WriteLine writes it, appended to `out`.
+    static void AppendLine(std::string& out, std::string_view gbkLine);
 };
 
 } // namespace quorvel::shell
