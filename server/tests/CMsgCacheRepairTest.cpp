@@ -194,6 +194,21 @@ TEST_F(MsgCacheRepairTest, MessageCutShortInTheDataFileIsHandedOutAsFarAsItExist
     EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息数据不完整,记录:1 长度:10 读到:3").size(), 1u);
 }
 
+TEST_F(MsgCacheRepairTest, MessagesReadTogetherAreCutWhereTheDataFileEnds)
+{
+    Write(IndexImage(3).Record("bob", 0, 4).Record("bob", 4, 4).Record("bob", 8, 4), "b1-1b2-2b3-3");
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    std::filesystem::resize_file(folder.File("msg_data.dat"), 6);
+    std::vector<CMsgCache::StoredMsg> stored;
+    ASSERT_EQ(cache.GetUserMsgs(stored, "bob", "home", 10, 100), 3);
+    EXPECT_EQ(stored[0].bytes, "b1-1");
+    EXPECT_EQ(stored[1].bytes, "b2");
+    EXPECT_EQ(stored[2].bytes, "");
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息数据不完整,记录:1 长度:4 读到:2").size(), 1u);
+    EXPECT_EQ(CacheTestFolder::LinesWith("ERROR 缓存消息数据不完整,记录:2 长度:4 读到:0").size(), 1u);
+}
+
 TEST_F(MsgCacheRepairTest, LargeMessageCutShortIsReadOnlyAsFarAsItExists)
 {
     // Past 64 KiB a length is held against the file's size before reading.

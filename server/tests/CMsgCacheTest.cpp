@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,6 +175,68 @@ TEST_F(MsgCacheTest, HandedOutRecordsAreNotHandedOutTwiceAndReleaseKeepsTheirOrd
     EXPECT_TRUE(cache.HasPendingRoute("home"));
     cache.ReleaseMsg(route);
     EXPECT_EQ(NextRoute(cache, "home"), "r1");
+}
+
+// Several of a user's messages handed out at once come in arrival order
+// within both bounds, whether they lie back to back in the data file or not,
+// and leave the rest, and what is released, for the next call.
+TEST_F(MsgCacheTest, AUsersMessagesHandedOutTogetherKeepTheirOrderAndBounds)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    Add(cache, "b1", "bob", "home");
+    Add(cache, "c1", "carol", "home");
+    for (const char* body : {"b2", "b3", "b4"})
+        Add(cache, body, "bob", "home");
+    const std::string large = "L" + std::string(70000, 'l') + "L";  // read on its own
+    Add(cache, large, "bob", "home");
+    Add(cache, "b5", "bob", "home");
+    const auto texts = [](const std::vector<CMsgCache::StoredMsg>& stored) {
+        std::vector<std::string> out;
+        for (const auto& message : stored)
+            out.push_back(message.bytes);
+        return out;
+    };
+
+    std::vector<CMsgCache::StoredMsg> stored;
+    ASSERT_EQ(cache.GetUserMsgs(stored, "bob", "home", 3, 1 << 20), 3);
+    EXPECT_EQ(texts(stored), (std::vector<std::string>{"b1", "b2", "b3"}));
+    EXPECT_EQ(stored[1].record, 2u);
+    // The byte bound stops after the message that reaches it.
+    EXPECT_EQ(cache.GetUserMsgs(stored, "bob", "home", 10, 1), 1);
+    EXPECT_EQ(stored.back().bytes, "b4");
+    EXPECT_EQ(NextFor(cache, "carol", "home"), "c1");
+
+    EXPECT_EQ(cache.ReleaseMsg(stored[1].record), 1);
+    stored.clear();
+    ASSERT_EQ(cache.GetUserMsgs(stored, "bob", "home", 10, 1 << 20), 3);
+    EXPECT_EQ(texts(stored), (std::vector<std::string>{"b2", large, "b5"}));
+    EXPECT_EQ(NextFor(cache, "bob", "home"), "") << "each handed out once";
+    EXPECT_EQ(cache.GetUserMsgs(stored, "bob", "home", 10, 1 << 20), 0);
+    EXPECT_EQ(stored.size(), 3u);
+}
+
+// A read that fails among several leaves none of them handed out, so none
+// is lost behind the failure.
+TEST_F(MsgCacheTest, AReadFailingAmongSeveralHandsOutNoneOfThem)
+{
+    CMsgCache cache(folder.Log());
+    cache.OpenCache(folder.Path());
+    for (const char* body : {"m1", "m2", "m3", "m4"})
+        Add(cache, body, "bob", "home");
+    int reads = 0;
+    cache.InjectFaults({.beforeRead = [&reads] {
+        if (++reads == 3)
+            throw std::runtime_error("read failed");
+    }});
+    std::vector<CMsgCache::StoredMsg> stored;
+    EXPECT_EQ(cache.GetUserMsgs(stored, "bob", "home", 10, 1 << 20), 0);
+    EXPECT_TRUE(stored.empty());
+    EXPECT_EQ(CacheTestFolder::LinesWith("read failed").size(), 1u);
+    cache.InjectFaults({});
+    ASSERT_EQ(cache.GetUserMsgs(stored, "bob", "home", 10, 1 << 20), 4);
+    EXPECT_EQ(stored.front().bytes, "m1");
+    EXPECT_EQ(stored.back().bytes, "m4");
 }
 
 TEST_F(MsgCacheTest, AFailedSentMarkIsLoggedOnceAndTheRecordIsNotHandedOutAgainInThisRun)

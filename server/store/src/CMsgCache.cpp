@@ -26,6 +26,8 @@ constexpr int kError = 2;
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
 // Messages up to this length are read without asking the data file's size.
 constexpr std::uint64_t kUncheckedRead = 64 * 1024;
+// The most bytes of messages lying back to back read at once.
+constexpr std::uint64_t kRunBytes = 1024 * 1024;
 
 // A source address only describes the message; cut to its field without
 // splitting a character, it still lets the message be delivered.
@@ -393,6 +395,31 @@ int CMsgCache::GetUserMsg(std::string& bytes, std::uint32_t& record, const std::
     });
 }
 
+int CMsgCache::GetUserMsgs(std::vector<StoredMsg>& out, const std::string& userId, const std::string& serverName,
+                           std::size_t maxMessages, std::size_t maxBytes)
+{
+    return Guarded([&] {
+        const std::size_t from = out.size();
+        std::uint64_t bytes = 0;
+        try {
+            while (opened && out.size() - from < maxMessages && bytes < maxBytes) {
+                const std::optional<std::uint32_t> n = pending.TakeFirstForUser(userId, serverName);
+                if (!n)
+                    break;
+                out.push_back({*n, {}});
+                bytes += pending.PlaceOf(*n).length;
+            }
+            ReadMessages(out, from);
+        } catch (...) {
+            for (std::size_t i = from; i < out.size(); ++i)
+                pending.Release(out[i].record);
+            out.resize(from);
+            throw;
+        }
+        return static_cast<int>(out.size() - from);
+    });
+}
+
 int CMsgCache::GetRouteMsg(std::string& bytes, std::uint32_t& record, const std::string& localServer)
 {
     return Guarded([&] {
@@ -433,11 +460,55 @@ int CMsgCache::ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& r
     }
     bytes.assign(static_cast<std::size_t>(length), '\0');
     bytes.resize(dataFile.ReadAt(place.offset, bytes.data(), bytes.size()));
-    if (bytes.size() != place.length)
-        log.LogEvent(kError, "缓存消息数据不完整,记录:%u 长度:%u 读到:%u", static_cast<unsigned>(n),
-                     static_cast<unsigned>(place.length), static_cast<unsigned>(bytes.size()));
+    CheckReadLength(n, bytes.size());
     record = n;
     return 1;
+}
+
+// Reads the messages of the records just handed out in out[from...]: a run
+// of short messages lying back to back in the data file (as a backlog for
+// one user mostly does) with one read, any other message on its own.
+void CMsgCache::ReadMessages(std::vector<StoredMsg>& out, std::size_t from)
+{
+    std::string run;
+    for (std::size_t i = from; i < out.size();) {
+        const CPendingIndex::Place first = pending.PlaceOf(out[i].record);
+        std::uint64_t runEnd = std::uint64_t{first.offset} + first.length;
+        std::size_t end = i + 1;
+        while (first.length <= kUncheckedRead && end < out.size()) {
+            const CPendingIndex::Place next = pending.PlaceOf(out[end].record);
+            if (next.offset != runEnd || next.length > kUncheckedRead || runEnd - first.offset + next.length > kRunBytes)
+                break;
+            runEnd += next.length;
+            ++end;
+        }
+        if (end == i + 1) {
+            std::uint32_t record = 0;
+            ReadMessage(out[i].record, out[i].bytes, record);
+            ++i;
+            continue;
+        }
+        for (std::size_t k = i; k < end; ++k)
+            if (faults.beforeRead)
+                faults.beforeRead();
+        run.resize(static_cast<std::size_t>(runEnd - first.offset));
+        const std::size_t read = dataFile.ReadAt(first.offset, run.data(), run.size());
+        for (; i < end; ++i) {
+            const CPendingIndex::Place place = pending.PlaceOf(out[i].record);
+            const std::size_t begin = place.offset - first.offset;
+            out[i].bytes.assign(run, begin, read > begin ? std::min<std::size_t>(place.length, read - begin) : 0);
+            CheckReadLength(out[i].record, out[i].bytes.size());
+        }
+    }
+}
+
+// A message cut short by the end of the data file is logged.
+void CMsgCache::CheckReadLength(std::uint32_t n, std::size_t read)
+{
+    const std::uint32_t length = pending.PlaceOf(n).length;
+    if (read != length)
+        log.LogEvent(kError, "缓存消息数据不完整,记录:%u 长度:%u 读到:%u", static_cast<unsigned>(n),
+                     static_cast<unsigned>(length), static_cast<unsigned>(read));
 }
 
 int CMsgCache::SetMsgSent(std::uint32_t n)

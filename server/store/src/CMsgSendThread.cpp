@@ -213,6 +213,9 @@ public:
 
     std::vector<Item>& Items() { return items_; }
     bool Full() const { return items_.size() >= kBatchMessages || bytes_ >= kBatchBytes; }
+    // What may still be added before the batch is full.
+    std::size_t RoomMessages() const { return Full() ? 0 : kBatchMessages - items_.size(); }
+    std::size_t RoomBytes() const { return Full() ? 0 : kBatchBytes - bytes_; }
     void Add(Item item)
     {
         bytes_ += item.pending.length;
@@ -264,18 +267,29 @@ std::vector<const CMsgSendThread::User*> CMsgSendThread::Pass(const std::vector<
 
 bool CMsgSendThread::TakeBatch(const User& user, Batch& batch)
 {
-    std::string bytes;
-    std::uint32_t record = 0;
+    std::vector<CMsgCache::StoredMsg> stored;
     while (!StopRequested()) {
         if (batch.Full())
             return true;
-        if (!cache_.GetUserMsg(bytes, record, user.userId, user.serverName))
+        stored.clear();
+        if (!cache_.GetUserMsgs(stored, user.userId, user.serverName, batch.RoomMessages(), batch.RoomBytes()))
             return false;
-        auto message = ParseStored(bytes, record);
-        if (!message)
-            continue;
-        const std::string time = message->time;
-        batch.Add({&user, std::move(message), {record, bytes.size(), time, user.userId, user.serverName}});
+        std::size_t taken = 0;
+        try {
+            for (; taken < stored.size(); ++taken) {
+                const auto& [record, bytes] = stored[taken];
+                auto message = ParseStored(bytes, record);
+                if (!message)
+                    continue;
+                const std::string time = message->time;
+                batch.Add({&user, std::move(message), {record, bytes.size(), time, user.userId, user.serverName}});
+            }
+        } catch (...) {
+            // The records not in the batch yet go back to pending too.
+            for (; taken < stored.size(); ++taken)
+                cache_.ReleaseMsg(stored[taken].record);
+            throw;
+        }
     }
     return false;
 }

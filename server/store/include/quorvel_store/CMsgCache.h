@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace scrivlet {
 class CLog4c;
@@ -97,6 +98,20 @@ public:
     int GetUserMsg(std::string& bytes, std::uint32_t& record,
                    const std::string& userId, const std::string& serverName);
 
+    // A message handed out: its record and its bytes as stored.
+    struct StoredMsg {
+        std::uint32_t record = 0;
+        std::string bytes;
+    };
+    // Hands out the user's next pending messages, as that many GetUserMsg
+    // calls would, in order: at most maxMessages, and none more once their
+    // bytes reach maxBytes. Messages lying one after another in the data
+    // file are read at once. Appends them to `out` and returns how many
+    // (0: none pending). Should a read throw, none of them stays handed out.
+    // Delivery worker thread.
+    int GetUserMsgs(std::vector<StoredMsg>& out, const std::string& userId, const std::string& serverName,
+                    std::size_t maxMessages, std::size_t maxBytes);
+
     // The same for the oldest pending message whose target server is not
     // localServer (an empty target server counts as another server).
     // Delivery worker thread (or the routing thread).
@@ -161,6 +176,8 @@ private:
     bool Compact();
     int HandOut(std::optional<std::uint32_t> n, std::string& bytes, std::uint32_t& record);
     int ReadMessage(std::uint32_t n, std::string& bytes, std::uint32_t& record);
+    void ReadMessages(std::vector<StoredMsg>& out, std::size_t from);
+    void CheckReadLength(std::uint32_t n, std::size_t read);
     bool WriteHead();
     void LogFileError(const char* what, const std::string& error);
 
