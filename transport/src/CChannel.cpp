@@ -254,7 +254,7 @@ void CChannel::ResumeLater()
         if (!self->socket || self->closeNotified_ || self->CloseRequested())
             return;
         self->socket->NewTurn();
-        if (!self->socket->recvBuffer.empty())
+        if (!self->socket->recvBuffer.Empty())
             self->socket->ReceiveBytes(nullptr, 0);
         if (self->socket && !self->resumePosted_ && self->stream.is_open() && !self->closeNotified_ &&
             !self->CloseRequested())

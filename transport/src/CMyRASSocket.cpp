@@ -17,10 +17,10 @@ using scrivlet::ErrorText;
 
 namespace {
 
-// Reads per notification are capped so one busy peer cannot hold the loop:
-// 256 KiB a turn, so a turn with dozens of large frames arriving stays short
-// for the others waiting on it.
-constexpr int kMaxReadsPerNotification = 4;
+// Bytes read per notification are capped so one busy peer cannot hold the
+// loop: 256 KiB a turn, so a turn with dozens of large frames arriving stays
+// short for the others waiting on it.
+constexpr std::size_t kMaxBytesPerNotification = 256 * 1024;
 constexpr std::size_t kScratchSize = 64 * 1024;
 constexpr std::size_t kMaxBuffered = CFrame::kMaxPayload + CFrame::kHeaderSize;
 // Room a receive buffer may keep beyond what it holds.
@@ -126,7 +126,7 @@ void CMyRASSocket::Close()
 
 void CMyRASSocket::ReleaseReceived()
 {
-    std::vector<std::uint8_t>().swap(recvBuffer);
+    recvBuffer.Release();
     channel_->AccountReceived(0);
 }
 
@@ -193,19 +193,32 @@ void CMyRASSocket::OnReceive(int)
     try {
         NewTurn();
         ScratchLease scratch;
-        for (int i = 0; i < kMaxReadsPerNotification; ++i) {
-            long n = channel->ReadSome(scratch.data(), kScratchSize);
+        std::size_t left = kMaxBytesPerNotification;
+        while (left > 0) {
+            // A frame whose room is already there is read straight into it;
+            // anything else goes through the scratch buffer, so a connection
+            // that holds nothing gets no room of its own.
+            const bool direct = recvBuffer.Room() >= kScratchSize;
+            const std::size_t want = std::min(left, direct ? recvBuffer.Room() : kScratchSize);
+            long n = channel->ReadSome(direct ? recvBuffer.Tail() : scratch.data(), want);
             if (n < 0)
                 return;
             if (n == 0) {
                 channel->NotifyClosed();
                 return;
             }
-            ReceiveBytes(scratch.data(), static_cast<std::size_t>(n));
+            const auto got = static_cast<std::size_t>(n);
+            if (direct) {
+                recvBuffer.Commit(got);
+                ScanKept();
+            } else {
+                ReceiveBytes(scratch.data(), got);
+            }
             if (!channel->socket || !channel->IsOpen() || channel->CloseRequested() || channel->ResumePending())
                 return;
-            if (static_cast<std::size_t>(n) < kScratchSize)
+            if (got < want)
                 return;
+            left -= got;
         }
     } catch (const std::exception&) {
         // A failed receive leaves the connection as it is; nothing is logged.
@@ -214,74 +227,89 @@ void CMyRASSocket::OnReceive(int)
 
 void CMyRASSocket::ReceiveBytes(const std::uint8_t* data, std::size_t size)
 {
-    auto channel = channel_;
+    if (!recvBuffer.Empty()) {
+        Keep(data, size);
+        ScanKept();
+        return;
+    }
+    // Fast path: frames complete within this read are delivered straight
+    // from it; only what is left is kept.
     std::size_t consumed = 0;
     scanning_ = true;
-    if (recvBuffer.empty()) {
-        // Fast path: frames complete within this read are delivered straight
-        // from it; only what is left is kept.
-        const bool alive = ScanFrames(data, size, consumed);
-        if (!alive)
-            return;
-        scanning_ = false;
-        Keep(data + consumed, size - consumed);
-    } else {
-        if (size > 0)
-            Keep(data, size);
-        const bool alive = ScanFrames(recvBuffer.data(), recvBuffer.size(), consumed);
-        if (!alive)
-            return;
-        scanning_ = false;
-        // Once frames were taken, what is left may be a small part of a
-        // large frame's room: give the room back. A frame still arriving
-        // keeps its room, or each read would copy it anew.
-        if (consumed > 0) {
-            recvBuffer.erase(recvBuffer.begin(), recvBuffer.begin() + static_cast<std::ptrdiff_t>(consumed));
-            if (recvBuffer.capacity() > kKeptRoom && recvBuffer.size() < recvBuffer.capacity() / 2)
-                std::vector<std::uint8_t>(recvBuffer.begin(), recvBuffer.end()).swap(recvBuffer);
-        }
+    if (!ScanFrames(data, size, consumed))
+        return;
+    scanning_ = false;
+    Keep(data + consumed, size - consumed);
+    SettleKept();
+}
+
+void CMyRASSocket::ScanKept()
+{
+    std::size_t consumed = 0;
+    scanning_ = true;
+    if (!ScanFrames(recvBuffer.Data(), recvBuffer.Size(), consumed))
+        return;
+    scanning_ = false;
+    // Once frames were taken, what is left may be a small part of a large
+    // frame's room: give the room back. A frame still arriving keeps its
+    // room, or each read would copy it anew.
+    if (consumed > 0) {
+        recvBuffer.Consume(consumed);
+        if (recvBuffer.Capacity() > kKeptRoom && recvBuffer.Size() < recvBuffer.Capacity() / 2)
+            recvBuffer.Shrink();
     }
+    SettleKept();
+}
+
+void CMyRASSocket::SettleKept()
+{
+    auto channel = channel_;
     // A connection closed while its frames were delivered frees what it kept
     // at once. One never opened (bytes fed straight in) keeps reassembling.
     const bool closed = channel->openedAt != std::chrono::steady_clock::time_point{} && !channel->IsOpen();
-    if (recvBuffer.empty() || closed) {
+    if (recvBuffer.Empty() || closed) {
         ReleaseReceived();
         return;
     }
-    if (recvBuffer.size() > kMaxBuffered) {
+    if (recvBuffer.Size() > kMaxBuffered) {
         if (owner)
             owner->LogEvent(2, "[%s]连接已缓存%u字节仍无完整数据包，关闭该连接", userId,
-                            static_cast<unsigned>(recvBuffer.size()));
+                            static_cast<unsigned>(recvBuffer.Size()));
         ReleaseReceived();
         channel->RequestClose();
         return;
     }
-    channel->AccountReceived(recvBuffer.size());
+    channel->AccountReceived(recvBuffer.Size());
 }
 
 void CMyRASSocket::Keep(const std::uint8_t* data, std::size_t size)
 {
     // The buffer grows by doubling, never past the size of the frame at its
-    // front when the header tells it. Once kKeptRoom of that frame arrived
-    // it takes the whole frame's room at once, so a large frame is not
-    // copied again at each doubling; room not yet written is only address
-    // space (pages are taken as bytes arrive), at most 16 times the bytes
-    // the peer sent, and the budget counts the bytes kept.
-    const std::size_t total = recvBuffer.size() + size;
-    if (total > recvBuffer.capacity()) {
-        const std::uint8_t* front = recvBuffer.empty() ? data : recvBuffer.data();
-        const std::size_t frontSize = recvBuffer.empty() ? size : recvBuffer.size();
-        std::size_t want = std::max(total, 2 * recvBuffer.capacity());
+    // front when the header tells it. A large frame takes kKeptRoom once a
+    // scratch buffer's worth of it arrived, and its whole room once
+    // kKeptRoom arrived, so it is copied twice at most however it is cut;
+    // the reads then go straight into the room. Room not yet written is
+    // only address space (pages are taken as bytes arrive), at most 16
+    // times the bytes the peer sent, and the budget counts the bytes kept.
+    const std::size_t total = recvBuffer.Size() + size;
+    if (total > recvBuffer.Capacity()) {
+        const std::uint8_t* front = recvBuffer.Empty() ? data : recvBuffer.Data();
+        const std::size_t frontSize = recvBuffer.Empty() ? size : recvBuffer.Size();
+        std::size_t want = std::max(total, 2 * recvBuffer.Capacity());
         if (frontSize >= CFrame::kHeaderSize && std::memcmp(front, CFrame::kFlag, 9) == 0) {
             std::uint32_t length = 0;
             std::memcpy(&length, front + 12, sizeof length);
             const std::size_t frame = CFrame::kHeaderSize + length;
-            if (length <= CFrame::kMaxPayload)
-                want = std::max(total, total >= kKeptRoom ? frame : std::min(want, frame));
+            if (length <= CFrame::kMaxPayload) {
+                const std::size_t step = total >= kKeptRoom     ? frame
+                                         : total >= kScratchSize ? std::min(frame, kKeptRoom)
+                                                                 : std::min(want, frame);
+                want = std::max(total, step);
+            }
         }
-        recvBuffer.reserve(want);
+        recvBuffer.Reserve(want);
     }
-    recvBuffer.insert(recvBuffer.end(), data, data + size);
+    recvBuffer.Append(data, size);
 }
 
 bool CMyRASSocket::ScanFrames(const std::uint8_t* data, std::size_t size, std::size_t& consumed)

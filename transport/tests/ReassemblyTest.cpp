@@ -58,7 +58,30 @@ TEST_F(Reassembly, ManyFramesInOneWriteIncludingLargeThenSmall)
     EXPECT_EQ(payloads[1], "bb");
     EXPECT_EQ(payloads[2], large);
     EXPECT_EQ(payloads[3], "ccc");
-    EXPECT_TRUE(fixture.OnLoop([this] { return fixture.server->At(0)->recvBuffer.empty(); }));
+    EXPECT_TRUE(fixture.OnLoop([this] { return fixture.server->At(0)->recvBuffer.Empty(); }));
+}
+
+TEST_F(Reassembly, LargeFrameInUnevenPiecesArrivesWholeWithTheFrameBehindIt)
+{
+    // Large enough to be received into a room of its own; the pieces end
+    // in the header, in the body and with the next frame's first bytes.
+    std::string large(5 * 1024 * 1024 + 333, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>((i * 7 + i / 4096) % 256);
+    const std::string bytes = Frame(large) + Frame("after");
+    RawConnection client(fixture.port);
+    const std::size_t cuts[] = {10, 70000, 1500000, 2000001, bytes.size() - 20};
+    std::size_t at = 0;
+    for (std::size_t cut : cuts) {
+        ASSERT_TRUE(client.Send(bytes.substr(at, cut - at)));
+        at = cut;
+    }
+    ASSERT_TRUE(client.Send(bytes.substr(at)));
+    ASSERT_TRUE(WaitUntil([] { return Recorder::Payloads().size() == 2; }));
+    const auto payloads = Recorder::Payloads();
+    EXPECT_TRUE(payloads[0] == large);
+    EXPECT_EQ(payloads[1], "after");
+    EXPECT_TRUE(fixture.OnLoop([this] { return fixture.server->At(0)->recvBuffer.Empty(); }));
 }
 
 TEST_F(Reassembly, CompleteFramePlusHalfOfNextDeliversFirstAtOnce)

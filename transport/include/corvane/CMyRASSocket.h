@@ -1,5 +1,7 @@
 #pragma once
 
+#include "corvane/CReceiveBuffer.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -60,7 +62,7 @@ public:
     // 1 while usable: set on accept/connect, 0 once the peer closed.
     std::atomic<int> active;
     // Received bytes not yet consumed as frames.
-    std::vector<std::uint8_t> recvBuffer;
+    CReceiveBuffer recvBuffer;
     // The endpoint that created the connection.
     CMyRASServer* owner;
 
@@ -150,6 +152,10 @@ private:
     // Keeps size bytes of an incomplete frame (or held-back frames) at the
     // end of recvBuffer, sized for the frame they begin when known.
     void Keep(const std::uint8_t* data, std::size_t size);
+    // Delivers the complete frames at the front of recvBuffer and drops them.
+    void ScanKept();
+    // After a scan: frees, bounds and accounts what recvBuffer still holds.
+    void SettleKept();
     void ReleaseReceived();
     // Starts a turn of the loop: the frame bound counts from zero.
     void NewTurn() { turnFrames_ = 0; }
