@@ -4,6 +4,7 @@
 #include "scrivlet/LogText.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,12 +81,9 @@ private:
 thread_local std::string LineBuffer::shared_;
 thread_local int LineBuffer::depth_ = 0;
 
-// Appends all of `data` to the file; false when it cannot be opened.
-bool AppendToFile(const std::string& name, const std::string& data)
+// Writes all of `data` to `fd`; a failed write loses the rest.
+void WriteAll(int fd, const std::string& data)
 {
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -95,8 +93,6 @@ bool AppendToFile(const std::string& name, const std::string& data)
             break;
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    return true;
 }
 
 } // namespace
@@ -119,6 +115,7 @@ CLog4c& CLog4c::operator=(const CLog4c& other)
     if (this == &other)
         return *this;
     std::scoped_lock guard(lock_, other.lock_);
+    CloseLocked();
     logPath = other.logPath;
     pending = other.pending;
     logCallback = other.logCallback.load();
@@ -129,6 +126,7 @@ CLog4c& CLog4c::operator=(const CLog4c& other)
 CLog4c::~CLog4c()
 {
     SaveToFile();
+    CloseLocked();
 }
 
 void CLog4c::InitInstance(const std::string& path)
@@ -207,8 +205,34 @@ void CLog4c::SaveLocked()
     LocalTime t = clock_();
     char name[32];
     std::snprintf(name, sizeof name, "/%d-%02d-%02d.txt", t.year, t.month, t.day);
-    if (AppendToFile(logPath + name, pending))
-        pending.clear();
+    if (!OpenLocked(logPath + name))
+        return;
+    WriteAll(fd_, pending);
+    pending.clear();
+}
+
+bool CLog4c::OpenLocked(const std::string& fileName)
+{
+    // The day's file stays open between saves: opening and closing it for
+    // every save cost the saving thread file-system waits of milliseconds.
+    // A file removed meanwhile is created again.
+    struct stat st {};
+    if (fd_ >= 0 && fileName == fileName_ && ::fstat(fd_, &st) == 0 && st.st_nlink > 0)
+        return true;
+    CloseLocked();
+    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        return false;
+    fileName_ = fileName;
+    return true;
+}
+
+void CLog4c::CloseLocked()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    fileName_.clear();
 }
 
 void CLog4c::ReportError(const char* what) const noexcept

@@ -152,6 +152,22 @@ TEST_F(CLog4cTest, PassingThresholdWritesAtOnceAndEmptiesPending)
     EXPECT_EQ(fs::file_size(file), 262144u + 25u);
 }
 
+TEST_F(CLog4cTest, AFileRemovedBetweenSavesIsCreatedAgain)
+{
+    const fs::path file = dir_ / "2017-03-05.txt";
+    CLog4c log(clock_.Get());
+    log.InitInstance(dir_.string());
+    log.LogEvent("first");
+    log.SaveToFile();
+    log.LogEvent("second");
+    log.SaveToFile();
+    EXPECT_EQ(ReadFile(file), "[2017-03-05 09:07:03] first\r\n[2017-03-05 09:07:03] second\r\n");
+    fs::remove(file);
+    log.LogEvent("third");
+    log.SaveToFile();
+    EXPECT_EQ(ReadFile(file), "[2017-03-05 09:07:03] third\r\n");
+}
+
 TEST_F(CLog4cTest, DestructionWritesPendingAndCreatesNoFileWhenNothingPending)
 {
     std::ofstream(dir_ / "2017-03-05.txt", std::ios::binary) << "old\r\n";

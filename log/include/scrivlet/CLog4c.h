@@ -11,7 +11,8 @@ namespace scrivlet {
 // The system's log: every line gets a local time stamp, goes at once to a live
 // callback, and gathers in memory until more than 256 KiB have gathered or the
 // object is destroyed; then the text is appended to one file per day,
-// "<logPath>/YYYY-MM-DD.txt". Texts are GBK bytes and are never converted,
+// "<logPath>/YYYY-MM-DD.txt", which stays open between saves. Texts are
+// GBK bytes and are never converted,
 // but their control characters are escaped (AppendEscapingControls), so a
 // field that came from the network can neither forge a line nor reach a
 // terminal as a control sequence.
@@ -77,6 +78,9 @@ public:
 
 private:
     void SaveLocked();
+    // Has the day's file `fileName` open in fd_; false when it cannot be.
+    bool OpenLocked(const std::string& fileName);
+    void CloseLocked();
     void ReportError(const char* what) const noexcept;
 
     mutable std::mutex lock_;
@@ -84,6 +88,8 @@ private:
     std::string pending;
     std::atomic<LogEventCallback> logCallback{nullptr};
     Clock clock_;
+    int fd_ = -1;            // the day's file, kept open between saves; never copied
+    std::string fileName_;   // its name
 };
 
 } // namespace scrivlet
