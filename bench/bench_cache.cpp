@@ -178,17 +178,27 @@ void StoreForBob(CMsgCache& cache, std::int64_t count)
         cache.AddMsg(kBody.data(), kBody.size(), "alice", "home", "bob", "home");
 }
 
+// A cache in a folder of its own holding `count` messages for bob, with
+// compaction off so the backlog stays where it was written.
+struct BobsBacklog {
+    explicit BobsBacklog(std::int64_t count) : cache(log)
+    {
+        cache.SetLimits(kNoCompaction);
+        cache.OpenCache(made.Path().string());
+        StoreForBob(cache, count);
+    }
+    const TempFolder made{"quorvel-bench"};
+    CLog4c log;
+    CMsgCache cache;
+};
+
 // What a delivery costs the cache per message: the hand-out with its read,
 // then the sent mark, with a backlog of state.range(0) messages (refilled
 // off the clock when it runs out).
 void BM_HandOutAndMarkSent(benchmark::State& state)
 {
-    const TempFolder made("quorvel-bench");
-    CLog4c log;
-    CMsgCache cache(log);
-    cache.SetLimits(kNoCompaction);
-    cache.OpenCache(made.Path().string());
-    StoreForBob(cache, state.range(0));
+    BobsBacklog backlog(state.range(0));
+    CMsgCache& cache = backlog.cache;
     std::string bytes;
     std::uint32_t record = 0;
     for (auto _ : state) {
@@ -208,12 +218,8 @@ void BM_HandOutAndMarkSent(benchmark::State& state)
 // worker takes them: the backlog lies back to back, one read per run.
 void BM_HandOutRunsAndMarkSent(benchmark::State& state)
 {
-    const TempFolder made("quorvel-bench");
-    CLog4c log;
-    CMsgCache cache(log);
-    cache.SetLimits(kNoCompaction);
-    cache.OpenCache(made.Path().string());
-    StoreForBob(cache, state.range(0));
+    BobsBacklog backlog(state.range(0));
+    CMsgCache& cache = backlog.cache;
     std::vector<CMsgCache::StoredMsg> stored;
     std::int64_t messages = 0;
     for (auto _ : state) {

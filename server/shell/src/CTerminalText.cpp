@@ -85,21 +85,10 @@ void CTerminalText::AppendUtf8(std::string& out, std::string_view gbk)
 
 void CTerminalText::WriteLine(std::FILE* out, std::string_view gbkLine)
 {
-    WriteLineUnflushed(out, gbkLine);
-    std::fflush(out);
-}
-
-void CTerminalText::WriteLineUnflushed(std::FILE* out, std::string_view gbkLine)
-{
-    // Each thread converts its lines in one buffer of its own: a line costs
-    // no allocation. Room beyond a long line's is given back.
-    constexpr std::size_t kKeptRoom = 16384;
-    thread_local std::string text;
-    text.clear();
+    std::string text;
     AppendLine(text, gbkLine);
     std::fwrite(text.data(), 1, text.size(), out);
-    if (text.capacity() > kKeptRoom)
-        std::string().swap(text);
+    std::fflush(out);
 }
 
 void CTerminalText::AppendLine(std::string& out, std::string_view gbkLine)

@@ -20,8 +20,6 @@ public:
     // Writes one line in UTF-8: its own line end ("\r\n" or "\n") is replaced
     // by "\n", and the stream is flushed so the line shows at once.
     static void WriteLine(std::FILE* out, std::string_view gbkLine);
-    // The same line left in the stream's buffer; the caller flushes soon.
-    static void WriteLineUnflushed(std::FILE* out, std::string_view gbkLine);
     // The line as WriteLine writes it, appended to `out`.
     static void AppendLine(std::string& out, std::string_view gbkLine);
 };
