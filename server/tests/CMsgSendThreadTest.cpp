@@ -175,6 +175,34 @@ TEST_F(Worker, AReaderThatFallsBehindIsFedInStepsAndLosesNothingWhenItGoes)
     EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("bob", "hub"); }));
 }
 
+// A reader that stopped reading is offered one batch a cycle and refuses it
+// at its first message: the worker must not read and parse the user's next
+// batch meanwhile, every cycle, only to put it back.
+TEST_F(Worker, AStalledReaderHasOnlyTheOfferedBatchReadEachCycle)
+{
+    constexpr int kPieces = 60;
+    constexpr std::size_t kPiece = 256 * 1024;  // four to a batch
+    for (int i = 0; i < kPieces; ++i) {
+        auto talk = MakeTalk("alice@hub", "bob@hub", std::to_string(i) + ":" + std::string(kPiece, 'x'));
+        StoreForBob(Built(talk));
+    }
+    TestClient stalled(fixture.Port(), 4096);
+    ASSERT_EQ(stalled.Login("bob", "b-pw"), "success");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return fixture.OnLoop([](CChatServer& service) { return service.LinksOf("bob").unwritten; }) >=
+                   CDeliveryLedger::kUserBacklog;
+        },
+        30s));
+    ASSERT_TRUE(run.WaitForCycles(1));
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    run.Cache().InjectFaults({.beforeRead = [reads] { ++*reads; }});
+    ASSERT_TRUE(run.WaitForCycles(3));
+    // Three whole cycles and at most a part of a fourth, one batch each.
+    EXPECT_LE(reads->load(), 4 * static_cast<int>(CMsgSendThread::kBatchBytes / kPiece));
+    EXPECT_GT(reads->load(), 0) << "offered again every cycle";
+}
+
 TEST_F(Worker, AFailedFirstDeliveryHoldsBackTheLaterOnes)
 {
     // A stored type the delivery dispatch does not know: never delivered.
@@ -452,4 +480,33 @@ TEST(WorkerBatches, AFailureInASharedBatchHoldsBackOnlyThatUser)
     EXPECT_EQ(ServiceLogLines::Count("HandleMsgCache type:user-talking source:alice@hub target:bob@hub"), 0);
     EXPECT_TRUE(run.HasPendingFor("bob", "hub"));
     EXPECT_TRUE(WaitUntil([&] { return !run.HasPendingFor("carol", "hub"); }));
+}
+
+// While the loop offers one batch the worker already takes the next (once
+// the user took a whole batch): when a user's message in the second fails,
+// the user's later messages the third batch took must go back to pending
+// unoffered, not overtake it.
+TEST(WorkerBatches, AFailureHoldsBackWhatTheNextBatchAlreadyTook)
+{
+    ServiceFixture fixture;
+    fixture.AddUser("bob", "b-pw");
+    WorkerRun run(fixture);
+    const auto numbers = StoreNumberedForBob(run, 3 * static_cast<int>(CMsgSendThread::kBatchMessages) / 2);
+    // A stored type the delivery dispatch does not know: never delivered.
+    CMessageUserReg stuck;
+    stuck.type = CMessageUserReg::kType;
+    stuck.source = "alice@hub";
+    stuck.target = "bob@hub";
+    BX_DATA stuckBytes(&stuck);
+    CXmlMsg().BuildXml(&stuckBytes);
+    ASSERT_EQ(run.Cache().AddMsg(stuckBytes.Data(), stuckBytes.Length(), "alice", "hub", "bob", "hub"), 1);
+    StoreNumberedForBob(run, 3 * static_cast<int>(CMsgSendThread::kBatchMessages));
+
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    EXPECT_EQ(Chats(bob, numbers.size()), numbers);
+    // Offered again in the next cycle: the first cycle is over.
+    EXPECT_TRUE(WaitUntil([] { return ServiceLogLines::Count("HandleMsgCache type:user-reg") >= 2; }));
+    EXPECT_TRUE(Chats(bob, 0).empty());
+    EXPECT_EQ(ServiceLogLines::Count("已发送缓存消息"), static_cast<int>(numbers.size()));
 }

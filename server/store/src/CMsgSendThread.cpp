@@ -191,81 +191,62 @@ std::optional<CServiceSnapshot> CMsgSendThread::Snapshot(std::stop_token stop, s
     return std::move(*snapshot);
 }
 
-// Records taken from the cache for one hand-over, parsed, of one or more
-// users, each user's in order. Whatever the ledger was not given goes back
-// to pending when the batch is cleared or ends, however it ends (a stop, an
-// exception): a record left handed out would never be offered again, and
-// the user's later messages would wait behind it for good. The ledger
-// settles what it was given.
-class CMsgSendThread::Batch {
-public:
-    struct Item {
-        const User* user = nullptr;
-        std::unique_ptr<CMessageBase> message;
-        CDeliveryLedger::Pending pending;
-        bool given = false;  // the ledger took it
-    };
-
-    explicit Batch(CMsgCache& cache) : cache_(cache) {}
-    ~Batch() { Clear(); }
-    Batch(const Batch&) = delete;
-    Batch& operator=(const Batch&) = delete;
-
-    std::vector<Item>& Items() { return items_; }
-    bool Full() const { return items_.size() >= kBatchMessages || bytes_ >= kBatchBytes; }
-    // What may still be added before the batch is full.
-    std::size_t RoomMessages() const { return Full() ? 0 : kBatchMessages - items_.size(); }
-    std::size_t RoomBytes() const { return Full() ? 0 : kBatchBytes - bytes_; }
-    void Add(Item item)
-    {
-        bytes_ += item.pending.length;
-        items_.push_back(std::move(item));
-    }
-    void Clear()
-    {
-        for (const Item& item : items_)
-            if (!item.given)
-                cache_.ReleaseMsg(item.pending.record);
-        items_.clear();
-        bytes_ = 0;
-    }
-
-private:
-    CMsgCache& cache_;
-    std::vector<Item> items_;
-    std::size_t bytes_ = 0;
-};
-
 std::vector<const CMsgSendThread::User*> CMsgSendThread::Pass(const std::vector<const User*>& users)
 {
     std::vector<const User*> backedUp;
     std::unordered_set<const User*> stopped;
-    Batch batch(cache_);
-    const auto deliver = [&] {
-        if (batch.Items().empty())
-            return;
-        for (const auto& [user, offer] : DeliverOnLoop(batch)) {
+    // Users one of whose batches was all handed over in this pass.
+    std::unordered_set<const User*> flowing;
+    // Two batches take turns: while the loop offers one, the worker reads
+    // and parses the next. A user the batch on the loop stopped loses its
+    // messages in the next one before that is posted, so nothing overtakes
+    // the message that stopped it.
+    CDeliveryBatch first(cache_, kBatchMessages, kBatchBytes);
+    CDeliveryBatch second(cache_, kBatchMessages, kBatchBytes);
+    CDeliveryBatch* filling = &first;
+    CDeliveryBatch* onLoop = &second;
+    const CDeliveryBatch::Offerer offer = Offerer();
+    const auto settle = [&] {
+        const User* last = onLoop->LastUserOnLoop();
+        for (const auto& [user, verdict] : onLoop->Await()) {
             stopped.insert(user);
-            if (offer == CDeliveryLedger::Offer::kBackedUp)
+            if (verdict == CDeliveryLedger::Offer::kBackedUp)
                 backedUp.push_back(user);
         }
-        batch.Clear();
+        if (last != nullptr && stopped.count(last) == 0)
+            flowing.insert(last);
+    };
+    const auto deliver = [&] {
+        settle();
+        filling->DropUsers(stopped);
+        if (filling->Empty() || StopRequested())
+            return;
+        filling->Post(*loop_, offer, StopToken());
+        std::swap(filling, onLoop);
     };
     for (const User* user : users) {
         // A user with more than the batch holds continues in the next one,
-        // unless the batch stopped the user.
-        while (!StopRequested() && TakeBatch(*user, batch)) {
-            deliver();
-            if (stopped.count(user) != 0)
+        // unless an earlier batch stopped the user. The worker reads a user's
+        // messages ahead of the batch on the loop only once the user took a
+        // whole batch: a user backed up or held back at the first offer of
+        // the pass (a slow reader, each time it drains a little) would
+        // otherwise have a batch read and parsed for nothing every time.
+        while (!StopRequested() && stopped.count(user) == 0) {
+            if (onLoop->LastUserOnLoop() == user && flowing.count(user) == 0) {
+                settle();
+                continue;
+            }
+            if (!TakeBatch(*user, *filling))
                 break;
+            deliver();
         }
     }
-    if (!StopRequested())
-        deliver();
+    deliver();
+    settle();
     return backedUp;
 }
 
-bool CMsgSendThread::TakeBatch(const User& user, Batch& batch)
+bool CMsgSendThread::TakeBatch(const User& user, CDeliveryBatch& batch)
 {
     std::vector<CMsgCache::StoredMsg> stored;
     while (!StopRequested()) {
@@ -308,55 +289,27 @@ std::unique_ptr<CMessageBase> CMsgSendThread::ParseStored(const std::string& byt
     return message;
 }
 
-std::vector<std::pair<const CMsgSendThread::User*, CDeliveryLedger::Offer>> CMsgSendThread::DeliverOnLoop(Batch& batch)
+CDeliveryBatch::Offerer CMsgSendThread::Offerer() const
 {
     using Offer = CDeliveryLedger::Offer;
-    // The job holds the messages: it may still run after the wait gave up,
-    // and then offers nothing, since the batch releases its records.
-    struct Job {
-        std::mutex mutex;
-        bool abandoned = false;
-        bool ran = false;
-        std::vector<Batch::Item> items;
-        std::vector<std::pair<const User*, Offer>> stops;  // users not all handed over, in order met
+    return [link = link_, ledger = ledger_, cycle = cycle_, counters = counters_](
+               std::vector<CDeliveryBatch::Item>& items, CDeliveryBatch::Stops& stops) {
+        CDeliveryTarget* service = link->service.load();
+        if (service == nullptr)
+            return;
+        for (auto& item : items) {
+            // Once one of a user's messages is not handed over, none of the
+            // user's later ones is offered in this batch.
+            if (std::any_of(stops.begin(), stops.end(), [&](const auto& stop) { return stop.first == item.user; }))
+                continue;
+            const Offer offer = ledger->Hand(*service, *item.message, item.pending, cycle, counters);
+            // Held back or backed up: not offered, the record stays with
+            // the batch.
+            item.given = offer == Offer::kHandedOver || offer == Offer::kNotDelivered;
+            if (offer != Offer::kHandedOver)
+                stops.emplace_back(item.user, offer);
+        }
     };
-    auto job = std::make_shared<Job>();
-    job->items = std::move(batch.Items());
-    loop_->Call(
-        [link = link_, ledger = ledger_, job, cycle = cycle_, counters = counters_] {
-            std::lock_guard lock(job->mutex);
-            CDeliveryTarget* service = link->service.load();
-            if (job->abandoned || service == nullptr)
-                return;
-            job->ran = true;
-            for (auto& item : job->items) {
-                // Once one of a user's messages is not handed over, none of
-                // the user's later ones is offered in this batch.
-                const auto user = std::find_if(job->stops.begin(), job->stops.end(),
-                                               [&](const auto& stop) { return stop.first == item.user; });
-                if (user != job->stops.end())
-                    continue;
-                const Offer offer = ledger->Hand(*service, *item.message, item.pending, cycle, counters);
-                // Held back or backed up: not offered, the record stays with
-                // the batch.
-                item.given = offer == Offer::kHandedOver || offer == Offer::kNotDelivered;
-                if (offer != Offer::kHandedOver)
-                    job->stops.emplace_back(item.user, offer);
-            }
-        },
-        StopToken());
-    // A job still queued finds this and leaves; one running is waited for
-    // (the loop is not waiting for this thread while it runs a job).
-    std::lock_guard lock(job->mutex);
-    job->abandoned = true;
-    batch.Items() = std::move(job->items);
-    if (!job->ran) {
-        // Nothing offered: every user of the batch stops here.
-        for (const auto& item : batch.Items())
-            if (std::none_of(job->stops.begin(), job->stops.end(), [&](const auto& stop) { return stop.first == item.user; }))
-                job->stops.emplace_back(item.user, Offer::kHeldBack);
-    }
-    return std::move(job->stops);
 }
 
 } // namespace quorvel::store

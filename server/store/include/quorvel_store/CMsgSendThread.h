@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quorvel_store/CDeliveryBatch.h"
 #include "quorvel_store/CDeliveryLedger.h"
 #include "quorvel_store/CMsgCache.h"
 #include "quorvel_store/CMsgRouteThread.h"
@@ -53,7 +54,10 @@ class CDeliveryTarget;
 // (CDeliveryLedger::Hand), skipping a user's later messages once one of the
 // user's was not handed over, and reports which users stopped; what was not
 // offered goes back to pending in its place. One hand-over and one wait per
-// batch instead of per message or per user.
+// batch instead of per message or per user, and while the loop offers one
+// batch the worker reads and parses the next (CDeliveryBatch); the next of
+// the same user only once the user took a whole batch in the pass, so a
+// reader that fell behind costs no reading ahead.
 //
 // A user whose connections hold a backlog (CDeliveryLedger::kUserBacklog)
 // is backed up: the worker goes on with the other users, then, in the rest
@@ -127,7 +131,6 @@ private:
     };
 
     using User = CServiceSnapshot::LoggedInUser;
-    class Batch;
 
     void BackOff(const char* reason);
     // One pass over the logged-in users, then, until a second after
@@ -146,15 +149,13 @@ private:
     std::vector<const User*> Pass(const std::vector<const User*>& users);
     // Adds the user's next pending messages, parsed, in order, until the
     // batch is full (true: the user may have more) or none is left (false).
-    bool TakeBatch(const User& user, Batch& batch);
+    bool TakeBatch(const User& user, CDeliveryBatch& batch);
     // Parses stored bytes; a message that no longer parses is logged, its
     // record retired, and null returned.
     std::unique_ptr<marlune::CMessageBase> ParseStored(const std::string& bytes, std::uint32_t record);
-    // Offers the batch to the service on the loop, in order, each user's
-    // messages up to the first not handed over, and waits. Returns the users
-    // not all handed over with the offer that stopped each. Nothing is
-    // offered (every user kHeldBack) when the wait gave up before the job ran.
-    std::vector<std::pair<const User*, CDeliveryLedger::Offer>> DeliverOnLoop(Batch& batch);
+    // What offers a batch to the service on the loop for the running cycle:
+    // in order, each user's messages up to the first not handed over.
+    CDeliveryBatch::Offerer Offerer() const;
     bool StopRequested() const { return StopToken().stop_requested(); }
 
     scrivlet::CLog4c& log_;
