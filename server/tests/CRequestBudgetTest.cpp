@@ -92,3 +92,20 @@ TEST(RequestBudget, ALargeAnswerIsPaidAfterwardsAndItsDebtIsAtMostAMinutesWorth)
     budget.Spend(99, kStart, 50);
     EXPECT_EQ(budget.Admit(99, "10.0.0.9", kStart), Verdict::kAdmitted);
 }
+
+TEST(RequestBudget, ACheckTakesNothingAndRefusesWhereAdmitWould)
+{
+    CRequestBudget budget(2, 3);
+    std::string address;
+    const auto addressOf = [] { return std::string("10.0.0.9"); };
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(budget.Check(1, addressOf, kStart, address), Verdict::kAdmitted) << i;
+    EXPECT_EQ(address, "10.0.0.9");
+    ASSERT_EQ(budget.Admit(1, "10.0.0.9", kStart, 2), Verdict::kAdmitted);
+    EXPECT_EQ(budget.Check(1, addressOf, kStart, address), Verdict::kConnection);
+    // The address has one token left for another connection, then none.
+    EXPECT_EQ(budget.Check(2, addressOf, kStart, address), Verdict::kAdmitted);
+    ASSERT_EQ(budget.Admit(2, "10.0.0.9", kStart), Verdict::kAdmitted);
+    EXPECT_EQ(budget.Check(2, addressOf, kStart, address), Verdict::kAddress);
+    EXPECT_EQ(budget.Check(2, addressOf, kStart + 20s, address), Verdict::kAdmitted) << "a token refilled";
+}

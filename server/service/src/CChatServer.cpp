@@ -6,6 +6,7 @@
 #include "CRegistrationHandler.h"
 #include "CServerFederation.h"
 #include "CStatusHandler.h"
+#include "MessageTypePeek.h"
 #include "quorvel_service/CRoutePass.h"
 
 #include "corvane/CMyRASSocket.h"
@@ -71,7 +72,7 @@ constexpr std::size_t kUsersPerToken = 100;
 // or profile change rewrites the directory file, an announcement replaces
 // a neighbour's users and rewrites it too, a query answer copies up to a
 // list's worth of users.
-bool IsCostly(const std::string& type)
+bool IsCostly(std::string_view type)
 {
     return type == CMessageUserReg::kType || type == CMessageServerPub::kType || type == CMessageUserList::kType ||
            type == CMessageUserInfor::kType;
@@ -202,6 +203,8 @@ void CChatServer::OnLimit(RAS_LIMIT_PARA* para)
 void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
 {
     try {
+        if (RefusedBeforeParse(data, length, socket))
+            return;
         CMessageBase head(nullptr);
         CXmlMsg codec;
         std::unique_ptr<CMessageBase> message = codec.ParseXmlNew(data, length, &head);
@@ -312,14 +315,38 @@ bool CChatServer::WithinBudget(CMessageBase& message, CMyRASSocket* socket)
         budget_.Admit(socket->Serial(), [socket] { return socket->PeerAddress(); }, now, cost, address);
     if (verdict == CRequestBudget::Verdict::kAdmitted)
         return true;
+    Refuse(verdict, address, type, now);
+    return false;
+}
+
+bool CChatServer::RefusedBeforeParse(const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
+{
+    if (socket == nullptr)
+        return false;
+    const std::string_view type = PeekMessageType(std::string_view(reinterpret_cast<const char*>(data), length));
+    if (!IsCostly(type))
+        return false;
+    const auto now = CRequestBudget::Clock::now();
+    std::string address;
+    const CRequestBudget::Verdict verdict =
+        budget_.Check(socket->Serial(), [socket] { return socket->PeerAddress(); }, now, address);
+    if (verdict == CRequestBudget::Verdict::kAdmitted)
+        return false;
+    counters_->CountReceived(type);
+    Refuse(verdict, address, type, now);
+    return true;
+}
+
+void CChatServer::Refuse(CRequestBudget::Verdict verdict, const std::string& address, std::string_view type,
+                         CRequestBudget::Clock::time_point now)
+{
     const bool connection = verdict == CRequestBudget::Verdict::kConnection;
     counters_->CountRefused(connection ? "CostlyRequestsPerConnection" : "CostlyRequestsPerAddress");
     if (budgetLines_.Allow(connection ? "connection budget" : "address budget", address, now))
-        log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%s 请求已丢弃", address.c_str(),
+        log_.LogEvent(kError, "来自 %s 的请求过于频繁,超过每个%s每分钟 %zu 次的限制,%.*s 请求已丢弃", address.c_str(),
                       connection ? "连接" : "地址",
                       connection ? limits_.costlyRequestsPerConnection : limits_.costlyRequestsPerAddress,
-                      type.c_str());
-    return false;
+                      static_cast<int>(type.size()), type.data());
 }
 
 bool CChatServer::HandleMsgCache(CMessageBase* message, CDeliveryReceipt* receipt)

@@ -55,22 +55,43 @@ CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::f
     return Admit(serial, address, now, cost);
 }
 
-CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::string& address, Clock::time_point now,
-                                              std::uint64_t cost)
+CRequestBudget::Verdict CRequestBudget::Check(std::uint64_t serial, const std::function<std::string()>& addressOf,
+                                              Clock::time_point now, std::string& address)
 {
     Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
     if (connection.address.empty())
-        connection.address = address;
-    const auto connectionCost = static_cast<double>(std::min(cost, perConnection_));
-    if (connection.tokens < connectionCost)
+        connection.address = addressOf();
+    address = connection.address;
+    Bucket* found = nullptr;
+    Bucket* peer = nullptr;
+    return Judge(serial, address, now, 1, found, peer);
+}
+
+CRequestBudget::Verdict CRequestBudget::Judge(std::uint64_t serial, const std::string& address, Clock::time_point now,
+                                              std::uint64_t cost, Bucket*& connection, Bucket*& peer)
+{
+    connection = &Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
+    if (connection->address.empty())
+        connection->address = address;
+    if (connection->tokens < static_cast<double>(std::min(cost, perConnection_)))
         return Verdict::kConnection;
-    Bucket& peer = Find(addresses_, address, perAddress_, now, addressesPruneAt_);
-    const auto peerCost = static_cast<double>(std::min(cost, perAddress_));
-    if (peer.tokens < peerCost)
+    peer = &Find(addresses_, address, perAddress_, now, addressesPruneAt_);
+    if (peer->tokens < static_cast<double>(std::min(cost, perAddress_)))
         return Verdict::kAddress;
-    connection.tokens -= connectionCost;
-    peer.tokens -= peerCost;
     return Verdict::kAdmitted;
+}
+
+CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::string& address, Clock::time_point now,
+                                              std::uint64_t cost)
+{
+    Bucket* connection = nullptr;
+    Bucket* peer = nullptr;
+    const Verdict verdict = Judge(serial, address, now, cost, connection, peer);
+    if (verdict == Verdict::kAdmitted) {
+        connection->tokens -= static_cast<double>(std::min(cost, perConnection_));
+        peer->tokens -= static_cast<double>(std::min(cost, perAddress_));
+    }
+    return verdict;
 }
 
 void CRequestBudget::Spend(std::uint64_t serial, Clock::time_point now, std::uint64_t cost)

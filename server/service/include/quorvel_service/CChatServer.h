@@ -176,6 +176,13 @@ private:
     // logged at most once a minute per bucket kind and address.
     // An announcement costs one more token per kUsersPerToken users it keeps.
     bool WithinBudget(marlune::CMessageBase& message, corvane::CMyRASSocket* socket);
+    // The same before the payload is parsed, for a costly request whose
+    // connection or address has not a token left: true when it was refused
+    // (and counted as received). Requests it cannot tell are parsed.
+    bool RefusedBeforeParse(const std::uint8_t* data, std::uint32_t length, corvane::CMyRASSocket* socket);
+    // Counts and logs a request of `type` refused by `verdict`.
+    void Refuse(CRequestBudget::Verdict verdict, const std::string& address, std::string_view type,
+                CRequestBudget::Clock::time_point now);
     // Charges a list or profile answer's size to its connection's budget.
     void ChargeAnswer(const marlune::CMessageBase& message, const corvane::CMyRASSocket* socket);
     void ForwardUnparsed(const marlune::CMessageBase& head, const std::uint8_t* data, std::uint32_t length);

@@ -42,6 +42,12 @@ public:
     Verdict Admit(std::uint64_t serial, const std::function<std::string()>& addressOf, Clock::time_point now,
                   std::uint64_t cost, std::string& address);
 
+    // Whether a request of one token would be admitted now, taking none:
+    // a request refused here would be refused by Admit whatever its cost.
+    // `addressOf` and `address` as for Admit.
+    Verdict Check(std::uint64_t serial, const std::function<std::string()>& addressOf, Clock::time_point now,
+                  std::string& address);
+
     // Takes `cost` more tokens from the buckets of connection `serial` and
     // its address for a request admitted before its true cost was known
     // (an answer's size). The buckets may go into debt, by a minute's worth
@@ -58,6 +64,11 @@ private:
         Clock::time_point last;
         std::string address;   // a connection's peer address
     };
+    // Finds the buckets of connection `serial` and its address, both
+    // refilled to `now`; `peer` stays null when the connection's bucket
+    // cannot pay `cost`.
+    Verdict Judge(std::uint64_t serial, const std::string& address, Clock::time_point now, std::uint64_t cost,
+                  Bucket*& connection, Bucket*& peer);
     template <class Table, class Key>
     static Bucket& Find(Table& table, const Key& key, std::uint64_t perMinute, Clock::time_point now,
                         std::size_t& pruneAt);
