@@ -2,6 +2,7 @@
 
 #include "BodyReader.h"
 #include "BodyWriter.h"
+#include "CanonicalForm.h"
 #include "DocWriter.h"
 #include "MessageFactory.h"
 #include "RecordFields.h"
@@ -56,6 +57,7 @@ std::unique_ptr<CMessageBase> CXmlMsg::ParseXmlNew(const void* data, std::size_t
                                                    CMessageBase* head)
 {
     lastError_.clear();
+    ownLayout_ = false;
     try {
         if (data == nullptr || length == 0) {
             lastError_ = "empty payload";
@@ -65,6 +67,15 @@ std::unique_ptr<CMessageBase> CXmlMsg::ParseXmlNew(const void* data, std::size_t
         if (!TextConverter::IsValidUtf8(xml)) {
             lastError_ = "payload is not valid UTF-8";
             return nullptr;
+        }
+        if (directReading_) {
+            if (std::unique_ptr<CMessageBase> msg = CanonicalForm::Read(xml)) {
+                if (head != nullptr) {
+                    *head = *msg;
+                }
+                ownLayout_ = true;
+                return msg;
+            }
         }
         if (!XmlPrescan::Check(xml, lastError_)) {
             return nullptr;

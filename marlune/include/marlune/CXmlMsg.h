@@ -30,6 +30,15 @@ public:
     // leaves the head untouched; LastError tells why.
     std::unique_ptr<CMessageBase> ParseXmlNew(const void* data, std::size_t length,
                                               CMessageBase* head);
+    // True when the last ParseXmlNew gave a message from a payload that is
+    // byte for byte what BuildXml writes for that message (the library's
+    // own layout).
+    bool LastParseInOwnLayout() const { return ownLayout_; }
+    // Whether ParseXmlNew reads a payload in the library's own layout
+    // directly (the default) or gives every payload to the general XML
+    // parser. Both give the same result; the tests compare the two.
+    void SetDirectReading(bool direct) { directReading_ = direct; }
+
 
     // Builds the XML of `bx->msg` into `bx->buff`; returns its length, or 0
     // when nothing was built (null record or message, a text that is not
@@ -69,6 +78,8 @@ private:
     std::unique_ptr<CMessageBase> ReadMessage(const tinyxml2::XMLDocument& doc, CMessageBase* head);
 
     std::string lastError_;
+    bool ownLayout_ = false;
+    bool directReading_ = true;
 };
 
 } // namespace marlune

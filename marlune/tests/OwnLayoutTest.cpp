@@ -1,0 +1,161 @@
+// Payloads in the library's own layout are read without the general XML
+// parser, which must give exactly what the general parser gives.
+#include "TestText.h"
+
+#include "marlune/Marlune.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using marlune::CMessageBase;
+using marlune::CMessageHeart;
+using marlune::CMessageTransFile;
+using marlune::CMessageUserList;
+using marlune::CMessageUserLogin;
+using marlune::CMessageUserTalking;
+using marlune::CTalker;
+using marlune::CTalkerServer;
+using marlune::CXmlMsg;
+
+namespace {
+
+struct Outcome {
+    std::unique_ptr<CMessageBase> msg;
+    CMessageBase head;
+    std::string error;
+    bool ownLayout = false;
+};
+
+Outcome Parse(const std::string& payload, bool direct)
+{
+    Outcome out;
+    CXmlMsg xml;
+    xml.SetDirectReading(direct);
+    out.msg = xml.ParseXmlNew(payload.data(), payload.size(), &out.head);
+    out.error = xml.LastError();
+    out.ownLayout = xml.LastParseInOwnLayout();
+    return out;
+}
+
+std::string Built(CMessageBase& message)
+{
+    return CXmlMsg().BuildBytes(message);
+}
+
+// Parses payload both ways and expects the same message, head and error;
+// returns whether the direct way read it.
+bool ExpectSameBothWays(const std::string& payload)
+{
+    Outcome direct = Parse(payload, true);
+    Outcome general = Parse(payload, false);
+    EXPECT_FALSE(general.ownLayout);
+    EXPECT_EQ(direct.msg == nullptr, general.msg == nullptr) << payload;
+    EXPECT_EQ(direct.error, general.error) << payload;
+    if (direct.msg && general.msg) {
+        EXPECT_EQ(typeid(*direct.msg), typeid(*general.msg));
+        EXPECT_EQ(Built(*direct.msg), Built(*general.msg)) << payload;
+    }
+    EXPECT_EQ(Built(direct.head), Built(general.head)) << payload;
+    if (direct.ownLayout) {
+        // Own layout means: what the library builds, byte for byte.
+        EXPECT_NE(direct.msg, nullptr);
+        EXPECT_EQ(Built(*general.msg), payload);
+    }
+    return direct.ownLayout;
+}
+
+CTalkerServer Server(const std::string& name)
+{
+    CTalkerServer server;
+    server.name = name;
+    return server;
+}
+
+CMessageTransFile FilePiece(const std::string& file, const std::string& data, std::vector<std::string> routed)
+{
+    CMessageTransFile piece;
+    piece.time = "2026-12-08 23:10:00";
+    piece.source = "alice@hub";
+    piece.target = "bob@edge";
+    piece.file = file;
+    piece.size = "1024";
+    piece.offset = "0";
+    piece.action = "data";
+    piece.data = data;
+    for (const std::string& name : routed)
+        piece.AddRoutedServer(Server(name));
+    return piece;
+}
+
+} // namespace
+
+TEST(OwnLayout, WhatTheLibraryBuildsIsReadDirectlyAndAsTheParserReadsIt)
+{
+    CMessageUserTalking chinese;
+    chinese.source = "张三@总部";
+    chinese.target = "李四@总部";
+    chinese.text = "  中午一起吃饭吗？\n\t\"老地方\" 😀";
+    CMessageHeart heart;
+    heart.sender = "alice@hub";
+    CMessageUserLogin login;
+    login.userId = "alice";
+    login.force = "true";
+    CMessageTransFile empty = FilePiece("", "", {});
+    CMessageTransFile routed = FilePiece("a.bin", "QUJD", {"edge", "hub", "中转"});
+    CMessageBase* flat[] = {&chinese, &heart, &login, &empty, &routed};
+    for (CMessageBase* message : flat)
+        EXPECT_TRUE(ExpectSameBothWays(Built(*message))) << message->type;
+
+    // Values the layout writes as entities or references, and bodies with
+    // records, go to the general parser, with the same result.
+    CMessageUserTalking markup = chinese;
+    markup.text = "a < b & c > d";
+    CMessageTransFile quoted = FilePiece("say \"hi\".txt", "QUJD", {});
+    CMessageTransFile blanks = FilePiece("a.bin", " \n ", {});
+    CMessageTransFile lineFeed = FilePiece("a\nb", "QUJD", {});
+    CMessageUserList list;
+    list.talkers.emplace_back().userId = "bob";
+    CMessageUserList emptyList;
+    CMessageBase* general[] = {&markup, &quoted, &blanks, &lineFeed, &list, &emptyList};
+    for (CMessageBase* message : general)
+        EXPECT_FALSE(ExpectSameBothWays(Built(*message))) << message->type;
+}
+
+TEST(OwnLayout, AnyDifferenceFromTheLayoutLeavesThePayloadToTheParser)
+{
+    CMessageTransFile piece = FilePiece("a.bin", "QUJD", {"edge"});
+    const std::string built = Built(piece);
+    ASSERT_TRUE(ExpectSameBothWays(built));
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string changed = built;
+        const std::size_t at = changed.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? changed : changed.replace(at, from.size(), to);
+    };
+    const std::string variants[] = {
+        built.substr(built.find('\n') + 1),                  // no declaration
+        built + " ",                                         // trailing blank
+        built.substr(0, built.size() - 1),                   // no final line feed
+        replaced("\n</msg>", "\r\n</msg>"),                  // a carriage return
+        replaced("type=\"trans-file\"", "type='trans-file'"),
+        replaced(" time=", "  time="),
+        replaced("file=\"a.bin\" size=\"1024\"", "size=\"1024\" file=\"a.bin\""),
+        replaced("file=\"a.bin\"", "file=\"a&#46;bin\""),
+        replaced("QUJD", "QU&amp;JD"),
+        replaced("QUJD", "QUJD<!-- note -->"),
+        replaced("QUJD", "<![CDATA[QUJD]]>"),
+        replaced("QUJD</body>", "QUJD</body><extra/>"),
+        replaced("action=\"data\"", "action=\"data\" extra=\"1\""),
+        replaced("<server name=\"edge\"/>", "<relay name=\"edge\"/>"),
+        replaced("<server name=\"edge\"/>", "<server name=\"edge\" />"),
+        replaced("  <routed>\n    <server name=\"edge\"/>\n  </routed>\n", "  <routed/>\n"),
+        replaced("type=\"trans-file\"", "type=\"user-dance\""),   // unknown type: head only
+        replaced("</body>", "</bodx>"),                            // not well-formed
+        replaced("<msg", "<message"),
+    };
+    for (const std::string& variant : variants)
+        EXPECT_FALSE(ExpectSameBothWays(variant)) << variant;
+}
