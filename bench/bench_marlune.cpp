@@ -168,6 +168,21 @@ void BM_TransFile_Relay(benchmark::State& state)
     }
 }
 
+// The same relay as a server does it when the piece came in the library's
+// own layout: its entry spliced into the received bytes.
+void BM_TransFile_RelaySpliced(benchmark::State& state)
+{
+    CXmlMsg xml;
+    marlune::CTalkerServer self;
+    self.name = "load";
+    for (auto _ : state) {
+        CMessageBase head(nullptr);
+        auto msg = xml.ParseXmlNew(kTransFile.data(), kTransFile.size(), &head);
+        msg->AddRoutedServer(self);
+        benchmark::DoNotOptimize(CXmlMsg::BuildRelayed(kTransFile, *msg));
+    }
+}
+
 // The parse of a file piece by the general XML parser, for comparison
 // with the direct reading of the library's own layout.
 void BM_TransFile_ParseGeneral(benchmark::State& state)
@@ -282,6 +297,7 @@ BENCHMARK(BM_ConvertShortChinese);
 BENCHMARK(BM_TransFile_Parse);
 BENCHMARK(BM_TransFile_ParseGeneral);
 BENCHMARK(BM_TransFile_Relay);
+BENCHMARK(BM_TransFile_RelaySpliced);
 BENCHMARK(BM_TransFile_Build);
 BENCHMARK(BM_UserList50_ParseBuild);
 BENCHMARK(BM_UserList50_Parse);

@@ -1,6 +1,8 @@
 // Differential: a payload read directly in the library's own layout must
-// give what the general XML parser gives (message, head, error) and must be
-// byte for byte the build of that message. Each input is compared as it is and, since most mutations leave
+// give what the general XML parser gives (message, head, error), must be
+// byte for byte the build of that message, and relaying it with one more
+// routed entry spliced in must give the build of the message with that
+// entry. Each input is compared as it is and, since most mutations leave
 // the layout, once more as the library builds what the parser made of it.
 #include "marlune/Marlune.h"
 
@@ -11,6 +13,7 @@
 #include <typeinfo>
 
 using marlune::CMessageBase;
+using marlune::CTalkerServer;
 using marlune::CXmlMsg;
 
 namespace {
@@ -58,6 +61,11 @@ void Compare(const std::string& payload)
     if (!direct.ownLayout)
         return;
     Require(Built(*general.msg) == payload);
+    CTalkerServer self;
+    self.name = "hub";
+    general.msg->AddRoutedServer(self);
+    direct.msg->AddRoutedServer(self);
+    Require(CXmlMsg::BuildRelayed(payload, *direct.msg) == Built(*general.msg));
 }
 
 } // namespace

@@ -126,6 +126,21 @@ std::unique_ptr<CMessageBase> CXmlMsg::ReadMessage(const tinyxml2::XMLDocument& 
     return msg;
 }
 
+std::string CXmlMsg::BuildRelayed(std::string_view received, const CMessageBase& message)
+{
+    try {
+        std::string out;
+        if (message.routedServers.empty() ||
+            !CanonicalForm::AddRoutedEntry(received, message.routedServers.size() - 1,
+                                           message.routedServers.back().name, out)) {
+            return {};
+        }
+        return out;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 std::size_t CXmlMsg::BuildXml(BX_DATA* bx)
 {
     lastError_.clear();

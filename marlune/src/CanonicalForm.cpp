@@ -3,11 +3,13 @@
 #include "MessageFactory.h"
 #include "RecordFields.h"
 #include "TextConverter.h"
+#include "XmlWriter.h"
 
 #include "marlune/CFieldVisitor.h"
 
 #include <algorithm>
 #include <array>
+#include <exception>
 
 namespace marlune {
 
@@ -26,6 +28,7 @@ constexpr std::string_view kBodyStart = "  <body";
 constexpr std::string_view kBodyEnd = "</body>";
 constexpr std::string_view kEmptyEnd = "/>";
 constexpr std::string_view kRootEnd = "\n</msg>\n";
+constexpr std::string_view kEntryIndent = "    ";
 
 // The bytes XmlWriter writes as they are in an attribute value; it writes
 // every other byte as an entity or a character reference, and those are
@@ -197,6 +200,52 @@ std::unique_ptr<CMessageBase> CanonicalForm::Read(std::string_view xml)
     if (!reader.AtEnd())
         return nullptr;
     return msg;
+}
+
+bool CanonicalForm::AddRoutedEntry(std::string_view canonical, std::size_t entriesBefore,
+                                   std::string_view serverName, std::string& out)
+{
+    // The head is the line after the declaration: the layout writes a line
+    // feed in an attribute value as a reference, and no raw "<" in a value.
+    if (canonical.substr(0, kDeclaration.size()) != kDeclaration)
+        return false;
+    const std::size_t headEnd = canonical.find('\n', kDeclaration.size());
+    if (headEnd == std::string_view::npos)
+        return false;
+    std::size_t at = headEnd + 1;
+    const bool hasList = canonical.compare(at, kRoutedStart.size(), kRoutedStart) == 0;
+    std::size_t entries = 0;
+    if (hasList) {
+        const std::size_t listStart = at + kRoutedStart.size();
+        const std::size_t listEnd = canonical.find(kRoutedEnd, listStart);
+        if (listEnd == std::string_view::npos)
+            return false;
+        entries = static_cast<std::size_t>(
+            std::count(canonical.begin() + static_cast<std::ptrdiff_t>(listStart),
+                       canonical.begin() + static_cast<std::ptrdiff_t>(listEnd), '\n'));
+        at = listEnd;
+    }
+    if (entries != entriesBefore)
+        return false;
+    std::string name;
+    if (!TextConverter::GbkToUtf8(serverName, name))
+        return false;
+    std::string entry(kEntryIndent);
+    XmlWriter writer(entry);
+    writer.Open(kServerElement);
+    writer.Attribute(kRoutedNameAttribute, name);
+    writer.Close();
+    const std::string_view listOpen = hasList ? std::string_view() : kRoutedStart;
+    const std::string_view listClose = hasList ? std::string_view() : kRoutedEnd;
+    std::string spliced;
+    spliced.reserve(canonical.size() + listOpen.size() + entry.size() + listClose.size());
+    spliced.append(canonical.substr(0, at));
+    spliced.append(listOpen);
+    spliced.append(entry);
+    spliced.append(listClose);
+    spliced.append(canonical.substr(at));
+    out = std::move(spliced);
+    return true;
 }
 
 } // namespace marlune

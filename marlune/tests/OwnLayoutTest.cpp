@@ -1,5 +1,6 @@
 // Payloads in the library's own layout are read without the general XML
-// parser, which must give exactly what the general parser gives.
+// parser, and relayed by splicing a routed entry into them. Both shortcuts
+// must give exactly what the general path gives.
 #include "TestText.h"
 
 #include "marlune/Marlune.h"
@@ -158,4 +159,77 @@ TEST(OwnLayout, AnyDifferenceFromTheLayoutLeavesThePayloadToTheParser)
     };
     for (const std::string& variant : variants)
         EXPECT_FALSE(ExpectSameBothWays(variant)) << variant;
+}
+
+TEST(OwnLayout, RelayedBytesAreTheBuildOfTheMessageWithTheAddedEntry)
+{
+    const std::vector<std::vector<std::string>> lists = {{}, {"edge"}, {"edge", "中转", "hub2"}};
+    for (const auto& routed : lists) {
+        for (const std::string& self : {std::string("hub"), std::string("总部"), std::string("a&\"b")}) {
+            CMessageTransFile piece = FilePiece("报告.pdf", "QUJD", routed);
+            const std::string received = Built(piece);
+            Outcome parsed = Parse(received, true);
+            ASSERT_TRUE(parsed.ownLayout);
+            parsed.msg->AddRoutedServer(Server(self));
+            EXPECT_EQ(CXmlMsg::BuildRelayed(received, *parsed.msg), Built(*parsed.msg)) << received;
+        }
+    }
+}
+
+TEST(OwnLayout, RelayRefusesAMessageWithOtherThanOneNewEntry)
+{
+    CMessageTransFile piece = FilePiece("a.bin", "QUJD", {"edge"});
+    const std::string received = Built(piece);
+    EXPECT_EQ(CXmlMsg::BuildRelayed(received, piece), "");   // no entry added
+    piece.AddRoutedServer(Server("hub"));
+    piece.AddRoutedServer(Server("hub2"));
+    EXPECT_EQ(CXmlMsg::BuildRelayed(received, piece), "");   // two added
+    CMessageTransFile bare = FilePiece("a.bin", "QUJD", {});
+    EXPECT_EQ(CXmlMsg::BuildRelayed(Built(bare), bare), "");
+    piece.routedServers.pop_back();
+    piece.routedServers.back().name = "\x81";   // not GB18030
+    EXPECT_EQ(CXmlMsg::BuildRelayed(received, piece), "");
+}
+
+// The relay passes received UTF-8 on where a build would convert it to
+// GB18030 and back: that must give every character back unchanged.
+TEST(OwnLayout, EveryCharacterSurvivesTheWayThroughGb18030)
+{
+    auto utf8 = [](char32_t c) {
+        std::string out;
+        if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        out += static_cast<char>(0x80 | (c & 0x3F));
+        return out;
+    };
+    // A run of characters at a time; a run with a character GB18030 cannot
+    // hold (it fails the parse either way) is checked one by one.
+    constexpr char32_t kRun = 4096;
+    for (char32_t first = 0x80; first <= 0x10FFFF; first += kRun) {
+        std::vector<std::string> run;
+        std::string joined;
+        for (char32_t c = first; c < first + kRun && c <= 0x10FFFF; ++c) {
+            if (c < 0xD800 || c > 0xDFFF)
+                joined += run.emplace_back(utf8(c));
+        }
+        const std::string gbk = CXmlMsg::u2gb(joined);
+        if (!gbk.empty()) {
+            ASSERT_EQ(CXmlMsg::g2u(gbk), joined) << "from U+" << std::hex << static_cast<unsigned>(first);
+            continue;
+        }
+        for (const std::string& one : run) {
+            const std::string single = CXmlMsg::u2gb(one);
+            if (!single.empty()) {
+                ASSERT_EQ(CXmlMsg::g2u(single), one);
+            }
+        }
+    }
 }

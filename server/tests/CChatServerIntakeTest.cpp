@@ -230,6 +230,41 @@ TEST_F(ChatServerIntake, TransFileGoesToEveryConnectionOrIsStored)
     EXPECT_EQ(ServiceLogLines::Count("target:elsewhere local:hub 该消息被加入路由消息队列."), 1);
 }
 
+TEST_F(ChatServerIntake, RelayedFileIsTheBuildOfTheMessageWithThisServerAdded)
+{
+    TestClient bob(fixture.Port());
+    ASSERT_EQ(bob.Login("bob", "b-pw"), "success");
+    TestClient sender(fixture.Port());
+
+    // In the library's own layout, with and without a routed list and with
+    // Chinese texts; then a payload in another layout (no declaration,
+    // other blanks), which the relay builds afresh.
+    CMessageTransFile plain = TransFile("bob@hub");
+    CMessageTransFile passed = TransFile("bob@hub");
+    passed.AddRoutedServer(RoutedEntry("edge"));
+    passed.AddRoutedServer(RoutedEntry("中转"));
+    CMessageTransFile chinese = TransFile("bob@hub");
+    chinese.file = "报告.pdf";
+    std::vector<std::string> expected;
+    for (CMessageTransFile* file : {&plain, &passed, &chinese}) {
+        ASSERT_TRUE(sender.Send(*file));
+        CMessageTransFile relayed = *file;
+        relayed.AddRoutedServer(RoutedEntry("hub"));
+        expected.push_back(CXmlMsg().BuildBytes(relayed));
+    }
+    ASSERT_TRUE(sender.SendFrame("<msg type='trans-file' source='alice@hub' target='bob@hub'>"
+                                 "<body  file='x'>QUJD</body></msg>"));
+    CMessageTransFile other = TransFile("bob@hub");
+    other.file = "x";
+    other.AddRoutedServer(RoutedEntry("hub"));
+    expected.push_back(CXmlMsg().BuildBytes(other));
+    ASSERT_TRUE(sender.Sync());
+
+    auto received = bob.Sync();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(*received, expected);
+}
+
 TEST_F(ChatServerIntake, StoredMessagesAreDispatchedByType)
 {
     TestClient bob(fixture.Port());

@@ -32,13 +32,21 @@ public:
                                               CMessageBase* head);
     // True when the last ParseXmlNew gave a message from a payload that is
     // byte for byte what BuildXml writes for that message (the library's
-    // own layout).
+    // own layout), so BuildRelayed can pass it on.
     bool LastParseInOwnLayout() const { return ownLayout_; }
     // Whether ParseXmlNew reads a payload in the library's own layout
     // directly (the default) or gives every payload to the general XML
     // parser. Both give the same result; the tests compare the two.
     void SetDirectReading(bool direct) { directReading_ = direct; }
 
+    // The bytes BuildXml writes for `message`, given that it was parsed
+    // from `received`, a payload in the library's own layout
+    // (LastParseInOwnLayout), and has since had one routed entry appended
+    // and nothing else changed: the entry is spliced into a copy of the
+    // received bytes instead of building the whole message. "" when
+    // `received` does not hold one routed entry fewer than `message`, or
+    // the entry's name does not convert: build the message then.
+    static std::string BuildRelayed(std::string_view received, const CMessageBase& message);
 
     // Builds the XML of `bx->msg` into `bx->buff`; returns its length, or 0
     // when nothing was built (null record or message, a text that is not

@@ -210,7 +210,12 @@ void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRAS
         std::unique_ptr<CMessageBase> message = codec.ParseXmlNew(data, length, &head);
         counters_->CountReceived(message ? std::string_view(message->type) : std::string_view());
         if (message) {
-            if (!HandleMsg(message.get(), socket))
+            arriving_ = {message.get(), codec.LastParseInOwnLayout()
+                                           ? std::string_view(reinterpret_cast<const char*>(data), length)
+                                           : std::string_view()};
+            const bool handled = HandleMsg(message.get(), socket);
+            arriving_ = {};
+            if (!handled)
                 StoreUnhandled(*message, data, length);
             return;
         }
@@ -219,6 +224,7 @@ void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRAS
         else if (!codec.LastError().empty())
             log_.LogEvent(0, "无法解析的消息已丢弃:%s", codec.LastError().c_str());
     } catch (const std::exception& error) {
+        arriving_ = {};
         log_.LogEvent(ErrorText(error.what()).c_str());
     }
 }
@@ -397,6 +403,9 @@ int CChatServer::SendSharedToUser(std::string_view userId, const CMyRASSocket::S
     // list would change under the walk: walk a copy. Every connection
     // queues the same bytes, not a copy of its own.
     const std::vector<CMyRASSocket*>& bound = ConnectionsOf(userId);
+    // One connection needs no copy: the list is not read after its send.
+    if (bound.size() == 1)
+        return SendShared(bound.front(), bytes, receipt != nullptr ? receipt->Track() : nullptr);
     int result = 0;
     for (CMyRASSocket* connection : std::vector<CMyRASSocket*>(bound))
         result |= SendShared(connection, bytes, receipt != nullptr ? receipt->Track() : nullptr);
@@ -433,6 +442,12 @@ bool CChatServer::DeliverTransFile(CMessageBase* message, CDeliveryReceipt* rece
 {
     if (message == nullptr || registry_.MarkForRouting(*message) || message->route)
         return false;
+    if (message == arriving_.message && !arriving_.payload.empty()) {
+        std::string relayed = CXmlMsg::BuildRelayed(arriving_.payload, *message);
+        if (!relayed.empty())
+            return SendSharedToUser(message->DetachTargetUserId(),
+                                    std::make_shared<const std::string>(std::move(relayed)), receipt) != 0;
+    }
     return SendMessageToUser(message->DetachTargetUserId(), *message, receipt) != 0;
 }
 

@@ -187,6 +187,15 @@ private:
     void ChargeAnswer(const marlune::CMessageBase& message, const corvane::CMyRASSocket* socket);
     void ForwardUnparsed(const marlune::CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
 
+    // The message HandleMsg is handling at arrival, and the payload it came
+    // in when that is in the message library's own layout (else empty): a
+    // relay of it passes the payload on with this server's routed entry
+    // spliced in (CXmlMsg::BuildRelayed), the bytes a build would give.
+    struct Arrival {
+        const marlune::CMessageBase* message = nullptr;
+        std::string_view payload;
+    };
+
     scrivlet::CLog4c& log_;
     std::function<void()> configHook;
     CServiceLimits limits_;
@@ -204,6 +213,7 @@ private:
     std::unique_ptr<CServerFederation> federation_;
     CDispatchTable<corvane::CMyRASSocket*> arrival_;
     CDispatchTable<store::CDeliveryReceipt*> delivery_;
+    Arrival arriving_;
 };
 
 } // namespace quorvel::service
