@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,6 +55,13 @@ public:
     void OnWsDisconnected(ON_WS_DISCONNECTED*) override {}
     std::size_t Count() const { return connections.size(); }
     CMyRASSocket* Last() const { return connections.back().get(); }
+    std::vector<CMyRASSocket*> All() const
+    {
+        std::vector<CMyRASSocket*> all;
+        for (const auto& connection : connections)
+            all.push_back(connection.get());
+        return all;
+    }
 };
 
 std::vector<std::uint8_t> Stream(std::uint32_t payload, std::size_t minBytes)
@@ -177,6 +185,67 @@ void BM_LoopbackServerSends(benchmark::State& state)
     loop.Loop().Call([&] { server.reset(); });
 }
 BENCHMARK(BM_LoopbackServerSends)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The listening server sends one frame of 100 bytes to each of 200
+// connections per handler, 5,000 handlers, as a relay of many pairs at a
+// modest rate does; one plain reader thread drains every connection. The
+// cost is the write per connection per turn, not the bytes.
+void BM_LoopbackServerSendsToManyConnections(benchmark::State& state)
+{
+    constexpr int kConnections = 200;
+    constexpr int kRounds = 5000;
+    CEventLoopThread loop;
+    std::unique_ptr<CountingServer> server;
+    const unsigned port = *loop.Loop().Call([&] {
+        server = std::make_unique<CountingServer>();
+        return ListenOn(*server);
+    });
+    const std::vector<std::uint8_t> payload(kLoopbackPayload, 'm');
+    const std::size_t total = (CFrame::kHeaderSize + kLoopbackPayload) * kRounds * kConnections;
+    for (auto _ : state) {
+        std::vector<pollfd> readers;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < kConnections; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            readers.push_back({fd, POLLIN, 0});
+        }
+        std::vector<CMyRASSocket*> connections;
+        while (connections.size() < kConnections) {
+            connections = *loop.Loop().Call([&] {
+                auto lock = server->LockConnections();
+                return server->All();
+            });
+        }
+        for (int round = 0; round < kRounds; ++round) {
+            loop.Loop().Post([&] {
+                for (CMyRASSocket* connection : connections)
+                    server->SendBuff(connection, payload.data(), kLoopbackPayload);
+            });
+        }
+        std::vector<char> buffer(kReadSize);
+        std::size_t got = 0;
+        while (got < total && ::poll(readers.data(), readers.size(), 10000) > 0) {
+            for (pollfd& reader : readers) {
+                if ((reader.revents & POLLIN) == 0)
+                    continue;
+                const long n = ::recv(reader.fd, buffer.data(), buffer.size(), 0);
+                if (n > 0)
+                    got += static_cast<std::size_t>(n);
+            }
+        }
+        for (const pollfd& reader : readers)
+            ::close(reader.fd);
+        loop.Loop().Call([&] { server->FreeAllItems(); });
+    }
+    state.counters["frames_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kRounds * kConnections, benchmark::Counter::kIsRate);
+    loop.Loop().Call([&] { server.reset(); });
+}
+BENCHMARK(BM_LoopbackServerSendsToManyConnections)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same bytes with plain sockets: one send per frame, a reader thread
 // that receives 64 KiB at a time and discards.

@@ -50,6 +50,23 @@ long WriteGather(int fd, iovec* iov)
     return n;
 }
 
+// Writes what `buffers` hold without waiting: the bytes the socket took, or
+// -1 when it took none or failed (errno tells which).
+long WriteNow(int fd, const asio::const_buffer* buffers, std::size_t count)
+{
+    std::array<iovec, CByteQueue::kMaxGather> iov;
+    for (std::size_t i = 0; i < count; ++i)
+        iov[i] = {const_cast<void*>(buffers[i].data()), buffers[i].size()};
+    msghdr msg{};
+    msg.msg_iov = iov.data();
+    msg.msg_iovlen = count;
+    long n;
+    do {
+        n = ::sendmsg(fd, &msg, kSendFlags);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
 int OpenReserve()
 {
     return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -526,16 +543,41 @@ void CChannel::WriteNextLocked(Settled& settled)
     }
     inflight_.Swap(pending_);
     RecountLocked();
-    WriteRestLocked();
+    WriteRestLocked(settled);
 }
 
-void CChannel::WriteRestLocked()
+void CChannel::WriteRestLocked(Settled& settled)
 {
     // One system write at a time, each accounted as it completes: the frames
     // the socket took whole are reported written then, so a connection that
     // closes in the middle of a large gathered write reports exactly the
-    // frames it never wrote.
-    const std::size_t count = inflight_.Gather(gather_.data());
+    // frames it never wrote. The write is tried at once first: the socket
+    // mostly takes it whole, and then no asynchronous write is started and
+    // no completion waits for a later turn of the loop, which with many
+    // connections and a few frames each was a second handler per frame.
+    // What the socket does not take, or a failure, is left to the
+    // asynchronous write.
+    std::size_t count = inflight_.Gather(gather_.data());
+    for (;;) {
+        std::size_t gathered = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            gathered += gather_[i].size();
+        const long n = WriteNow(fd_, gather_.data(), count);
+        if (n <= 0)
+            break;
+        writtenEnd_ += static_cast<std::size_t>(n);
+        inflight_.Consume(static_cast<std::size_t>(n));
+        SettleLocked(settled, false);
+        if (inflight_.Empty()) {
+            WriteNextLocked(settled);
+            return;
+        }
+        count = inflight_.Gather(gather_.data());
+        // A short write means the socket is full: waiting is the reactor's.
+        if (static_cast<std::size_t>(n) < gathered)
+            break;
+    }
+    RecountLocked();
     stream.async_write_some(std::span<const asio::const_buffer>(gather_.data(), count),
                             [self = shared_from_this()](const std::error_code& ec, std::size_t written) {
                                 self->OnWritten(ec, written);
@@ -562,7 +604,7 @@ void CChannel::OnWritten(const std::error_code& error, std::size_t written)
         } else {
             SettleLocked(settled, false);
             if (!inflight_.Empty())
-                WriteRestLocked();
+                WriteRestLocked(settled);
             else
                 WriteNextLocked(settled);
         }

@@ -144,7 +144,7 @@ private:
     void QueueRestLocked(const Outgoing& frame, std::size_t written);
     void StartWriteLocked();
     void WriteNextLocked(Settled& settled);
-    void WriteRestLocked();
+    void WriteRestLocked(Settled& settled);
     void OnWritten(const std::error_code& error, std::size_t written);
     // Moves out the receipts of written frames, and with `dropped` every
     // other one too (their frames were thrown away), resetting the count.
