@@ -249,12 +249,16 @@ void CChannel::Close()
 
 void CChannel::ArmRead()
 {
+    if (readArmed_)
+        return;
+    readArmed_ = true;
     stream.async_wait(asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
-        if (ec || !self->socket || self->CloseRequested())
+        self->readArmed_ = false;
+        if (ec || !self->socket || self->CloseRequested() || self->held)
             return;
         self->socket->OnReceive(0);
         if (self->socket && self->stream.is_open() && !self->closeNotified_ && !self->CloseRequested() &&
-            !self->resumePosted_)
+            !self->resumePosted_ && !self->held)
             self->ArmRead();
     });
 }
@@ -268,12 +272,12 @@ void CChannel::ResumeLater()
     // connection gets its turn first.
     loop.Post([self = shared_from_this()] {
         self->resumePosted_ = false;
-        if (!self->socket || self->closeNotified_ || self->CloseRequested())
+        if (!self->socket || self->closeNotified_ || self->CloseRequested() || self->held)
             return;
         self->socket->NewTurn();
         if (!self->socket->recvBuffer.Empty())
             self->socket->ReceiveBytes(nullptr, 0);
-        if (self->socket && !self->resumePosted_ && self->stream.is_open() && !self->closeNotified_ &&
+        if (self->socket && !self->resumePosted_ && !self->held && self->stream.is_open() && !self->closeNotified_ &&
             !self->CloseRequested())
             self->ArmRead();
     });

@@ -56,6 +56,9 @@ public:
     std::string shedPeer;
     // Loop thread: frames delivered per turn of the loop (0: no bound).
     std::size_t framesPerTurn = 0;
+    // Loop thread: the program holds this connection's frames (no
+    // delivery, no reads) until it resumes them.
+    bool held = false;
     // Set by the program for a connection it keeps without a login.
     std::atomic<bool> admitted{false};
     // Loop thread: counted among its address's connections.
@@ -74,8 +77,9 @@ public:
     long ReadSome(std::uint8_t* buffer, std::size_t size);
     // Delivers OnClose once (loop thread).
     void NotifyClosed();
-    // Serves the frames a turn's bound held back, then waits for more data
-    // (loop thread; see CMyRASSocket::ReceiveBytes).
+    // Serves the frames a turn's bound or a hold kept back, then waits for
+    // more data (loop thread; see CMyRASSocket::ReceiveBytes). Does nothing
+    // while the connection is held.
     void ResumeLater();
     bool ResumePending() const { return resumePosted_; }
     // Counts this connection's bytes against `budget` (loop thread, before
@@ -161,6 +165,9 @@ private:
     // shed a connection when descriptors run out.
     int reserveFd_ = -1;
     bool resumePosted_ = false;
+    // Loop thread: a wait for readable data is pending, so a second one is
+    // never started beside it.
+    bool readArmed_ = false;
     std::shared_ptr<CBufferBudget> budget_;
     std::atomic<std::size_t> recvHeld_{0};
     std::atomic<std::size_t> sendHeld_{0};

@@ -190,6 +190,8 @@ void CMyRASSocket::SetBlockingSends(bool on)
 void CMyRASSocket::OnReceive(int)
 {
     auto channel = channel_;
+    if (channel->held)
+        return;
     try {
         NewTurn();
         ScratchLease scratch;
@@ -214,7 +216,8 @@ void CMyRASSocket::OnReceive(int)
             } else {
                 ReceiveBytes(scratch.data(), got);
             }
-            if (!channel->socket || !channel->IsOpen() || channel->CloseRequested() || channel->ResumePending())
+            if (!channel->socket || !channel->IsOpen() || channel->CloseRequested() || channel->ResumePending() ||
+                channel->held)
                 return;
             if (got < want)
                 return;
@@ -331,8 +334,28 @@ bool CMyRASSocket::ScanFrames(const std::uint8_t* data, std::size_t size, std::s
         DeliverFrame(frame.payload, frame.length, frame.version);
         if (!channel->socket)
             return false;
+        if (channel->held)
+            break;
     }
     return true;
+}
+
+void CMyRASSocket::HoldFrames()
+{
+    channel_->held = true;
+}
+
+void CMyRASSocket::ResumeFrames()
+{
+    if (!channel_->held)
+        return;
+    channel_->held = false;
+    channel_->ResumeLater();
+}
+
+bool CMyRASSocket::FramesHeld() const
+{
+    return channel_->held;
 }
 
 void CMyRASSocket::DeliverFrame(const std::uint8_t* payload, std::uint32_t length, std::uint8_t version)

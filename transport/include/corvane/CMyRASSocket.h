@@ -135,6 +135,20 @@ public:
     // theirs.
     void ReceiveBytes(const std::uint8_t* data, std::size_t size);
 
+    // Holds the connection's frames, so that the program may finish the
+    // frame being delivered elsewhere (on another thread) and still take
+    // the connection's frames in order: called while a frame is delivered
+    // (in the string callback), no later frame of this connection is
+    // delivered and nothing more is read from it until ResumeFrames. What
+    // already arrived stays in recvBuffer, counted against the buffer
+    // budget; a peer that goes on sending meets TCP's flow control. The
+    // other connections are served meanwhile. Loop thread.
+    void HoldFrames();
+    // Ends a hold: the held frames are delivered in a later turn of the
+    // loop, then reading goes on. Loop thread.
+    void ResumeFrames();
+    bool FramesHeld() const;
+
     // Notifications, loop thread. OnReceive reads what has arrived and scans;
     // OnAccept (listening socket only) accepts into a connection made by the
     // owner; OnClose reports the peer's close to the owner, then clears active.
