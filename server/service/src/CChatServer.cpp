@@ -2,6 +2,7 @@
 
 #include "quorvel_store/CDeliveryReceipt.h"
 #include "CLoginHandler.h"
+#include "CParseThread.h"
 #include "CQueryHandler.h"
 #include "CRegistrationHandler.h"
 #include "CServerFederation.h"
@@ -101,7 +102,8 @@ CChatServer::CChatServer(CLog4c& log, std::function<bool()> sendAllFriend)
           context_, *this, [this](const CMessageBase& message, const std::string& bytes) {
               return StoreUnhandled(message, reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                     static_cast<std::uint32_t>(bytes.size()));
-          }))
+          })),
+      parser_(std::make_unique<CParseThread>(Loop()))
 {
     RegCallBackOnLimit(&CChatServer::OnLimit);
     BuildArrivalTable();
@@ -205,28 +207,77 @@ void CChatServer::OnFrame(const std::uint8_t* data, std::uint32_t length, CMyRAS
     try {
         if (RefusedBeforeParse(data, length, socket))
             return;
-        CMessageBase head(nullptr);
-        CXmlMsg codec;
-        std::unique_ptr<CMessageBase> message = codec.ParseXmlNew(data, length, &head);
-        counters_->CountReceived(message ? std::string_view(message->type) : std::string_view());
-        if (message) {
-            arriving_ = {message.get(), codec.LastParseInOwnLayout()
-                                           ? std::string_view(reinterpret_cast<const char*>(data), length)
-                                           : std::string_view()};
-            const bool handled = HandleMsg(message.get(), socket);
-            arriving_ = {};
-            if (!handled)
-                StoreUnhandled(*message, data, length);
+        if (length >= kParseElsewhereFrom && socket != nullptr && ParseElsewhere(data, length, *socket))
             return;
-        }
-        if (!head.target.empty())
-            ForwardUnparsed(head, data, length);
-        else if (!codec.LastError().empty())
-            log_.LogEvent(0, "无法解析的消息已丢弃:%s", codec.LastError().c_str());
+        CParsedFrame parsed;
+        CParseThread::Parse(data, length, parsed);
+        Dispatch(parsed, data, length, socket);
     } catch (const std::exception& error) {
         arriving_ = {};
         log_.LogEvent(ErrorText(error.what()).c_str());
     }
+}
+
+void CChatServer::SetParseGate(std::function<void()> gate)
+{
+    parser_->SetGate(std::move(gate));
+}
+
+bool CChatServer::ParseElsewhere(const std::uint8_t* data, std::uint32_t length, CMyRASSocket& socket)
+{
+    const std::uint64_t serial = socket.Serial();
+    if (!parser_->Offer(data, length, [this, serial](CParsedFrame& parsed) { OnParsedElsewhere(parsed, serial); }))
+        return false;
+    socket.HoldFrames();
+    return true;
+}
+
+void CChatServer::OnParsedElsewhere(CParsedFrame& parsed, std::uint64_t serial)
+{
+    CMyRASSocket* socket = FindConnection(serial);
+    if (socket == nullptr)
+        return;
+    // A connection the server closed meanwhile (a bound bit) loses this
+    // frame as it loses the others it had not handled yet. A peer's own
+    // close is seen only once its frames resume, so what a peer sent
+    // before closing is handled.
+    if (socket->active != 0 && socket->IsOpen()) {
+        try {
+            Dispatch(parsed, parsed.bytes->Data(), static_cast<std::uint32_t>(parsed.bytes->Size()), socket);
+        } catch (const std::exception& error) {
+            arriving_ = {};
+            log_.LogEvent(ErrorText(error.what()).c_str());
+        }
+    }
+    socket->ResumeFrames();
+}
+
+CMyRASSocket* CChatServer::FindConnection(std::uint64_t serial) const
+{
+    for (const auto& connection : connections) {
+        if (connection->Serial() == serial)
+            return connection.get();
+    }
+    return nullptr;
+}
+
+void CChatServer::Dispatch(CParsedFrame& parsed, const std::uint8_t* data, std::uint32_t length, CMyRASSocket* socket)
+{
+    CMessageBase* message = parsed.message.get();
+    counters_->CountReceived(message ? std::string_view(message->type) : std::string_view());
+    if (message) {
+        arriving_ = {message, parsed.ownLayout ? std::string_view(reinterpret_cast<const char*>(data), length)
+                                               : std::string_view()};
+        const bool handled = HandleMsg(message, socket);
+        arriving_ = {};
+        if (!handled)
+            StoreUnhandled(*message, data, length);
+        return;
+    }
+    if (!parsed.head.target.empty())
+        ForwardUnparsed(parsed.head, data, length);
+    else if (!parsed.error.empty())
+        log_.LogEvent(0, "无法解析的消息已丢弃:%s", parsed.error.c_str());
 }
 
 bool CChatServer::StoreUnhandled(const CMessageBase& message, const std::uint8_t* data, std::uint32_t length)

@@ -40,6 +40,8 @@ class CLog4c;
 namespace quorvel::service {
 
 class CLoginHandler;
+class CParseThread;
+struct CParsedFrame;
 class CQueryHandler;
 class CRegistrationHandler;
 class CServerFederation;
@@ -86,8 +88,19 @@ public:
     // The limit callback: counts each bite of a transport bound among the
     // refusals, by its [LIMITS] key.
     static void OnLimit(corvane::RAS_LIMIT_PARA* para);
-    // Parses one received payload and handles, stores or forwards it.
+    // Parses one received payload and handles, stores or forwards it. A
+    // payload of kParseElsewhereFrom bytes or more is parsed on the
+    // service's parse thread while the loop serves the other connections;
+    // its connection's frames are held until it was handled, so they are
+    // still handled in order.
     void OnFrame(const std::uint8_t* data, std::uint32_t length, corvane::CMyRASSocket* socket);
+    // Parsing takes about 10 ms a MiB: from 256 KiB on, a payload costs the
+    // loop more than a turn of small frames from every other connection,
+    // and more than the copy and the hand-over to the parse thread.
+    static constexpr std::uint32_t kParseElsewhereFrom = 256u * 1024;
+    // Runs on the parse thread before each parse there; tests hold it to
+    // see what the loop does meanwhile. Set before the first frame.
+    void SetParseGate(std::function<void()> gate);
 
     // Dispatch at arrival. True: finished with; false: to be stored.
     bool HandleMsg(marlune::CMessageBase* message, corvane::CMyRASSocket* socket);
@@ -186,6 +199,17 @@ private:
     // Charges a list or profile answer's size to its connection's budget.
     void ChargeAnswer(const marlune::CMessageBase& message, const corvane::CMyRASSocket* socket);
     void ForwardUnparsed(const marlune::CMessageBase& head, const std::uint8_t* data, std::uint32_t length);
+    // Hands a large payload to the parse thread and holds its connection's
+    // frames; false when the parse thread has no room for it.
+    bool ParseElsewhere(const std::uint8_t* data, std::uint32_t length, corvane::CMyRASSocket& socket);
+    // A payload parsed on the parse thread is back: handled when its
+    // connection is still open, then the connection's frames resume.
+    void OnParsedElsewhere(CParsedFrame& parsed, std::uint64_t serial);
+    // Handles, stores or forwards a parsed payload; `data` is its bytes.
+    void Dispatch(CParsedFrame& parsed, const std::uint8_t* data, std::uint32_t length,
+                  corvane::CMyRASSocket* socket);
+    // The connection with that serial number, or null.
+    corvane::CMyRASSocket* FindConnection(std::uint64_t serial) const;
 
     // The message HandleMsg is handling at arrival, and the payload it came
     // in when that is in the message library's own layout (else empty): a
@@ -214,6 +238,7 @@ private:
     CDispatchTable<corvane::CMyRASSocket*> arrival_;
     CDispatchTable<store::CDeliveryReceipt*> delivery_;
     Arrival arriving_;
+    std::unique_ptr<CParseThread> parser_;
 };
 
 } // namespace quorvel::service
