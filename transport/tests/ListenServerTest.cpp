@@ -41,6 +41,15 @@ int OnAcceptCount(CMyRASSocket*)
     return 0;
 }
 
+// The callbacks are plain functions, so their records are global: a test
+// that reads them starts them afresh (--gtest_repeat runs it again).
+void ResetCallbackRecords()
+{
+    g_callbackOrder.clear();
+    g_idsInCallback.clear();
+    g_wsRanFirst = true;
+}
+
 TEST(ListenServer, PortLimitAndPortInUse)
 {
     ServerFixture fixture;
@@ -82,6 +91,7 @@ TEST(ListenServer, WithoutStringCallbackWarnsAndStillListens)
 
 TEST(ListenServer, CloseThenSweepAtNextAcceptWithExactLines)
 {
+    ResetCallbackRecords();
     ServerFixture fixture;
     fixture.OnLoop([&] { fixture.server->RegCallBackFunction(&OnAcceptCount, &OnDisconnect); });
     auto first = std::make_unique<RawConnection>(fixture.port);
