@@ -4,7 +4,8 @@
 # that use threads (log, transport, server) in a ThreadSanitizer build; then
 # the bounded fuzz runs. Exits non-zero if any fails. Build folders:
 # build/release, build/asan and build/tsan. The soak (ctest label "soak")
-# runs 60 s in the release build and 30 s under the sanitizers' slower code.
+# runs 120 s at full speed in the release build and 30 s, twenty times
+# slower, under the sanitizers' slower code.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
