@@ -45,50 +45,56 @@ CRequestBudget::Bucket& CRequestBudget::Find(Table& table, const Key& key, std::
     return table.emplace(key, Bucket{static_cast<double>(perMinute), now, {}}).first->second;
 }
 
+CRequestBudget::Bucket& CRequestBudget::ConnectionBucket(std::uint64_t serial,
+                                                          const std::function<std::string()>& addressOf,
+                                                          Clock::time_point now)
+{
+    Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
+    if (connection.address.empty())
+        connection.address = addressOf();
+    return connection;
+}
+
 CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::function<std::string()>& addressOf,
                                               Clock::time_point now, std::uint64_t cost, std::string& address)
 {
-    Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
-    if (connection.address.empty())
-        connection.address = addressOf();
+    Bucket& connection = ConnectionBucket(serial, addressOf, now);
     address = connection.address;
-    return Admit(serial, address, now, cost);
-}
-
-CRequestBudget::Verdict CRequestBudget::Check(std::uint64_t serial, const std::function<std::string()>& addressOf,
-                                              Clock::time_point now, std::string& address)
-{
-    Bucket& connection = Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
-    if (connection.address.empty())
-        connection.address = addressOf();
-    address = connection.address;
-    Bucket* found = nullptr;
-    Bucket* peer = nullptr;
-    return Judge(serial, address, now, 1, found, peer);
-}
-
-CRequestBudget::Verdict CRequestBudget::Judge(std::uint64_t serial, const std::string& address, Clock::time_point now,
-                                              std::uint64_t cost, Bucket*& connection, Bucket*& peer)
-{
-    connection = &Find(connections_, serial, perConnection_, now, connectionsPruneAt_);
-    if (connection->address.empty())
-        connection->address = address;
-    if (connection->tokens < static_cast<double>(std::min(cost, perConnection_)))
-        return Verdict::kConnection;
-    peer = &Find(addresses_, address, perAddress_, now, addressesPruneAt_);
-    if (peer->tokens < static_cast<double>(std::min(cost, perAddress_)))
-        return Verdict::kAddress;
-    return Verdict::kAdmitted;
+    return Charge(connection, now, cost);
 }
 
 CRequestBudget::Verdict CRequestBudget::Admit(std::uint64_t serial, const std::string& address, Clock::time_point now,
                                               std::uint64_t cost)
 {
-    Bucket* connection = nullptr;
+    return Charge(ConnectionBucket(serial, [&] { return address; }, now), now, cost);
+}
+
+CRequestBudget::Verdict CRequestBudget::Check(std::uint64_t serial, const std::function<std::string()>& addressOf,
+                                              Clock::time_point now, std::string& address)
+{
+    Bucket& connection = ConnectionBucket(serial, addressOf, now);
+    address = connection.address;
     Bucket* peer = nullptr;
-    const Verdict verdict = Judge(serial, address, now, cost, connection, peer);
+    return Judge(connection, now, 1, peer);
+}
+
+CRequestBudget::Verdict CRequestBudget::Judge(Bucket& connection, Clock::time_point now, std::uint64_t cost,
+                                              Bucket*& peer)
+{
+    if (connection.tokens < static_cast<double>(std::min(cost, perConnection_)))
+        return Verdict::kConnection;
+    peer = &Find(addresses_, connection.address, perAddress_, now, addressesPruneAt_);
+    if (peer->tokens < static_cast<double>(std::min(cost, perAddress_)))
+        return Verdict::kAddress;
+    return Verdict::kAdmitted;
+}
+
+CRequestBudget::Verdict CRequestBudget::Charge(Bucket& connection, Clock::time_point now, std::uint64_t cost)
+{
+    Bucket* peer = nullptr;
+    const Verdict verdict = Judge(connection, now, cost, peer);
     if (verdict == Verdict::kAdmitted) {
-        connection->tokens -= static_cast<double>(std::min(cost, perConnection_));
+        connection.tokens -= static_cast<double>(std::min(cost, perConnection_));
         peer->tokens -= static_cast<double>(std::min(cost, perAddress_));
     }
     return verdict;

@@ -64,11 +64,15 @@ private:
         Clock::time_point last;
         std::string address;   // a connection's peer address
     };
-    // Finds the buckets of connection `serial` and its address, both
-    // refilled to `now`; `peer` stays null when the connection's bucket
-    // cannot pay `cost`.
-    Verdict Judge(std::uint64_t serial, const std::string& address, Clock::time_point now, std::uint64_t cost,
-                  Bucket*& connection, Bucket*& peer);
+    // The bucket of connection `serial`, refilled to `now`; made with the
+    // address `addressOf` gives when there is none yet.
+    Bucket& ConnectionBucket(std::uint64_t serial, const std::function<std::string()>& addressOf,
+                             Clock::time_point now);
+    // Whether `connection` and its address's bucket (refilled to `now`, set
+    // in `peer` once the connection's can pay) can pay `cost`.
+    Verdict Judge(Bucket& connection, Clock::time_point now, std::uint64_t cost, Bucket*& peer);
+    // Judges a request and, when admitted, takes its cost from both buckets.
+    Verdict Charge(Bucket& connection, Clock::time_point now, std::uint64_t cost);
     template <class Table, class Key>
     static Bucket& Find(Table& table, const Key& key, std::uint64_t perMinute, Clock::time_point now,
                         std::size_t& pruneAt);
