@@ -53,8 +53,6 @@ public:
 class CountingServer : public CMyRASServer_Srv {
 public:
     void OnWsDisconnected(ON_WS_DISCONNECTED*) override {}
-    std::size_t Count() const { return connections.size(); }
-    CMyRASSocket* Last() const { return connections.back().get(); }
     std::vector<CMyRASSocket*> All() const
     {
         std::vector<CMyRASSocket*> all;
@@ -105,22 +103,63 @@ unsigned ListenOn(CountingServer& server)
     return 0;
 }
 
+// A CountingServer listening on 127.0.0.1 from a loop thread of its own,
+// ended on that thread when this goes.
+struct Listening {
+    CEventLoopThread loop;
+    std::unique_ptr<CountingServer> server;
+    unsigned port = 0;
+
+    explicit Listening(void (*onFrame)(RAS_CALLBACK_PARA*) = nullptr)
+    {
+        port = *loop.Loop().Call([&] {
+            server = std::make_unique<CountingServer>();
+            if (onFrame)
+                server->RegCallBackOnSckString(onFrame);
+            return ListenOn(*server);
+        });
+    }
+    ~Listening()
+    {
+        loop.Loop().Call([&] { server.reset(); });
+    }
+
+    // A plain socket connected (or, when nonblocking, connecting) to the port.
+    int Connect(int flags = 0) const
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | flags, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        return fd;
+    }
+
+    // The server's connections, waiting until it has accepted `count`.
+    std::vector<CMyRASSocket*> Accepted(std::size_t count)
+    {
+        std::vector<CMyRASSocket*> connections;
+        while (connections.size() < count) {
+            connections = *loop.Loop().Call([&] {
+                auto lock = server->LockConnections();
+                return server->All();
+            });
+        }
+        return connections;
+    }
+};
+
 // One client sends 1,000,000 frames of 100 bytes to the listening server;
 // the time runs until the server's callback has seen the last one.
 void BM_LoopbackLibrary(benchmark::State& state)
 {
-    CEventLoopThread loop;
-    std::unique_ptr<CountingServer> server;
-    const unsigned port = *loop.Loop().Call([&] {
-        server = std::make_unique<CountingServer>();
-        server->RegCallBackOnSckString(&CountFrame);
-        return ListenOn(*server);
-    });
+    Listening listening(&CountFrame);
     const std::vector<std::uint8_t> payload(kLoopbackPayload, 'm');
     for (auto _ : state) {
         g_frames = 0;
         CMyRASServer_Client client;
-        if (!port || !client.ConnectToServer("127.0.0.1", static_cast<int>(port))) {
+        if (!listening.port || !client.ConnectToServer("127.0.0.1", static_cast<int>(listening.port))) {
             state.SkipWithError("no loopback connection");
             break;
         }
@@ -131,7 +170,6 @@ void BM_LoopbackLibrary(benchmark::State& state)
     }
     state.counters["frames_per_s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * kLoopbackFrames, benchmark::Counter::kIsRate);
-    loop.Loop().Call([&] { server.reset(); });
 }
 BENCHMARK(BM_LoopbackLibrary)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -141,32 +179,17 @@ BENCHMARK(BM_LoopbackLibrary)->Iterations(3)->Unit(benchmark::kMillisecond)->Use
 void BM_LoopbackServerSends(benchmark::State& state)
 {
     constexpr int kBatch = 10000;
-    CEventLoopThread loop;
-    std::unique_ptr<CountingServer> server;
-    const unsigned port = *loop.Loop().Call([&] {
-        server = std::make_unique<CountingServer>();
-        return ListenOn(*server);
-    });
+    Listening listening;
+    CountingServer& server = *listening.server;
     const std::vector<std::uint8_t> payload(kLoopbackPayload, 'm');
     const std::size_t total = (CFrame::kHeaderSize + kLoopbackPayload) * kLoopbackFrames;
     for (auto _ : state) {
-        int reader = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(reader, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        CMyRASSocket* connection = nullptr;
-        while (!connection) {
-            connection = *loop.Loop().Call([&] {
-                auto lock = server->LockConnections();
-                return server->Count() ? server->Last() : nullptr;
-            });
-        }
+        const int reader = listening.Connect();
+        CMyRASSocket* connection = listening.Accepted(1).back();
         for (int sent = 0; sent < kLoopbackFrames; sent += kBatch) {
-            loop.Loop().Post([&, connection] {
+            listening.loop.Loop().Post([&, connection] {
                 for (int i = 0; i < kBatch; ++i)
-                    server->SendBuff(connection, payload.data(), kLoopbackPayload);
+                    server.SendBuff(connection, payload.data(), kLoopbackPayload);
             });
         }
         std::vector<char> buffer(kReadSize);
@@ -178,11 +201,10 @@ void BM_LoopbackServerSends(benchmark::State& state)
             got += static_cast<std::size_t>(n);
         }
         ::close(reader);
-        loop.Loop().Call([&] { server->FreeAllItems(); });
+        listening.loop.Loop().Call([&] { server.FreeAllItems(); });
     }
     state.counters["frames_per_s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * kLoopbackFrames, benchmark::Counter::kIsRate);
-    loop.Loop().Call([&] { server.reset(); });
 }
 BENCHMARK(BM_LoopbackServerSends)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -194,36 +216,19 @@ void BM_LoopbackServerSendsToManyConnections(benchmark::State& state)
 {
     constexpr int kConnections = 200;
     constexpr int kRounds = 5000;
-    CEventLoopThread loop;
-    std::unique_ptr<CountingServer> server;
-    const unsigned port = *loop.Loop().Call([&] {
-        server = std::make_unique<CountingServer>();
-        return ListenOn(*server);
-    });
+    Listening listening;
+    CountingServer& server = *listening.server;
     const std::vector<std::uint8_t> payload(kLoopbackPayload, 'm');
     const std::size_t total = (CFrame::kHeaderSize + kLoopbackPayload) * kRounds * kConnections;
     for (auto _ : state) {
         std::vector<pollfd> readers;
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (int i = 0; i < kConnections; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            readers.push_back({fd, POLLIN, 0});
-        }
-        std::vector<CMyRASSocket*> connections;
-        while (connections.size() < kConnections) {
-            connections = *loop.Loop().Call([&] {
-                auto lock = server->LockConnections();
-                return server->All();
-            });
-        }
+        for (int i = 0; i < kConnections; ++i)
+            readers.push_back({listening.Connect(SOCK_NONBLOCK), POLLIN, 0});
+        const std::vector<CMyRASSocket*> connections = listening.Accepted(kConnections);
         for (int round = 0; round < kRounds; ++round) {
-            loop.Loop().Post([&] {
+            listening.loop.Loop().Post([&] {
                 for (CMyRASSocket* connection : connections)
-                    server->SendBuff(connection, payload.data(), kLoopbackPayload);
+                    server.SendBuff(connection, payload.data(), kLoopbackPayload);
             });
         }
         std::vector<char> buffer(kReadSize);
@@ -239,11 +244,10 @@ void BM_LoopbackServerSendsToManyConnections(benchmark::State& state)
         }
         for (const pollfd& reader : readers)
             ::close(reader.fd);
-        loop.Loop().Call([&] { server->FreeAllItems(); });
+        listening.loop.Loop().Call([&] { server.FreeAllItems(); });
     }
     state.counters["frames_per_s"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * kRounds * kConnections, benchmark::Counter::kIsRate);
-    loop.Loop().Call([&] { server.reset(); });
 }
 BENCHMARK(BM_LoopbackServerSendsToManyConnections)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 

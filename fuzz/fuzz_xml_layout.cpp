@@ -5,6 +5,7 @@
 // entry. Each input is compared as it is and, since most mutations leave
 // the layout, once more as the library builds what the parser made of it.
 #include "marlune/Marlune.h"
+#include "quorvel_test_support/ParseOutcome.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,31 +16,10 @@
 using marlune::CMessageBase;
 using marlune::CTalkerServer;
 using marlune::CXmlMsg;
+using quorvel::testsupport::BuiltBytes;
+using quorvel::testsupport::ParseOutcome;
 
 namespace {
-
-struct Outcome {
-    std::unique_ptr<CMessageBase> msg;
-    CMessageBase head;
-    std::string error;
-    bool ownLayout = false;
-};
-
-Outcome Parse(const std::string& payload, bool direct)
-{
-    Outcome out;
-    CXmlMsg xml;
-    xml.SetDirectReading(direct);
-    out.msg = xml.ParseXmlNew(payload.data(), payload.size(), &out.head);
-    out.error = xml.LastError();
-    out.ownLayout = xml.LastParseInOwnLayout();
-    return out;
-}
-
-std::string Built(CMessageBase& message)
-{
-    return CXmlMsg().BuildBytes(message);
-}
 
 void Require(bool condition)
 {
@@ -49,23 +29,23 @@ void Require(bool condition)
 
 void Compare(const std::string& payload)
 {
-    Outcome direct = Parse(payload, true);
-    Outcome general = Parse(payload, false);
+    ParseOutcome direct = ParseOutcome::Of(payload, true);
+    ParseOutcome general = ParseOutcome::Of(payload, false);
     Require((direct.msg == nullptr) == (general.msg == nullptr));
     Require(direct.error == general.error);
-    Require(Built(direct.head) == Built(general.head));
+    Require(BuiltBytes(direct.head) == BuiltBytes(general.head));
     if (direct.msg == nullptr)
         return;
     Require(typeid(*direct.msg) == typeid(*general.msg));
-    Require(Built(*direct.msg) == Built(*general.msg));
+    Require(BuiltBytes(*direct.msg) == BuiltBytes(*general.msg));
     if (!direct.ownLayout)
         return;
-    Require(Built(*general.msg) == payload);
+    Require(BuiltBytes(*general.msg) == payload);
     CTalkerServer self;
     self.name = "hub";
     general.msg->AddRoutedServer(self);
     direct.msg->AddRoutedServer(self);
-    Require(CXmlMsg::BuildRelayed(payload, *direct.msg) == Built(*general.msg));
+    Require(CXmlMsg::BuildRelayed(payload, *direct.msg) == BuiltBytes(*general.msg));
 }
 
 } // namespace
@@ -74,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string payload(reinterpret_cast<const char*>(data), size);
     Compare(payload);
-    Outcome general = Parse(payload, false);
+    ParseOutcome general = ParseOutcome::Of(payload, false);
     if (general.msg != nullptr)
-        Compare(Built(*general.msg));
+        Compare(BuiltBytes(*general.msg));
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "TestText.h"
 
 #include "marlune/Marlune.h"
+#include "quorvel_test_support/ParseOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -20,50 +21,29 @@ using marlune::CMessageUserTalking;
 using marlune::CTalker;
 using marlune::CTalkerServer;
 using marlune::CXmlMsg;
+using quorvel::testsupport::BuiltBytes;
+using quorvel::testsupport::ParseOutcome;
 
 namespace {
-
-struct Outcome {
-    std::unique_ptr<CMessageBase> msg;
-    CMessageBase head;
-    std::string error;
-    bool ownLayout = false;
-};
-
-Outcome Parse(const std::string& payload, bool direct)
-{
-    Outcome out;
-    CXmlMsg xml;
-    xml.SetDirectReading(direct);
-    out.msg = xml.ParseXmlNew(payload.data(), payload.size(), &out.head);
-    out.error = xml.LastError();
-    out.ownLayout = xml.LastParseInOwnLayout();
-    return out;
-}
-
-std::string Built(CMessageBase& message)
-{
-    return CXmlMsg().BuildBytes(message);
-}
 
 // Parses payload both ways and expects the same message, head and error;
 // returns whether the direct way read it.
 bool ExpectSameBothWays(const std::string& payload)
 {
-    Outcome direct = Parse(payload, true);
-    Outcome general = Parse(payload, false);
+    ParseOutcome direct = ParseOutcome::Of(payload, true);
+    ParseOutcome general = ParseOutcome::Of(payload, false);
     EXPECT_FALSE(general.ownLayout);
     EXPECT_EQ(direct.msg == nullptr, general.msg == nullptr) << payload;
     EXPECT_EQ(direct.error, general.error) << payload;
     if (direct.msg && general.msg) {
         EXPECT_EQ(typeid(*direct.msg), typeid(*general.msg));
-        EXPECT_EQ(Built(*direct.msg), Built(*general.msg)) << payload;
+        EXPECT_EQ(BuiltBytes(*direct.msg), BuiltBytes(*general.msg)) << payload;
     }
-    EXPECT_EQ(Built(direct.head), Built(general.head)) << payload;
+    EXPECT_EQ(BuiltBytes(direct.head), BuiltBytes(general.head)) << payload;
     if (direct.ownLayout) {
         // Own layout means: what the library builds, byte for byte.
         EXPECT_NE(direct.msg, nullptr);
-        EXPECT_EQ(Built(*general.msg), payload);
+        EXPECT_EQ(BuiltBytes(*general.msg), payload);
     }
     return direct.ownLayout;
 }
@@ -108,7 +88,7 @@ TEST(OwnLayout, WhatTheLibraryBuildsIsReadDirectlyAndAsTheParserReadsIt)
     CMessageTransFile routed = FilePiece("a.bin", "QUJD", {"edge", "hub", "中转"});
     CMessageBase* flat[] = {&chinese, &heart, &login, &empty, &routed};
     for (CMessageBase* message : flat)
-        EXPECT_TRUE(ExpectSameBothWays(Built(*message))) << message->type;
+        EXPECT_TRUE(ExpectSameBothWays(BuiltBytes(*message))) << message->type;
 
     // Values the layout writes as entities or references, and bodies with
     // records, go to the general parser, with the same result.
@@ -122,13 +102,13 @@ TEST(OwnLayout, WhatTheLibraryBuildsIsReadDirectlyAndAsTheParserReadsIt)
     CMessageUserList emptyList;
     CMessageBase* general[] = {&markup, &quoted, &blanks, &lineFeed, &list, &emptyList};
     for (CMessageBase* message : general)
-        EXPECT_FALSE(ExpectSameBothWays(Built(*message))) << message->type;
+        EXPECT_FALSE(ExpectSameBothWays(BuiltBytes(*message))) << message->type;
 }
 
 TEST(OwnLayout, AnyDifferenceFromTheLayoutLeavesThePayloadToTheParser)
 {
     CMessageTransFile piece = FilePiece("a.bin", "QUJD", {"edge"});
-    const std::string built = Built(piece);
+    const std::string built = BuiltBytes(piece);
     ASSERT_TRUE(ExpectSameBothWays(built));
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string changed = built;
@@ -167,11 +147,11 @@ TEST(OwnLayout, RelayedBytesAreTheBuildOfTheMessageWithTheAddedEntry)
     for (const auto& routed : lists) {
         for (const std::string& self : {std::string("hub"), std::string("总部"), std::string("a&\"b")}) {
             CMessageTransFile piece = FilePiece("报告.pdf", "QUJD", routed);
-            const std::string received = Built(piece);
-            Outcome parsed = Parse(received, true);
+            const std::string received = BuiltBytes(piece);
+            ParseOutcome parsed = ParseOutcome::Of(received, true);
             ASSERT_TRUE(parsed.ownLayout);
             parsed.msg->AddRoutedServer(Server(self));
-            EXPECT_EQ(CXmlMsg::BuildRelayed(received, *parsed.msg), Built(*parsed.msg)) << received;
+            EXPECT_EQ(CXmlMsg::BuildRelayed(received, *parsed.msg), BuiltBytes(*parsed.msg)) << received;
         }
     }
 }
@@ -179,13 +159,13 @@ TEST(OwnLayout, RelayedBytesAreTheBuildOfTheMessageWithTheAddedEntry)
 TEST(OwnLayout, RelayRefusesAMessageWithOtherThanOneNewEntry)
 {
     CMessageTransFile piece = FilePiece("a.bin", "QUJD", {"edge"});
-    const std::string received = Built(piece);
+    const std::string received = BuiltBytes(piece);
     EXPECT_EQ(CXmlMsg::BuildRelayed(received, piece), "");   // no entry added
     piece.AddRoutedServer(Server("hub"));
     piece.AddRoutedServer(Server("hub2"));
     EXPECT_EQ(CXmlMsg::BuildRelayed(received, piece), "");   // two added
     CMessageTransFile bare = FilePiece("a.bin", "QUJD", {});
-    EXPECT_EQ(CXmlMsg::BuildRelayed(Built(bare), bare), "");
+    EXPECT_EQ(CXmlMsg::BuildRelayed(BuiltBytes(bare), bare), "");
     piece.routedServers.pop_back();
     piece.routedServers.back().name = "\x81";   // not GB18030
     EXPECT_EQ(CXmlMsg::BuildRelayed(received, piece), "");

@@ -1,6 +1,7 @@
 #include "TestText.h"
 
 #include "marlune/Marlune.h"
+#include "quorvel_test_support/ParseOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -11,28 +12,14 @@ using marlune::CMessageHeart;
 using marlune::CMessageUserList;
 using marlune::CMessageUserTalking;
 using marlune::CXmlMsg;
+using quorvel::testsupport::ParseOutcome;
 
 namespace {
-
-struct Outcome {
-    std::unique_ptr<CMessageBase> msg;
-    CMessageBase head;
-    std::string error;
-};
-
-Outcome Parse(const std::string& payload)
-{
-    Outcome out;
-    CXmlMsg xml;
-    out.msg = xml.ParseXmlNew(payload.data(), payload.size(), &out.head);
-    out.error = xml.LastError();
-    return out;
-}
 
 // A payload that must give neither a message nor a head.
 void ExpectRefused(const std::string& payload, const std::string& what)
 {
-    const Outcome out = Parse(payload);
+    const ParseOutcome out = ParseOutcome::Of(payload);
     EXPECT_EQ(out.msg, nullptr) << what;
     EXPECT_TRUE(out.head.type.empty()) << what;
     EXPECT_TRUE(out.head.target.empty()) << what;
@@ -55,7 +42,7 @@ std::string Repeat(const std::string& piece, std::size_t times)
 TEST(ParseRules, UnknownTypeGivesNoObjectButFillsTheHead)
 {
     for (const char* type : {"user-dance", ""}) {
-        const Outcome out = Parse(std::string("<msg type=\"") + type +
+        const ParseOutcome out = ParseOutcome::Of(std::string("<msg type=\"") + type +
                                   "\" time=\"t\" source=\"a@hub\" target=\"b@hub\" memo=\"m\">"
                                   "<routed><server name=\"hub\"/><relay name=\"edge\"/></routed>"
                                   "<body anything=\"x\"/></msg>");
@@ -72,18 +59,18 @@ TEST(ParseRules, UnknownTypeGivesNoObjectButFillsTheHead)
 
 TEST(ParseRules, AcceptsOptionalPartsAndIgnoresUnknownOnes)
 {
-    const Outcome bare = Parse("<msg type=\"heart\"/>");
+    const ParseOutcome bare = ParseOutcome::Of("<msg type=\"heart\"/>");
     ASSERT_NE(bare.msg, nullptr) << bare.error;
     EXPECT_EQ(bare.head.source, "");
     EXPECT_EQ(dynamic_cast<CMessageHeart&>(*bare.msg).sender, "");
 
-    const Outcome extra = Parse(
+    const ParseOutcome extra = ParseOutcome::Of(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- hello -->\n"
         "<msg type=\"heart\" colour=\"red\"><extra/><body sender=\"cli\" x=\"1\"><y/></body></msg>\n");
     ASSERT_NE(extra.msg, nullptr) << extra.error;
     EXPECT_EQ(dynamic_cast<CMessageHeart&>(*extra.msg).sender, "cli");
 
-    const Outcome entities = Parse(
+    const ParseOutcome entities = ParseOutcome::Of(
         "<msg type='user-talking' source='a&amp;b'><body>&lt;&#x4F60;&#22909;&gt;<![CDATA[<x>]]></body></msg>");
     ASSERT_NE(entities.msg, nullptr) << entities.error;
     EXPECT_EQ(entities.msg->source, "a&b");
@@ -92,7 +79,8 @@ TEST(ParseRules, AcceptsOptionalPartsAndIgnoresUnknownOnes)
 
 TEST(ParseRules, TextsArriveAsGbk)
 {
-    const Outcome out = Parse(Utf8(u8"<msg type=\"user-talking\" source=\"张三@总部\"><body>你好😀</body></msg>"));
+    const ParseOutcome out =
+        ParseOutcome::Of(Utf8(u8"<msg type=\"user-talking\" source=\"张三@总部\"><body>你好😀</body></msg>"));
     ASSERT_NE(out.msg, nullptr) << out.error;
     EXPECT_EQ(out.head.source, "张三@总部");
     EXPECT_EQ(out.msg->DetachSourceServerName(), "总部");
@@ -139,20 +127,20 @@ TEST(ParseRules, HostileShapesAreRefusedQuickly)
 TEST(ParseRules, LargeButHonestPayloadsParse)
 {
     const std::string huge(16u << 20, 'x');
-    const Outcome value = Parse("<msg type=\"heart\" time=\"" + huge + "\"/>");
+    const ParseOutcome value = ParseOutcome::Of("<msg type=\"heart\" time=\"" + huge + "\"/>");
     ASSERT_NE(value.msg, nullptr) << value.error;
     EXPECT_EQ(value.msg->time.size(), huge.size());
 
     const std::string talker =
         "<talker userid=\"u\" name=\"\" sex=\"\" tel=\"\" password=\"\" statu=\"\" friends=\"\" "
         "server=\"\" serverdesc=\"\" memo=\"\"/>\n";
-    const Outcome list = Parse("<msg type=\"user-list\"><body count=\"5000\">" + Repeat(talker, 5000) +
+    const ParseOutcome list = ParseOutcome::Of("<msg type=\"user-list\"><body count=\"5000\">" + Repeat(talker, 5000) +
                                "</body></msg>");
     ASSERT_NE(list.msg, nullptr) << list.error;
     EXPECT_EQ(dynamic_cast<CMessageUserList&>(*list.msg).talkers.size(), 5000u);
 
     const std::string nested = "<msg type=\"heart\">" + Repeat("<a>", 14) + Repeat("</a>", 14) + "</msg>";
-    EXPECT_NE(Parse(nested).msg, nullptr);
+    EXPECT_NE(ParseOutcome::Of(nested).msg, nullptr);
 }
 
 TEST(ParseRules, EachParseSeesOnlyItsOwnPayload)
@@ -166,7 +154,7 @@ TEST(ParseRules, EachParseSeesOnlyItsOwnPayload)
     const std::string longer = "<msg type=\"user-talking\" memo=\"m\"><body>" + longText + "</body></msg>";
     const std::string broken = "<msg type=\"user-talking\"><body>cut";
     for (int round = 0; round < 2; ++round) {
-        const Outcome first = Parse(routed);
+        const ParseOutcome first = ParseOutcome::Of(routed);
         ASSERT_NE(first.msg, nullptr) << first.error;
         EXPECT_EQ(first.msg->routedServers.size(), 2u);
         EXPECT_EQ(first.head.routedServers.size(), 2u);
@@ -174,13 +162,13 @@ TEST(ParseRules, EachParseSeesOnlyItsOwnPayload)
 
         ExpectRefused(broken, "cut short after a good payload");
 
-        const Outcome empty = Parse(plain);
+        const ParseOutcome empty = ParseOutcome::Of(plain);
         ASSERT_NE(empty.msg, nullptr) << empty.error;
         EXPECT_TRUE(empty.msg->routedServers.empty());
         EXPECT_EQ(empty.msg->source, "");
         EXPECT_EQ(dynamic_cast<CMessageUserTalking&>(*empty.msg).text, "");
 
-        const Outcome big = Parse(longer);
+        const ParseOutcome big = ParseOutcome::Of(longer);
         ASSERT_NE(big.msg, nullptr) << big.error;
         EXPECT_EQ(big.head.memo, "m");
         EXPECT_EQ(dynamic_cast<CMessageUserTalking&>(*big.msg).text, longText);
