@@ -3,10 +3,12 @@
 // connections (every delivery to a user), the delivery worker's per-cycle
 // snapshot with 1,000 users logged in, and a user's next stored message
 // with every user holding one (the worker's look-up for each logged-in user
-// in each cycle). Each should cost the same at both sizes.
+// in each cycle). Each should cost the same at both sizes. Last, the copy
+// of the registry a save of the directory file takes.
 #include "quorvel_service/CChatServer.h"
 #include "quorvel_service/CUserConnections.h"
 #include "quorvel_store/CPendingIndex.h"
+#include "quorvel_directory/CDirectoryWriter.h"
 
 #include "corvane/CMyRASSocket.h"
 #include "marlune/CTalkerServer.h"
@@ -129,6 +131,20 @@ void BM_NextStoredMessageOfUser(benchmark::State& state)
     }
 }
 BENCHMARK(BM_NextStoredMessageOfUser)->Arg(1000)->Arg(100000);
+
+// The copy of the registry the loop hands to the directory file's writer
+// at each save: the records only, so it grows with the users but stays a
+// few milliseconds at 10^5.
+void BM_DirectorySnapshot(benchmark::State& state)
+{
+    const int users = static_cast<int>(state.range(0));
+    CTalkerServer server;
+    Register(server, users);
+    quorvel::directory::CServerXml::ServerList none;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(quorvel::directory::CDirectoryWriter::TakeSnapshot(server, none, none));
+}
+BENCHMARK(BM_DirectorySnapshot)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

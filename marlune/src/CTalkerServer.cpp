@@ -7,10 +7,12 @@ namespace marlune {
 CTalkerServer::CTalkerServer(const CTalkerServer& other)
     : name(other.name), ip(other.ip), port(other.port), description(other.description)
 {
-    Reserve(other.talkers_.size());
+    // The records only: the index is built at the copy's first look-up.
+    talkers_.reserve(other.talkers_.size());
     for (const auto& talker : other.talkers_) {
-        Store(std::make_unique<CTalker>(*talker));
+        talkers_.push_back(std::make_unique<CTalker>(*talker));
     }
+    indexed_ = talkers_.empty();
 }
 
 CTalkerServer& CTalkerServer::operator=(const CTalkerServer& other)
@@ -54,13 +56,34 @@ char CTalkerServer::ForbiddenNameChar(std::string_view name)
 void CTalkerServer::Reserve(std::size_t count)
 {
     talkers_.reserve(talkers_.size() + count);
-    byId_.reserve(byId_.size() + count);
+    if (indexed_)
+        byId_.reserve(byId_.size() + count);
+}
+
+bool CTalkerServer::Indexed() const
+{
+    if (indexed_)
+        return true;
+    try {
+        byId_.reserve(talkers_.size());
+        for (const auto& talker : talkers_) {
+            if (!byId_.try_emplace(talker->userId, talker.get()).second)
+                ++repeatedIds_;
+        }
+        indexed_ = true;
+    } catch (const std::exception&) {
+        byId_.clear();
+        repeatedIds_ = 0;
+    }
+    return indexed_;
 }
 
 CTalker* CTalkerServer::Store(std::unique_ptr<CTalker> talker)
 {
     CTalker* stored = talker.get();
     talkers_.push_back(std::move(talker));
+    if (!indexed_)
+        return stored;
     try {
         if (!byId_.try_emplace(stored->userId, stored).second) {
             ++repeatedIds_;
@@ -92,6 +115,13 @@ CTalker* CTalkerServer::AddTalker(CTalker&& talker)
 
 CTalker* CTalkerServer::GetTalkerByUserID(std::string_view userId)
 {
+    if (!Indexed()) {
+        for (const auto& talker : talkers_) {
+            if (talker->userId == userId)
+                return talker.get();
+        }
+        return nullptr;
+    }
     const auto found = byId_.find(userId);
     return found != byId_.end() ? found->second : nullptr;
 }
@@ -107,7 +137,7 @@ CTalker* CTalkerServer::GetTalkerByLogin(std::string_view userId, std::string_vi
     if (first == nullptr || first->password == password) {
         return first;
     }
-    if (repeatedIds_ == 0) {
+    if (indexed_ && repeatedIds_ == 0) {
         return nullptr;
     }
     for (const auto& talker : talkers_) {
@@ -136,6 +166,7 @@ void CTalkerServer::ReleaseAll()
     byId_.clear();
     talkers_.clear();
     repeatedIds_ = 0;
+    indexed_ = true;
 }
 
 } // namespace marlune

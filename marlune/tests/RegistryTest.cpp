@@ -103,6 +103,40 @@ TEST(TalkerServer, CopiesAndMovesFindTheirOwnRecords)
     EXPECT_EQ(assigned.GetTalkerByUserID("u999"), kept);
 }
 
+// A copy indexes its records at its first look-up; users added before that
+// and ids held twice must come out as they do in the original.
+TEST(TalkerServer, ACopyFindsWhatTheOriginalFindsWhateverComesFirst)
+{
+    CTalkerServer server;
+    CTalker first = MakeTalker("bob", "first");
+    first.password = "one";
+    CTalker second = MakeTalker("bob", "second");
+    second.password = "two";
+    server.AddTalker(first);
+    server.AddTalker(second);
+
+    CTalkerServer added = server;
+    CTalker* carol = added.AddTalker(MakeTalker("carol", ""));
+    added.Reserve(10);
+    added.AddTalker(MakeTalker("bob", "third"));
+    EXPECT_EQ(added.GetTalkerByUserID("carol"), carol);
+    EXPECT_EQ(added.GetTalkerByUserID("bob"), added.Talkers()[0].get());
+    EXPECT_EQ(added.GetTalkerByLogin("bob", "two"), added.Talkers()[1].get()) << "a repeated id is still seen";
+    EXPECT_EQ(added.GetTalkerByLogin("bob", "three"), nullptr);
+
+    CTalkerServer loggedIn = server;
+    EXPECT_EQ(loggedIn.GetTalkerByLogin("bob", "two")->name, "second") << "login as the first look-up";
+    const CTalkerServer readOnly = server;
+    EXPECT_EQ(readOnly.GetTalkerByUserID("bob")->name, "first") << "a const look-up indexes too";
+    EXPECT_EQ(CTalkerServer(readOnly).SetTalkerStatu("bob", "online")->name, "first");
+
+    CTalkerServer released = server;
+    released.ReleaseAll();
+    released.AddTalker(MakeTalker("dave", ""));
+    EXPECT_EQ(released.GetTalkerByUserID("bob"), nullptr);
+    EXPECT_EQ(released.GetTalkerByUserID("dave"), released.Talkers()[0].get());
+}
+
 TEST(TalkerServer, LoginFindsTheFirstRecordWithTheIdAndPassword)
 {
     CTalkerServer server;

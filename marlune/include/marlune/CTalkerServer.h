@@ -19,9 +19,12 @@ namespace marlune {
 //
 // Users are found by id through a hash index, so a lookup costs the same
 // with a thousand users or a hundred thousand. The index is keyed by the id
-// a user had when it was added: a stored user's id is never changed (add a
-// record with the id it should have instead).
-// Not synchronised: one thread at a time may use an object.
+// a user had when it was indexed: a stored user's id is never changed (add
+// a record with the id it should have instead). A copy builds its index at
+// its first look-up, so a copy that is only read through (the one a save of
+// the directory file writes out) costs the records alone.
+// Not synchronised: one thread at a time may use an object, const look-ups
+// included (they may build the index).
 class CTalkerServer {
 public:
     std::string name;
@@ -86,12 +89,16 @@ private:
     };
 
     CTalker* Store(std::unique_ptr<CTalker> talker);
+    // Builds the index when it is missing; false when memory ran out for
+    // it, and look-ups then walk the list.
+    bool Indexed() const;
 
     std::vector<std::unique_ptr<CTalker>> talkers_;
-    // The first record of each id.
-    std::unordered_map<std::string, CTalker*, IdHash, std::equal_to<>> byId_;
-    // Records whose id an earlier record already has.
-    std::size_t repeatedIds_ = 0;
+    // The first record of each id, when indexed_.
+    mutable std::unordered_map<std::string, CTalker*, IdHash, std::equal_to<>> byId_;
+    // Records whose id an earlier record already has, when indexed_.
+    mutable std::size_t repeatedIds_ = 0;
+    mutable bool indexed_ = true;
 };
 
 } // namespace marlune
