@@ -1,29 +1,11 @@
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
+#include "quorvel_test_support/TempFolder.h"
 
 // One scratch folder under /tmp for the whole run of a file-reading fuzz
-// target: created at first use, removed with its contents at exit.
-inline const std::filesystem::path& FuzzTempFolder()
+// target: made at first use, removed with its contents at exit.
+inline const quorvel::testsupport::TempFolder& FuzzTempFolder()
 {
-    static const std::filesystem::path folder = [] {
-        char pattern[] = "/tmp/quorvel_fuzz_XXXXXX";
-        std::filesystem::path made = ::mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(FuzzTempFolder(), ignored);
-        });
-        return made;
-    }();
+    static const quorvel::testsupport::TempFolder folder("quorvel_fuzz");
     return folder;
-}
-
-// Writes `size` bytes to `file`, replacing what was there.
-inline void WriteFuzzFile(const std::filesystem::path& file, const std::uint8_t* data, std::size_t size)
-{
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }

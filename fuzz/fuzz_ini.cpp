@@ -8,26 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 using quorvel::shell::CIniFile;
-
-namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-} // namespace
+using quorvel::testsupport::TempFolder;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string path = (FuzzTempFolder() / "server.ini").string();
-    WriteFuzzFile(path, data, size);
+    TempFolder::Write(path, std::string(reinterpret_cast<const char*>(data), size));
     CIniFile ini(path);
     const std::string before = ini.GetString("SERVER", "SendAllFriend", "0");
     if (before.size() > CIniFile::kMaxValue)
@@ -38,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     if (ini.GetString("SERVER", "SendAllFriend", "unset") != value)
         std::abort();   // a key once set reads back
-    const std::string written = ReadAll(path);
-    if (!ini.SetString("SERVER", "SendAllFriend", value) || ReadAll(path) != written)
+    const std::string written = TempFolder::Read(path);
+    if (!ini.SetString("SERVER", "SendAllFriend", value) || TempFolder::Read(path) != written)
         std::abort();   // setting the same value again changes nothing
     return 0;
 }

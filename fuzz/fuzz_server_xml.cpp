@@ -15,6 +15,7 @@
 using marlune::BX_DATA;
 using marlune::CTalkerServer;
 using quorvel::directory::CServerXml;
+using quorvel::testsupport::TempFolder;
 using scrivlet::CLog4c;
 
 namespace {
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string input = (FuzzTempFolder() / "server.xml").string();
     const std::string saved = (FuzzTempFolder() / "saved.xml").string();
-    WriteFuzzFile(input, data, size);
+    TempFolder::Write(input, std::string(reinterpret_cast<const char*>(data), size));
 
     Directory first;
     if (CServerXml(FuzzLog()).LoadConfig(input, first.local, first.neighbors, first.routeServers) != 1)
