@@ -16,6 +16,18 @@ CTalker MakeTalker(const std::string& id, const std::string& name)
     return talker;
 }
 
+// Two records with the id "bob": "first" with password "one", then "second"
+// with "two" (one stored as a copy, the other moved in).
+void AddBobTwice(CTalkerServer& server)
+{
+    CTalker first = MakeTalker("bob", "first");
+    first.password = "one";
+    CTalker second = MakeTalker("bob", "second");
+    second.password = "two";
+    server.AddTalker(first);
+    server.AddTalker(std::move(second));
+}
+
 } // namespace
 
 TEST(TalkerServer, AddTalkerStoresACopyAtAStableAddress)
@@ -108,12 +120,7 @@ TEST(TalkerServer, CopiesAndMovesFindTheirOwnRecords)
 TEST(TalkerServer, ACopyFindsWhatTheOriginalFindsWhateverComesFirst)
 {
     CTalkerServer server;
-    CTalker first = MakeTalker("bob", "first");
-    first.password = "one";
-    CTalker second = MakeTalker("bob", "second");
-    second.password = "two";
-    server.AddTalker(first);
-    server.AddTalker(second);
+    AddBobTwice(server);
 
     CTalkerServer added = server;
     CTalker* carol = added.AddTalker(MakeTalker("carol", ""));
@@ -140,12 +147,7 @@ TEST(TalkerServer, ACopyFindsWhatTheOriginalFindsWhateverComesFirst)
 TEST(TalkerServer, LoginFindsTheFirstRecordWithTheIdAndPassword)
 {
     CTalkerServer server;
-    CTalker first = MakeTalker("bob", "first");
-    first.password = "one";
-    CTalker second = MakeTalker("bob", "second");
-    second.password = "two";
-    server.AddTalker(first);
-    server.AddTalker(std::move(second));
+    AddBobTwice(server);
     server.AddTalker(MakeTalker("carol", ""));
 
     EXPECT_EQ(server.GetTalkerByLogin("bob", "one")->name, "first");
